@@ -1,0 +1,61 @@
+#pragma once
+// The byte layout of a package appended to the stub, and bounds-checked access to it.
+// Portable: no <windows.h>. Every position and length read from a package is checked
+// against the package's size before a byte of it is touched.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace vorlatch {
+
+using Bytes = std::span<const std::uint8_t>;
+
+inline constexpr std::uint32_t kItemTailSize = 32;
+inline constexpr std::uint32_t kTrailerSize = 4;
+inline constexpr std::uint32_t kProtectionBlockSize = 16;
+
+// The 32 bytes at the end of every packed item.
+struct ItemTail {
+  std::uint32_t attributes = 0;
+  std::uint64_t creation = 0;  // FILETIME ticks
+  std::uint64_t access = 0;
+  std::uint64_t write = 0;
+  std::uint32_t size = 0;  // uncompressed size
+};
+
+std::uint32_t ReadU32(const std::uint8_t* p);
+std::uint64_t ReadU64(const std::uint8_t* p);
+void AppendU32(std::vector<std::uint8_t>& out, std::uint32_t value);
+void AppendU64(std::vector<std::uint8_t>& out, std::uint64_t value);
+
+// The bytes [position, position + length) of the package, or nothing when any of them lies
+// outside it (overflow-safe).
+std::optional<Bytes> SliceOf(Bytes package, std::uint64_t position, std::uint64_t length);
+
+// The script block located by the trailer: nothing when the package is shorter than the
+// trailer, the block is shorter than an item tail, or the block does not fit in the file.
+std::optional<Bytes> LocateScriptBlock(Bytes package);
+
+// The protection block of a protected package: the 16 bytes before the script block.
+std::optional<Bytes> LocateProtectionBlock(Bytes package);
+
+// The tail of an item (the last 32 bytes); nothing when the item is shorter than a tail.
+std::optional<ItemTail> ReadItemTailOf(Bytes item);
+
+// One-call inflation of a zlib stream into a buffer of exactly `size` bytes. On success
+// `size` becomes the number of bytes produced (at most the size given). Fails when the
+// source is empty, size is 0, memory cannot be had, or the stream is corrupt or needs more
+// room than `size`.
+std::optional<std::vector<std::uint8_t>> InflateToBuffer(Bytes source, std::uint32_t& size);
+
+// Inflates a whole packed item (stream followed by its tail) as the stub does.
+std::optional<std::vector<std::uint8_t>> InflateItem(Bytes item);
+
+// Package writer side: compresses `content` at zlib's default level and appends the
+// stream and the tail (with tail.size set to content.size()). Returns the item's length.
+std::uint32_t AppendPackedItem(std::vector<std::uint8_t>& out, Bytes content, ItemTail tail);
+
+}  // namespace vorlatch

@@ -1,0 +1,25 @@
+#pragma once
+// The package builder: turns a project file and the files it names into an installer
+// (stub + package), and inspects existing installers. Portable C++.
+
+#include <iosfwd>
+#include <string>
+
+namespace vorlatch::packer {
+
+struct BuildOptions {
+  std::string project;      // path of the project file
+  std::string output;       // empty: [Build] Output, else the project's name with .exe
+  std::string stub;         // empty: [Build] Stub, else the stub beside the packer
+  std::string uninstaller;  // empty: [Build] Uninstaller, else the one beside the packer
+};
+
+// Builds the installer. On failure returns false with one line in `error` naming the
+// project file, the key and the source file, and leaves no output file behind.
+bool BuildInstaller(const BuildOptions& options, std::string& error);
+
+// Writes the script text and every item (position, length, size, attributes, times, and
+// whether it inflates to its stated size). Returns false when the installer is damaged.
+bool InspectInstaller(const std::string& path, std::ostream& out, std::string& error);
+
+}  // namespace vorlatch::packer

@@ -1,0 +1,3 @@
+namespace vorlatch {
+int HandlesPlaceholder() { return 1; }
+}  // namespace vorlatch

@@ -1,0 +1,3 @@
+namespace vorlatch {
+int RobotPlaceholder() { return 1; }
+}  // namespace vorlatch
