@@ -1,3 +1,3 @@
 #include <gtest/gtest.h>
 #include "package/format.h"
-TEST(Format, Placeholder) { EXPECT_EQ(vorlatch::FormatPlaceholder(), 1); }
+TEST(Format, TailSize) { EXPECT_EQ(vorlatch::kItemTailSize, 32u); }
