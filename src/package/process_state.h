@@ -10,18 +10,38 @@
 
 namespace vorlatch {
 
+class ProgressDialog;
+
+// The remembered answer to the overwrite question.
+enum class OverwriteMode { kAsk, kYesToAll, kNoToAll };
+
 struct ProcessState {
-  // Package opening: the read-only view of the package file and its mapping.
+  // Package opening: the read-only view of the package file, its mapping and size.
   const std::uint8_t* packageView = nullptr;
   HANDLE packageMapping = nullptr;
   std::int32_t packageSize = 0;
   // The file that the extraction is writing; named by the archive error.
   std::string currentOutputFile;
+  // The directory chosen in the destination dialog, with one trailing backslash.
+  std::string destinationDirectory;
+  // File extraction: some file could not be extracted; the remembered overwrite answer.
+  bool extractionError = false;
+  OverwriteMode overwriteMode = OverwriteMode::kAsk;
+  // The existing-installation check chose to repair.
+  bool repairMode = false;
+  // Suffix of the program group when the plain name was taken (0: none).
+  int instanceNumber = 0;
+  // The extension DLL, loaded once and kept until the process ends.
+  HMODULE extensionDll = nullptr;
+  // OLE was initialised for COM self-registration.
+  bool oleInitialised = false;
+  // The progress window while files are extracted.
+  ProgressDialog* progress = nullptr;
 };
 
 extern ProcessState g_state;
 
-// Back to the values at start-up (for tests; does not release anything).
+// Back to the values at start-up (for tests; releases nothing).
 void ResetProcessState();
 
 }  // namespace vorlatch

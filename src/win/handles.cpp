@@ -1,3 +1,0 @@
-namespace vorlatch {
-int HandlesPlaceholder() { return 1; }
-}  // namespace vorlatch
