@@ -1,4 +1,189 @@
 #include "package/format.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <new>
+
 namespace vorlatch {
-int FormatPlaceholder() { return 1; }
+
+std::uint32_t ReadU32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::uint64_t ReadU64(const std::uint8_t* p) {
+  return static_cast<std::uint64_t>(ReadU32(p)) |
+         (static_cast<std::uint64_t>(ReadU32(p + 4)) << 32);
+}
+
+void AppendU32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    out.push_back(static_cast<std::uint8_t>((value >> shift) & 0xFF));
+  }
+}
+
+void AppendU64(std::vector<std::uint8_t>& out, std::uint64_t value) {
+  AppendU32(out, static_cast<std::uint32_t>(value & 0xFFFFFFFFu));
+  AppendU32(out, static_cast<std::uint32_t>(value >> 32));
+}
+
+std::optional<Bytes> SliceOf(Bytes package, std::uint64_t position, std::uint64_t length) {
+  const std::uint64_t size = package.size();
+  // Written so that no sum can wrap: position + length <= size.
+  if (position > size || length > size - position) {
+    return std::nullopt;
+  }
+  return package.subspan(static_cast<std::size_t>(position), static_cast<std::size_t>(length));
+}
+
+std::optional<Bytes> LocateScriptBlock(Bytes package) {
+  if (package.size() < kTrailerSize) {
+    return std::nullopt;
+  }
+  const std::uint64_t end = package.size() - kTrailerSize;
+  const std::uint64_t length = ReadU32(package.data() + end);
+  if (length < kItemTailSize || length > end) {
+    return std::nullopt;
+  }
+  return SliceOf(package, end - length, length);
+}
+
+std::optional<Bytes> LocateProtectionBlock(Bytes package) {
+  const auto script = LocateScriptBlock(package);
+  if (!script) {
+    return std::nullopt;
+  }
+  const std::uint64_t scriptStart = static_cast<std::uint64_t>(script->data() - package.data());
+  if (scriptStart < kProtectionBlockSize) {
+    return std::nullopt;
+  }
+  return SliceOf(package, scriptStart - kProtectionBlockSize, kProtectionBlockSize);
+}
+
+std::optional<std::uint64_t> ReservedBytePosition(Bytes package, bool isProtected) {
+  const auto script = LocateScriptBlock(package);
+  if (!script) {
+    return std::nullopt;
+  }
+  const std::uint64_t scriptStart = static_cast<std::uint64_t>(script->data() - package.data());
+  const std::uint64_t before = 1 + (isProtected ? kProtectionBlockSize : 0);
+  if (scriptStart < before) {
+    return std::nullopt;
+  }
+  return scriptStart - before;
+}
+
+std::optional<ItemTail> ReadItemTailOf(Bytes item) {
+  if (item.size() < kItemTailSize) {
+    return std::nullopt;
+  }
+  const std::uint8_t* tail = item.data() + item.size() - kItemTailSize;
+  ItemTail result;
+  result.attributes = ReadU32(tail);
+  result.creation = ReadU64(tail + 4);
+  result.access = ReadU64(tail + 12);
+  result.write = ReadU64(tail + 20);
+  result.size = ReadU32(tail + 28);
+  return result;
+}
+
+std::optional<std::vector<std::uint8_t>> InflateToBuffer(Bytes source, std::uint32_t& size) {
+  if (source.empty() || size == 0 || source.size() > ULONG_MAX) {
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> buffer;
+  try {
+    buffer.resize(size);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+  uLongf produced = size;
+  const int result = uncompress(buffer.data(), &produced, source.data(),
+                                static_cast<uLong>(source.size()));
+  // Z_BUF_ERROR also covers a stream that wants more room than the tail promised.
+  if (result != Z_OK || produced > size) {
+    return std::nullopt;
+  }
+  size = static_cast<std::uint32_t>(produced);
+  buffer.resize(size);
+  return buffer;
+}
+
+std::optional<std::vector<std::uint8_t>> InflateItem(Bytes item) {
+  const auto tail = ReadItemTailOf(item);
+  if (!tail) {
+    return std::nullopt;
+  }
+  std::uint32_t size = tail->size;
+  return InflateToBuffer(item.first(item.size() - kItemTailSize), size);
+}
+
+void AppendItemTail(std::vector<std::uint8_t>& out, const ItemTail& tail) {
+  AppendU32(out, tail.attributes);
+  AppendU64(out, tail.creation);
+  AppendU64(out, tail.access);
+  AppendU64(out, tail.write);
+  AppendU32(out, tail.size);
+}
+
+std::uint32_t AppendPackedItem(std::vector<std::uint8_t>& out, Bytes content, ItemTail tail) {
+  const std::uint64_t sourceSize = content.size();
+  if (sourceSize > UINT32_MAX) {
+    return 0;
+  }
+  // The classic one-call bound; newer zlib may ask for a few bytes more on tiny inputs.
+  const std::uint64_t classicBound = sourceSize + sourceSize / 512 + 12;
+  const std::uint64_t bound =
+      std::max<std::uint64_t>(classicBound, compressBound(static_cast<uLong>(sourceSize)));
+  if (bound > ULONG_MAX) {
+    return 0;
+  }
+  std::vector<std::uint8_t> stream;
+  try {
+    stream.resize(static_cast<std::size_t>(bound));
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  uLongf streamSize = static_cast<uLongf>(bound);
+  if (compress2(stream.data(), &streamSize, content.data(), static_cast<uLong>(sourceSize),
+                Z_DEFAULT_COMPRESSION) != Z_OK) {
+    return 0;
+  }
+  const std::uint64_t itemLength = static_cast<std::uint64_t>(streamSize) + kItemTailSize;
+  if (itemLength > UINT32_MAX) {
+    return 0;
+  }
+  tail.size = static_cast<std::uint32_t>(sourceSize);
+  try {
+    out.reserve(out.size() + static_cast<std::size_t>(itemLength));
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  out.insert(out.end(), stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(streamSize));
+  AppendItemTail(out, tail);
+  return static_cast<std::uint32_t>(itemLength);
+}
+
+bool AppendPackageEnd(std::vector<std::uint8_t>& out, Bytes script, ItemTail scriptTail,
+                      const std::uint8_t* protectionBlock) {
+  std::vector<std::uint8_t> end;
+  end.push_back(kReservedByteValue);
+  if (protectionBlock != nullptr) {
+    end.insert(end.end(), protectionBlock, protectionBlock + kProtectionBlockSize);
+  }
+  const std::uint32_t scriptLength = AppendPackedItem(end, script, scriptTail);
+  if (scriptLength == 0) {
+    return false;
+  }
+  AppendU32(end, scriptLength);
+  try {
+    out.insert(out.end(), end.begin(), end.end());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace vorlatch

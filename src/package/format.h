@@ -55,7 +55,27 @@ std::optional<std::vector<std::uint8_t>> InflateToBuffer(Bytes source, std::uint
 std::optional<std::vector<std::uint8_t>> InflateItem(Bytes item);
 
 // Package writer side: compresses `content` at zlib's default level and appends the
-// stream and the tail (with tail.size set to content.size()). Returns the item's length.
+// stream and the tail (with tail.size set to content.size()). Returns the item's length,
+// or 0 (with `out` unchanged) when the content cannot be compressed or is too large for a
+// 32-bit length.
 std::uint32_t AppendPackedItem(std::vector<std::uint8_t>& out, Bytes content, ItemTail tail);
+
+// The value a package writer stores in the reserved byte.
+inline constexpr std::uint8_t kReservedByteValue = 0;
+
+// Appends the 32 bytes of an item tail in the package's field order (little-endian).
+void AppendItemTail(std::vector<std::uint8_t>& out, const ItemTail& tail);
+
+// Package writer side: appends the end of a package after its items: the reserved byte,
+// the protection block when one is given, the script block (the script packed as an item
+// with `scriptTail`'s attributes and times) and the trailer. Returns false (with `out`
+// unchanged) when the script cannot be packed.
+bool AppendPackageEnd(std::vector<std::uint8_t>& out, Bytes script, ItemTail scriptTail,
+                      const std::uint8_t* protectionBlock = nullptr);
+
+// Position of the reserved byte of a package whose script block the trailer locates:
+// directly before the script block, or before the protection block when `isProtected`.
+// Nothing when that position would lie outside the package.
+std::optional<std::uint64_t> ReservedBytePosition(Bytes package, bool isProtected);
 
 }  // namespace vorlatch

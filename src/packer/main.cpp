@@ -1,1 +1,101 @@
-int main() { return 0; }
+// vorlatch-pack: builds installers from project files and inspects finished installers.
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+#include "packer/packer.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage:\n"
+    "  vorlatch-pack build PROJECT [-o OUT] [--stub STUB] [--uninstaller UNINSTALLER]\n"
+    "  vorlatch-pack inspect INSTALLER\n"
+    "  vorlatch-pack --help\n"
+    "\n"
+    "build    packs the files that the project file names into an installer: a copy of\n"
+    "         the stub followed by the package. OUT defaults to [Build] Output, else the\n"
+    "         project file's name with .exe; STUB to [Build] Stub, else vorlatch-stub.exe\n"
+    "         beside this program; UNINSTALLER to [Build] Uninstaller, else\n"
+    "         vorlatch-uninstall.exe beside this program.\n"
+    "inspect  prints the script of an installer and every packed item with its position,\n"
+    "         length, size, attributes and times, and whether it inflates to its size.\n"
+    "\n"
+    "Exit status: 0 on success, 1 when building or inspecting fails, 2 on a usage error.\n";
+
+int UsageError(const std::string& problem) {
+  std::fprintf(stderr, "vorlatch-pack: %s (try --help)\n", problem.c_str());
+  return 2;
+}
+
+int Build(int argc, char** argv) {
+  vorlatch::packer::BuildOptions options;
+  for (int i = 2; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    std::string* value = nullptr;
+    if (arg == "-o" || arg == "--output") {
+      value = &options.output;
+    } else if (arg == "--stub") {
+      value = &options.stub;
+    } else if (arg == "--uninstaller") {
+      value = &options.uninstaller;
+    } else if (!arg.empty() && arg.front() == '-' && arg != "-") {
+      return UsageError("unknown option " + std::string(arg));
+    } else if (options.project.empty()) {
+      options.project = arg;
+      continue;
+    } else {
+      return UsageError("more than one project file: " + std::string(arg));
+    }
+    if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+      return UsageError(std::string(arg) + " needs a value");
+    }
+    *value = argv[++i];
+  }
+  if (options.project.empty()) {
+    return UsageError("build needs a project file");
+  }
+  std::string error;
+  if (!vorlatch::packer::BuildInstaller(options, error)) {
+    std::fprintf(stderr, "vorlatch-pack: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int Inspect(int argc, char** argv) {
+  if (argc != 3) {
+    return UsageError("inspect needs exactly one installer");
+  }
+  std::string error;
+  const bool sound = vorlatch::packer::InspectInstaller(argv[2], std::cout, error);
+  std::cout.flush();
+  if (!sound) {
+    std::fprintf(stderr, "vorlatch-pack: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    return UsageError("no command given");
+  }
+  const std::string_view command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (command == "build") {
+    return Build(argc, argv);
+  }
+  if (command == "inspect") {
+    return Inspect(argc, argv);
+  }
+  return UsageError("unknown command " + std::string(command));
+}

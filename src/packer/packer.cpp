@@ -1,17 +1,487 @@
 #include "packer/packer.h"
 
+#include <cstdio>
+#include <memory>
 #include <ostream>
+#include <string_view>
+#include <vector>
+
+#include "package/format.h"
+#include "packer/ini_text.h"
+#include "packer/source_file.h"
+
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace vorlatch::packer {
 
-bool BuildInstaller(const BuildOptions&, std::string& error) {
-  error = "not built yet";
-  return false;
+namespace {
+
+// Positions are read back by the stub as signed 32-bit integers.
+constexpr std::uint64_t kMaxInstallerSize = 0x7FFFFFFF;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// One item that the builder packs: where its keys go and where its bytes come from.
+struct PlannedItem {
+  std::string section;
+  std::string zipKey;
+  std::string posKey;
+  std::string sourceKey;  // the key that named the source, for messages: "[File] Source2"
+  std::string source;     // resolved path
+};
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+std::string KeyLabel(std::string_view section, std::string_view key) {
+  return "[" + std::string(section) + "] " + std::string(key);
 }
 
-bool InspectInstaller(const std::string&, std::ostream&, std::string& error) {
-  error = "not built yet";
-  return false;
+// The program of an [After] File command, as the stub finds it among the installed files.
+std::string ProgramPartOf(std::string_view command) {
+  command = TrimBlanks(command);
+  if (!command.empty() && command.front() == '"') {
+    command.remove_prefix(1);
+    const std::size_t close = command.find('"');
+    return std::string(close == std::string_view::npos ? command : command.substr(0, close));
+  }
+  const std::size_t blank = command.find(' ');
+  if (blank != std::string_view::npos) {
+    const std::string_view first = command.substr(0, blank);
+    const std::size_t nameStart = first.find_last_of('\\');
+    const std::string_view fileName =
+        nameStart == std::string_view::npos ? first : first.substr(nameStart + 1);
+    const std::size_t dot = fileName.find('.');
+    if (dot != std::string_view::npos && dot + 1 < fileName.size()) {
+      return std::string(first);
+    }
+  }
+  return std::string(command);
+}
+
+// Index of the installed file with this name (without regard to case), 0 when none.
+long long InstalledFileIndex(const IniText& project, long long count, std::string_view name) {
+  for (long long n = 1; n <= count; ++n) {
+    if (EqualNoCase(project.GetString("File", "File" + std::to_string(n)), name)) {
+      return n;
+    }
+  }
+  return 0;
+}
+
+bool IsZipOrPosKey(std::string_view section, const std::string& key) {
+  if (EqualNoCase(section, "File")) {
+    return NumberedKey(key, "Zip").has_value() || NumberedKey(key, "Pos").has_value() ||
+           EqualNoCase(key, "UninstallZip") || EqualNoCase(key, "UninstallPos") ||
+           EqualNoCase(key, "DllZip") || EqualNoCase(key, "DllPos");
+  }
+  return EqualNoCase(key, "FileZip") || EqualNoCase(key, "FilePos");
+}
+
+// The script is the project without what only the builder reads, and without any Zip/Pos
+// keys: the builder writes those itself.
+IniText ScriptOf(const IniText& project) {
+  IniText script = project;
+  script.RemoveSection("Build");
+  script.RemoveIf("File", [](const std::string& key) {
+    return NumberedKey(key, "Source").has_value() || EqualNoCase(key, "DllSource") ||
+           IsZipOrPosKey("File", key);
+  });
+  for (const char* section : {"Before", "After"}) {
+    script.RemoveIf(section, [section](const std::string& key) {
+      return EqualNoCase(key, "FileSource") || IsZipOrPosKey(section, key);
+    });
+  }
+  return script;
+}
+
+class Builder {
+ public:
+  Builder(const BuildOptions& options, std::string& error) : options_(options), error_(error) {}
+
+  bool Run() {
+    if (!ReadProject() || !PlanItems()) {
+      return false;
+    }
+    const std::string temporary = output_ + ".tmp-" + std::to_string(ProcessId());
+    const bool written = WriteInstaller(temporary);
+    if (!written) {
+      std::remove(temporary.c_str());
+      return false;
+    }
+    if (!ReplaceFile(temporary, output_)) {
+      std::remove(temporary.c_str());
+      return Fail(outputKey_, output_, "cannot rename the finished installer to it");
+    }
+    return true;
+  }
+
+ private:
+  bool Fail(const std::string& key, const std::string& file, const std::string& problem) {
+    error_ = options_.project + ": " + key + ": " + (file.empty() ? "" : Quoted(file) + ": ") +
+             problem;
+    return false;
+  }
+
+  static long long ProcessId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return getpid();
+#endif
+  }
+
+  static bool ReplaceFile(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+  }
+
+  bool ReadProject() {
+    std::string problem;
+    if (!ReadSourceFile(options_.project, projectBytes_, projectTail_, problem)) {
+      error_ = options_.project + ": cannot read the project file: " + problem;
+      return false;
+    }
+    project_ = IniText::Parse(std::string_view(reinterpret_cast<const char*>(projectBytes_.data()),
+                                               projectBytes_.size()));
+    folder_ = FolderOf(options_.project);
+
+    if (!options_.stub.empty()) {
+      stub_ = options_.stub;
+      stubKey_ = "--stub";
+    } else if (auto stub = project_.Get("Build", "Stub"); stub && !stub->empty()) {
+      stub_ = ResolvePath(folder_, *stub);
+      stubKey_ = "[Build] Stub";
+    } else {
+      stub_ = ProgramDirectory() + "vorlatch-stub.exe";
+      stubKey_ = "[Build] Stub (default)";
+    }
+
+    if (!options_.output.empty()) {
+      output_ = options_.output;
+      outputKey_ = "-o";
+    } else if (auto output = project_.Get("Build", "Output"); output && !output->empty()) {
+      output_ = ResolvePath(folder_, *output);
+      outputKey_ = "[Build] Output";
+    } else {
+      const std::string name = options_.project.substr(folder_.size());
+      const std::size_t dot = name.find_last_of('.');
+      output_ = folder_ + (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) +
+                ".exe";
+      outputKey_ = "[Build] Output (default)";
+    }
+
+    if (project_.GetInt("Before", "Protect") != 0) {
+      // The protection block needs the builder's password, which this version cannot take.
+      return Fail("[Before] Protect", "",
+                  "protected packages need [Build] Password, which this builder does not "
+                  "support yet");
+    }
+    return true;
+  }
+
+  // Adds the item of a DLL or document unless the stub takes it from the installed files.
+  bool PlanExtra(const std::string& section, const std::string& nameKey,
+                 const std::string& sourceKey, const std::string& zipKey,
+                 const std::string& posKey, const std::string& name, bool wanted) {
+    const auto explicitSource = project_.Get(section, sourceKey);
+    const bool hasSource = explicitSource && !explicitSource->empty();
+    if (!hasSource && (!wanted || name.empty() || name == "~")) {
+      return true;
+    }
+    if (name.empty()) {
+      return Fail(KeyLabel(section, sourceKey), *explicitSource,
+                  "needs a file name in " + KeyLabel(section, nameKey));
+    }
+    if (const long long n = InstalledFileIndex(project_, fileCount_, name); n != 0) {
+      if (hasSource) {
+        return Fail(KeyLabel(section, sourceKey), *explicitSource,
+                    "not packed: " + KeyLabel(section, nameKey) + " is installed file " +
+                        std::to_string(n) + ", which the installer uses instead");
+      }
+      return true;
+    }
+    items_.push_back(PlannedItem{section, zipKey, posKey,
+                                 KeyLabel(section, hasSource ? sourceKey : nameKey),
+                                 ResolvePath(folder_, hasSource ? *explicitSource : name)});
+    return true;
+  }
+
+  bool PlanItems() {
+    fileCount_ = project_.GetInt("File", "File");
+    if (fileCount_ < 0 || fileCount_ > 100000) {
+      return Fail("[File] File", "", "not a usable number of files");
+    }
+    for (long long n = 1; n <= fileCount_; ++n) {
+      const std::string number = std::to_string(n);
+      const std::string name = project_.GetString("File", "File" + number);
+      if (name.empty()) {
+        return Fail("[File] File" + number, "", "no file name, but [File] File is " +
+                                                    std::to_string(fileCount_));
+      }
+      const auto source = project_.Get("File", "Source" + number);
+      const bool hasSource = source && !source->empty();
+      items_.push_back(PlannedItem{"File", "Zip" + number, "Pos" + number,
+                                   hasSource ? "[File] Source" + number : "[File] File" + number,
+                                   ResolvePath(folder_, hasSource ? *source : name)});
+    }
+    if (project_.GetInt("File", "Uninstall") != 0) {
+      PlannedItem item{"File", "UninstallZip", "UninstallPos", "", ""};
+      if (!options_.uninstaller.empty()) {
+        item.sourceKey = "--uninstaller";
+        item.source = options_.uninstaller;
+      } else if (auto path = project_.Get("Build", "Uninstaller"); path && !path->empty()) {
+        item.sourceKey = "[Build] Uninstaller";
+        item.source = ResolvePath(folder_, *path);
+      } else {
+        item.sourceKey = "[Build] Uninstaller (default)";
+        item.source = ProgramDirectory() + "vorlatch-uninstall.exe";
+      }
+      items_.push_back(item);
+    }
+    const std::string dll = project_.GetString("File", "Dll");
+    if (!PlanExtra("File", "Dll", "DllSource", "DllZip", "DllPos", dll, true)) {
+      return false;
+    }
+    const std::string before = project_.GetString("Before", "File");
+    if (!PlanExtra("Before", "File", "FileSource", "FileZip", "FilePos", before,
+                   project_.GetInt("Before", "Load") != 0)) {
+      return false;
+    }
+    const std::string after = ProgramPartOf(project_.GetString("After", "File"));
+    return PlanExtra("After", "File", "FileSource", "FileZip", "FilePos", after,
+                     project_.GetInt("After", "Run") != 0);
+  }
+
+  bool WriteAll(std::FILE* file, const std::vector<std::uint8_t>& bytes, const std::string& path) {
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+      return Fail(outputKey_, path, "write error");
+    }
+    return true;
+  }
+
+  bool WriteInstaller(const std::string& temporary) {
+    std::vector<std::uint8_t> content;
+    ItemTail tail;
+    std::string problem;
+    if (!ReadSourceFile(stub_, content, tail, problem)) {
+      return Fail(stubKey_, stub_, problem);
+    }
+    if (content.empty()) {
+      return Fail(stubKey_, stub_, "empty file, not an installer stub");
+    }
+    UniqueFile file(std::fopen(temporary.c_str(), "wb"));
+    if (!file) {
+      return Fail(outputKey_, temporary, "cannot create the output file");
+    }
+    if (!WriteAll(file.get(), content, temporary)) {
+      return false;
+    }
+    std::uint64_t position = content.size();
+    IniText script = ScriptOf(project_);
+    for (const PlannedItem& planned : items_) {
+      if (!ReadSourceFile(planned.source, content, tail, problem)) {
+        return Fail(planned.sourceKey, planned.source, problem);
+      }
+      if (content.empty()) {
+        return Fail(planned.sourceKey, planned.source,
+                    "empty file (an installer cannot extract a 0-byte file)");
+      }
+      std::vector<std::uint8_t> item;
+      const std::uint32_t length = AppendPackedItem(item, content, tail);
+      if (length == 0) {
+        return Fail(planned.sourceKey, planned.source, "cannot be compressed");
+      }
+      if (position + length > kMaxInstallerSize) {
+        return Fail(planned.sourceKey, planned.source, "the installer would exceed 2 GiB");
+      }
+      if (!WriteAll(file.get(), item, temporary)) {
+        return false;
+      }
+      script.Set(planned.section, planned.zipKey, std::to_string(length));
+      script.Set(planned.section, planned.posKey, std::to_string(position));
+      position += length;
+    }
+    const std::string text = script.Serialize();
+    std::vector<std::uint8_t> end;
+    if (!AppendPackageEnd(end, Bytes(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                     text.size()),
+                          projectTail_)) {
+      return Fail("script", options_.project, "cannot be compressed");
+    }
+    if (position + end.size() > kMaxInstallerSize) {
+      return Fail("script", options_.project, "the installer would exceed 2 GiB");
+    }
+    if (!WriteAll(file.get(), end, temporary)) {
+      return false;
+    }
+    if (std::fflush(file.get()) != 0 || std::fclose(file.release()) != 0) {
+      return Fail(outputKey_, temporary, "write error");
+    }
+    return true;
+  }
+
+  const BuildOptions& options_;
+  std::string& error_;
+  std::vector<std::uint8_t> projectBytes_;
+  ItemTail projectTail_;
+  IniText project_;
+  std::string folder_;
+  std::string stub_, stubKey_;
+  std::string output_, outputKey_;
+  long long fileCount_ = 0;
+  std::vector<PlannedItem> items_;
+};
+
+// Every item that the script names through a Zip/Pos pair, with the key that names it.
+struct NamedItem {
+  std::string label;
+  std::string section, zipKey, posKey;
+  bool required;  // an installed file must have an item
+};
+
+std::vector<NamedItem> NamedItems(const IniText& script) {
+  std::vector<NamedItem> items;
+  const long long count = script.GetInt("File", "File");
+  for (long long n = 1; n <= count && n <= 100000; ++n) {
+    const std::string number = std::to_string(n);
+    items.push_back(NamedItem{"[File] File" + number + "=" +
+                                  script.GetString("File", "File" + number),
+                              "File", "Zip" + number, "Pos" + number, true});
+  }
+  items.push_back(NamedItem{"uninstaller", "File", "UninstallZip", "UninstallPos",
+                            script.GetInt("File", "Uninstall") != 0});
+  items.push_back(NamedItem{"[File] Dll=" + script.GetString("File", "Dll"), "File", "DllZip",
+                            "DllPos", false});
+  items.push_back(NamedItem{"[Before] File=" + script.GetString("Before", "File"), "Before",
+                            "FileZip", "FilePos", false});
+  items.push_back(NamedItem{"[After] File=" + script.GetString("After", "File"), "After",
+                            "FileZip", "FilePos", false});
+  return items;
+}
+
+void WriteTail(std::ostream& out, const ItemTail& tail) {
+  char attributes[16];
+  std::snprintf(attributes, sizeof attributes, "0x%08X", static_cast<unsigned>(tail.attributes));
+  out << "  size " << tail.size << ", attributes " << attributes << "\n"
+      << "  created " << FileTimeText(tail.creation) << ", accessed "
+      << FileTimeText(tail.access) << ", written " << FileTimeText(tail.write) << "\n";
+}
+
+// "ok" when the item inflates to exactly the size its tail states.
+bool CheckItem(Bytes item, std::ostream& out) {
+  const auto tail = ReadItemTailOf(item);
+  if (!tail) {
+    out << "  BAD: shorter than its tail\n";
+    return false;
+  }
+  WriteTail(out, *tail);
+  const auto content = InflateItem(item);
+  if (!content) {
+    out << "  BAD: does not inflate\n";
+    return false;
+  }
+  if (content->size() != tail->size) {
+    out << "  BAD: inflates to " << content->size() << " bytes\n";
+    return false;
+  }
+  out << "  ok\n";
+  return true;
+}
+
+}  // namespace
+
+bool BuildInstaller(const BuildOptions& options, std::string& error) {
+  error.clear();
+  Builder builder(options, error);
+  return builder.Run();
+}
+
+bool InspectInstaller(const std::string& path, std::ostream& out, std::string& error) {
+  error.clear();
+  std::vector<std::uint8_t> bytes;
+  ItemTail fileTail;
+  std::string problem;
+  if (!ReadSourceFile(path, bytes, fileTail, problem)) {
+    error = path + ": " + problem;
+    return false;
+  }
+  const Bytes package(bytes);
+  const auto scriptBlock = LocateScriptBlock(package);
+  if (!scriptBlock) {
+    error = path + ": not an installer: its trailer locates no script block";
+    return false;
+  }
+  const auto scriptStart = static_cast<std::uint64_t>(scriptBlock->data() - package.data());
+  out << "installer " << path << ": " << package.size() << " bytes\n";
+  out << "script block: position " << scriptStart << ", length " << scriptBlock->size() << "\n";
+  bool sound = CheckItem(*scriptBlock, out);
+  const auto scriptBytes = InflateItem(*scriptBlock);
+  if (!scriptBytes) {
+    error = path + ": the script block does not inflate";
+    return false;
+  }
+  std::string text(scriptBytes->begin(), scriptBytes->end());
+  std::erase(text, '\r');
+  out << "--- script ---\n" << text << (text.empty() || text.back() == '\n' ? "" : "\n")
+      << "--- end of script ---\n";
+
+  const IniText script = IniText::Parse(text);
+  const bool isProtected = script.GetInt("Before", "Protect") != 0;
+  const auto reserved = ReservedBytePosition(package, isProtected);
+  if (!reserved) {
+    out << "reserved byte: BAD: outside the file\n";
+    error = path + ": no room for the reserved byte before the script block";
+    return false;
+  }
+  out << "reserved byte: position " << *reserved << "\n";
+  if (isProtected) {
+    out << "protection block: position " << *reserved + 1 << ", length " << kProtectionBlockSize
+        << "\n";
+  }
+  int damaged = sound ? 0 : 1;
+  for (const NamedItem& named : NamedItems(script)) {
+    const long long zip = script.GetInt(named.section, named.zipKey);
+    const long long pos = script.GetInt(named.section, named.posKey);
+    if (zip == 0 && pos == 0 && !named.required) {
+      continue;
+    }
+    out << "item " << named.label << " ([" << named.section << "] " << named.zipKey << "/"
+        << named.posKey << "): position " << pos << ", length " << zip << "\n";
+    if (zip == 0 || pos == 0) {
+      out << "  BAD: no item\n";
+      ++damaged;
+      continue;
+    }
+    // Items lie wholly before the reserved byte.
+    const auto item = zip < 0 || pos < 0 ? std::nullopt
+                                         : SliceOf(package.first(static_cast<std::size_t>(*reserved)),
+                                                   static_cast<std::uint64_t>(pos),
+                                                   static_cast<std::uint64_t>(zip));
+    if (!item) {
+      out << "  BAD: outside the items' part of the file\n";
+      ++damaged;
+      continue;
+    }
+    if (!CheckItem(*item, out)) {
+      ++damaged;
+    }
+  }
+  if (damaged != 0) {
+    error = path + ": " + std::to_string(damaged) + " damaged item" + (damaged == 1 ? "" : "s");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace vorlatch::packer

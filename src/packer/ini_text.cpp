@@ -1,0 +1,193 @@
+#include "packer/ini_text.h"
+
+#include <algorithm>
+
+namespace vorlatch::packer {
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v'; }
+
+}  // namespace
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && IsBlank(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+std::optional<long long> NumberedKey(std::string_view key, std::string_view word) {
+  if (key.size() <= word.size() || !EqualNoCase(key.substr(0, word.size()), word)) {
+    return std::nullopt;
+  }
+  const std::string_view digits = key.substr(word.size());
+  if (digits.size() > 9 || digits.front() == '0') {
+    return std::nullopt;
+  }
+  long long number = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') {
+      return std::nullopt;
+    }
+    number = number * 10 + (c - '0');
+  }
+  return number;
+}
+
+IniText IniText::Parse(std::string_view text) {
+  IniText result;
+  IniSection* current = nullptr;
+  while (!text.empty()) {
+    const std::size_t lineEnd = text.find('\n');
+    std::string_view line = TrimBlanks(text.substr(0, lineEnd));
+    text.remove_prefix(lineEnd == std::string_view::npos ? text.size() : lineEnd + 1);
+    if (line.empty() || line.front() == ';' || line.front() == '#') {
+      continue;
+    }
+    if (line.front() == '[') {
+      const std::size_t close = line.find(']');
+      const std::string_view name =
+          TrimBlanks(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
+      current = result.Find(name);
+      if (current == nullptr) {
+        result.sections_.push_back(IniSection{std::string(name), {}});
+        current = &result.sections_.back();
+      }
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (current == nullptr || equals == std::string_view::npos) {
+      continue;
+    }
+    const std::string_view key = TrimBlanks(line.substr(0, equals));
+    const std::string_view value = TrimBlanks(line.substr(equals + 1));
+    if (key.empty()) {
+      continue;
+    }
+    const bool known = std::any_of(current->entries.begin(), current->entries.end(),
+                                   [&](const IniEntry& e) { return EqualNoCase(e.key, key); });
+    if (!known) {
+      current->entries.push_back(IniEntry{std::string(key), std::string(value)});
+    }
+  }
+  return result;
+}
+
+IniSection* IniText::Find(std::string_view section) {
+  const std::string_view name = TrimBlanks(section);
+  for (IniSection& s : sections_) {
+    if (EqualNoCase(s.name, name)) {
+      return &s;
+    }
+  }
+  return nullptr;
+}
+
+const IniSection* IniText::Find(std::string_view section) const {
+  return const_cast<IniText*>(this)->Find(section);
+}
+
+std::optional<std::string> IniText::Get(std::string_view section, std::string_view key) const {
+  const IniSection* found = Find(section);
+  if (found == nullptr) {
+    return std::nullopt;
+  }
+  const std::string_view name = TrimBlanks(key);
+  for (const IniEntry& e : found->entries) {
+    if (EqualNoCase(e.key, name)) {
+      std::string_view value = e.value;
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+        value = value.substr(1, value.size() - 2);
+      }
+      return std::string(value);
+    }
+  }
+  return std::nullopt;
+}
+
+std::string IniText::GetString(std::string_view section, std::string_view key,
+                               std::string_view fallback) const {
+  auto value = Get(section, key);
+  return value ? *value : std::string(fallback);
+}
+
+long long IniText::GetInt(std::string_view section, std::string_view key,
+                          long long fallback) const {
+  const auto value = Get(section, key);
+  if (!value) {
+    return fallback;
+  }
+  std::string_view text = *value;
+  const bool negative = !text.empty() && text.front() == '-';
+  if (negative) {
+    text.remove_prefix(1);
+  }
+  long long number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') {
+      break;
+    }
+    // Saturate instead of wrapping: such values are nonsense either way, never undefined.
+    number = number > (1LL << 40) ? number : number * 10 + (c - '0');
+  }
+  return negative ? -number : number;
+}
+
+void IniText::Set(std::string_view section, std::string_view key, std::string_view value) {
+  IniSection* found = Find(section);
+  if (found == nullptr) {
+    sections_.push_back(IniSection{std::string(TrimBlanks(section)), {}});
+    found = &sections_.back();
+  }
+  const std::string_view name = TrimBlanks(key);
+  for (IniEntry& e : found->entries) {
+    if (EqualNoCase(e.key, name)) {
+      e.value = std::string(TrimBlanks(value));
+      return;
+    }
+  }
+  found->entries.push_back(IniEntry{std::string(name), std::string(TrimBlanks(value))});
+}
+
+void IniText::Remove(std::string_view section, std::string_view key) {
+  const std::string_view name = TrimBlanks(key);
+  RemoveIf(section, [&](const std::string& k) { return EqualNoCase(k, name); });
+}
+
+void IniText::RemoveSection(std::string_view section) {
+  const std::string_view name = TrimBlanks(section);
+  std::erase_if(sections_, [&](const IniSection& s) { return EqualNoCase(s.name, name); });
+}
+
+std::string IniText::Serialize() const {
+  std::string out;
+  for (const IniSection& s : sections_) {
+    if (!out.empty()) {
+      out += "\r\n";
+    }
+    out += '[';
+    out += s.name;
+    out += "]\r\n";
+    for (const IniEntry& e : s.entries) {
+      out += e.key;
+      out += '=';
+      out += e.value;
+      out += "\r\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace vorlatch::packer

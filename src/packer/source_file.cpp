@@ -1,0 +1,169 @@
+#include "packer/source_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#ifdef _WIN32
+#include "win/handles.h"
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace vorlatch::packer {
+
+namespace {
+
+constexpr long long kTicksPerSecond = 10000000;
+constexpr long long kSecondsFrom1601To1970 = 11644473600LL;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+std::uint64_t FileTimeFromUnix(long long seconds, long long nanoseconds) {
+  const long long since1601 = seconds + kSecondsFrom1601To1970;
+  if (since1601 < 0) {
+    return 0;
+  }
+  return static_cast<std::uint64_t>(since1601) * kTicksPerSecond +
+         static_cast<std::uint64_t>(nanoseconds / 100);
+}
+
+std::string FileTimeText(std::uint64_t ticks) {
+  if (ticks == 0) {
+    return "none";
+  }
+  const long long total = static_cast<long long>(ticks / kTicksPerSecond);
+  // Days since 1601-01-01 → civil date (the proleptic Gregorian calendar).
+  long long days = total / 86400 - 134774;  // now days since 1970-01-01
+  const long long secondsOfDay = total % 86400;
+  days += 719468;
+  const long long era = (days >= 0 ? days : days - 146096) / 146097;
+  const long long dayOfEra = days - era * 146097;
+  const long long yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const long long mp = (5 * dayOfYear + 2) / 153;
+  const long long day = dayOfYear - (153 * mp + 2) / 5 + 1;
+  const long long month = mp < 10 ? mp + 3 : mp - 9;
+  const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld UTC", year, month,
+                day, secondsOfDay / 3600, secondsOfDay / 60 % 60, secondsOfDay % 60);
+  return text;
+}
+
+bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content, ItemTail& tail,
+                    std::string& error) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    error = std::strerror(errno);
+    return false;
+  }
+  content.clear();
+  std::uint8_t chunk[65536];
+  for (;;) {
+    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
+    if (got > 0) {
+      if (content.size() + got > UINT32_MAX) {
+        error = "larger than 4 GiB";
+        return false;
+      }
+      content.insert(content.end(), chunk, chunk + got);
+    }
+    if (got < sizeof chunk) {
+      break;
+    }
+  }
+  if (std::ferror(file.get())) {
+    error = "read error";
+    return false;
+  }
+  tail = ItemTail{};
+#ifdef _WIN32
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = "cannot read its attributes";
+    return false;
+  }
+  tail.attributes = attributes;
+  UniqueHandle handle(CreateFileA(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  FILETIME creation{}, access{}, write{};
+  if (!handle || !GetFileTime(handle.get(), &creation, &access, &write)) {
+    error = "cannot read its file times";
+    return false;
+  }
+  auto ticks = [](const FILETIME& t) {
+    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  tail.creation = ticks(creation);
+  tail.access = ticks(access);
+  tail.write = ticks(write);
+#else
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  tail.attributes = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ? kFileAttributeReadonly
+                                                                        : kFileAttributeArchive;
+  tail.write = FileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+  tail.access = FileTimeFromUnix(info.st_atim.tv_sec, info.st_atim.tv_nsec);
+  // stat() knows no creation time; the last change of the content is the nearest thing.
+  tail.creation = tail.write;
+#endif
+  return true;
+}
+
+std::string ProgramDirectory() {
+#ifdef _WIN32
+  char path[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    return {};
+  }
+  return FolderOf(std::string(path, length));
+#else
+  char path[4096];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) {
+    return {};
+  }
+  return FolderOf(std::string(path, static_cast<std::size_t>(length)));
+#endif
+}
+
+std::string FolderOf(const std::string& path) {
+#ifdef _WIN32
+  const std::size_t cut = path.find_last_of("\\/:");
+#else
+  const std::size_t cut = path.find_last_of('/');
+#endif
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string ResolvePath(const std::string& folder, const std::string& name) {
+#ifdef _WIN32
+  const bool absolute = (!name.empty() && (name[0] == '\\' || name[0] == '/')) ||
+                        (name.size() >= 2 && name[1] == ':');
+  const std::string& local = name;
+#else
+  std::string local = name;
+  for (char& c : local) {
+    if (c == '\\') {
+      c = '/';
+    }
+  }
+  const bool absolute = !local.empty() && local[0] == '/';
+#endif
+  return absolute ? local : folder + local;
+}
+
+}  // namespace vorlatch::packer

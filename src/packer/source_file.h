@@ -1,0 +1,38 @@
+#pragma once
+// Reading a source file for packing: its bytes and the attributes and times that its item
+// tail stores. Portable: Win32 calls on Windows, stat() elsewhere.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/format.h"
+
+namespace vorlatch::packer {
+
+inline constexpr std::uint32_t kFileAttributeReadonly = 0x01;
+inline constexpr std::uint32_t kFileAttributeArchive = 0x20;
+
+// Reads the whole file and fills `tail` with its attributes and times (tail.size is left to
+// the item writer). On failure returns false with the reason in `error`.
+bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content, ItemTail& tail,
+                    std::string& error);
+
+// The folder of the running program with a trailing separator, or empty when unknown.
+std::string ProgramDirectory();
+
+// Path joining as the project file expects it: `name` as it is when absolute, otherwise
+// relative to `folder` (which is empty or ends in a separator). On other systems than
+// Windows, backslashes in `name` become slashes so that a project written on Windows works.
+std::string ResolvePath(const std::string& folder, const std::string& name);
+
+// The folder part of a path including its last separator ("" for a bare name).
+std::string FolderOf(const std::string& path);
+
+// FILETIME ticks as "YYYY-MM-DD HH:MM:SS UTC" (seconds precision), "none" for 0.
+std::string FileTimeText(std::uint64_t ticks);
+
+// Seconds and nanoseconds since 1970 as FILETIME ticks (0 for times before 1601).
+std::uint64_t FileTimeFromUnix(long long seconds, long long nanoseconds);
+
+}  // namespace vorlatch::packer
