@@ -1,0 +1,127 @@
+#include "script/path_text.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+namespace vorlatch {
+
+namespace {
+
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Days from 1 January 1970 in the proleptic Gregorian calendar (Howard Hinnant's
+// days_from_civil), exact for every year an int can hold.
+std::int64_t DaysFromCivil(std::int64_t year, std::int64_t month, std::int64_t day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const std::int64_t yearOfEra = year - era * 400;
+  const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+}  // namespace
+
+std::string WithTrailingBackslash(const std::string& path) {
+  if (path.empty()) {
+    return path;
+  }
+  return WithoutTrailingBackslash(path) + '\\';
+}
+
+std::string WithoutTrailingBackslash(const std::string& path) {
+  const std::size_t last = path.find_last_not_of('\\');
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ExtensionOf(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  const std::size_t dot = name.find('.');
+  if (dot == std::string::npos) {
+    return std::string();
+  }
+  std::string extension = name.substr(dot + 1);
+  // A quote right at the start belongs to the extension; a later one closes a quoted path.
+  const std::size_t quote = extension.find('"', 1);
+  if (quote != std::string::npos) {
+    extension.resize(quote);
+  }
+  return extension;
+}
+
+std::string NameWithoutExtension(const std::string& name) {
+  const std::size_t dot = name.find('.');
+  if (dot == std::string::npos || dot == 0) {
+    return std::string();
+  }
+  return name.substr(0, dot);
+}
+
+std::string CollapseBackslashes(const std::string& path) {
+  std::string result;
+  result.reserve(path.size());
+  for (const char c : path) {
+    if (c == '\\' && !result.empty() && result.back() == '\\') {
+      continue;
+    }
+    result += c;
+  }
+  return result;
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<std::string> RestAfterLeadingMacro(const std::string& value,
+                                                 const std::string& macro) {
+  if (value.compare(0, macro.size(), macro) != 0) {
+    return std::nullopt;
+  }
+  return value.substr(macro.size());
+}
+
+std::string ProgramFilesDirectoryFrom(const std::string& windowsDirectory,
+                                      const std::optional<std::string>& lookedUpFolder) {
+  if (lookedUpFolder) {
+    return WithTrailingBackslash(*lookedUpFolder);
+  }
+  const char drive = windowsDirectory.empty() ? 'C' : windowsDirectory.front();
+  return WithTrailingBackslash(std::string(1, drive) + ":\\Program Files");
+}
+
+double OleDateFromLocalTime(const LocalTime& time) {
+  const std::int64_t days =
+      DaysFromCivil(time.year, time.month, time.day) - DaysFromCivil(1899, 12, 30);
+  const double fraction = (time.hour * 3600.0 + time.minute * 60.0 + time.second) / 86400.0;
+  const double whole = static_cast<double>(days);
+  return days >= 0 ? whole + fraction : whole - fraction;
+}
+
+std::string FormatOleDate(double oleDate) {
+  if (!std::isfinite(oleDate)) {
+    return std::string();
+  }
+  char text[400];
+  const int length = std::snprintf(text, sizeof text, "%.2f", oleDate);
+  return length > 0 && static_cast<std::size_t>(length) < sizeof text ? std::string(text, length)
+                                                                      : std::string();
+}
+
+}  // namespace vorlatch
