@@ -100,8 +100,8 @@ std::optional<std::vector<std::uint8_t>> InflateToBuffer(Bytes source, std::uint
     return std::nullopt;
   }
   uLongf produced = size;
-  const int result = uncompress(buffer.data(), &produced, source.data(),
-                                static_cast<uLong>(source.size()));
+  const int result =
+      uncompress(buffer.data(), &produced, source.data(), static_cast<uLong>(source.size()));
   // Z_BUF_ERROR also covers a stream that wants more room than the tail promised.
   if (result != Z_OK || produced > size) {
     return std::nullopt;

@@ -1,6 +1,8 @@
 #include "packer/packer.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <string_view>
@@ -38,7 +40,9 @@ struct PlannedItem {
   std::string source;     // resolved path
 };
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+std::string Quoted(const std::string& path) {
+  return "'" + path + "'";
+}
 
 std::string KeyLabel(std::string_view section, std::string_view key) {
   return "[" + std::string(section) + "] " + std::string(key);
@@ -125,8 +129,8 @@ class Builder {
 
  private:
   bool Fail(const std::string& key, const std::string& file, const std::string& problem) {
-    error_ = options_.project + ": " + key + ": " + (file.empty() ? "" : Quoted(file) + ": ") +
-             problem;
+    error_ =
+        options_.project + ": " + key + ": " + (file.empty() ? "" : Quoted(file) + ": ") + problem;
     return false;
   }
 
@@ -176,8 +180,8 @@ class Builder {
     } else {
       const std::string name = options_.project.substr(folder_.size());
       const std::size_t dot = name.find_last_of('.');
-      output_ = folder_ + (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) +
-                ".exe";
+      output_ =
+          folder_ + (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + ".exe";
       outputKey_ = "[Build] Output (default)";
     }
 
@@ -192,8 +196,8 @@ class Builder {
 
   // Adds the item of a DLL or document unless the stub takes it from the installed files.
   bool PlanExtra(const std::string& section, const std::string& nameKey,
-                 const std::string& sourceKey, const std::string& zipKey,
-                 const std::string& posKey, const std::string& name, bool wanted) {
+                 const std::string& sourceKey, const std::string& zipKey, const std::string& posKey,
+                 const std::string& name, bool wanted) {
     const auto explicitSource = project_.Get(section, sourceKey);
     const bool hasSource = explicitSource && !explicitSource->empty();
     if (!hasSource && (!wanted || name.empty() || name == "~")) {
@@ -226,8 +230,8 @@ class Builder {
       const std::string number = std::to_string(n);
       const std::string name = project_.GetString("File", "File" + number);
       if (name.empty()) {
-        return Fail("[File] File" + number, "", "no file name, but [File] File is " +
-                                                    std::to_string(fileCount_));
+        return Fail("[File] File" + number, "",
+                    "no file name, but [File] File is " + std::to_string(fileCount_));
       }
       const auto source = project_.Get("File", "Source" + number);
       const bool hasSource = source && !source->empty();
@@ -265,7 +269,7 @@ class Builder {
 
   bool WriteAll(std::FILE* file, const std::vector<std::uint8_t>& bytes, const std::string& path) {
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
-      return Fail(outputKey_, path, "write error");
+      return Fail(outputKey_, output_ + " (as " + path + ")", "write error");
     }
     return true;
   }
@@ -282,7 +286,8 @@ class Builder {
     }
     UniqueFile file(std::fopen(temporary.c_str(), "wb"));
     if (!file) {
-      return Fail(outputKey_, temporary, "cannot create the output file");
+      return Fail(outputKey_, output_,
+                  std::string("cannot create a file there: ") + std::strerror(errno));
     }
     if (!WriteAll(file.get(), content, temporary)) {
       return false;
@@ -314,8 +319,8 @@ class Builder {
     }
     const std::string text = script.Serialize();
     std::vector<std::uint8_t> end;
-    if (!AppendPackageEnd(end, Bytes(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                     text.size()),
+    if (!AppendPackageEnd(end,
+                          Bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
                           projectTail_)) {
       return Fail("script", options_.project, "cannot be compressed");
     }
@@ -326,7 +331,7 @@ class Builder {
       return false;
     }
     if (std::fflush(file.get()) != 0 || std::fclose(file.release()) != 0) {
-      return Fail(outputKey_, temporary, "write error");
+      return Fail(outputKey_, output_ + " (as " + temporary + ")", "write error");
     }
     return true;
   }
@@ -355,9 +360,9 @@ std::vector<NamedItem> NamedItems(const IniText& script) {
   const long long count = script.GetInt("File", "File");
   for (long long n = 1; n <= count && n <= 100000; ++n) {
     const std::string number = std::to_string(n);
-    items.push_back(NamedItem{"[File] File" + number + "=" +
-                                  script.GetString("File", "File" + number),
-                              "File", "Zip" + number, "Pos" + number, true});
+    items.push_back(
+        NamedItem{"[File] File" + number + "=" + script.GetString("File", "File" + number), "File",
+                  "Zip" + number, "Pos" + number, true});
   }
   items.push_back(NamedItem{"uninstaller", "File", "UninstallZip", "UninstallPos",
                             script.GetInt("File", "Uninstall") != 0});
@@ -365,8 +370,8 @@ std::vector<NamedItem> NamedItems(const IniText& script) {
                             "DllPos", false});
   items.push_back(NamedItem{"[Before] File=" + script.GetString("Before", "File"), "Before",
                             "FileZip", "FilePos", false});
-  items.push_back(NamedItem{"[After] File=" + script.GetString("After", "File"), "After",
-                            "FileZip", "FilePos", false});
+  items.push_back(NamedItem{"[After] File=" + script.GetString("After", "File"), "After", "FileZip",
+                            "FilePos", false});
   return items;
 }
 
@@ -374,8 +379,8 @@ void WriteTail(std::ostream& out, const ItemTail& tail) {
   char attributes[16];
   std::snprintf(attributes, sizeof attributes, "0x%08X", static_cast<unsigned>(tail.attributes));
   out << "  size " << tail.size << ", attributes " << attributes << "\n"
-      << "  created " << FileTimeText(tail.creation) << ", accessed "
-      << FileTimeText(tail.access) << ", written " << FileTimeText(tail.write) << "\n";
+      << "  created " << FileTimeText(tail.creation) << ", accessed " << FileTimeText(tail.access)
+      << ", written " << FileTimeText(tail.write) << "\n";
 }
 
 // "ok" when the item inflates to exactly the size its tail states.
@@ -433,8 +438,8 @@ bool InspectInstaller(const std::string& path, std::ostream& out, std::string& e
   }
   std::string text(scriptBytes->begin(), scriptBytes->end());
   std::erase(text, '\r');
-  out << "--- script ---\n" << text << (text.empty() || text.back() == '\n' ? "" : "\n")
-      << "--- end of script ---\n";
+  out << "--- script ---\n"
+      << text << (text.empty() || text.back() == '\n' ? "" : "\n") << "--- end of script ---\n";
 
   const IniText script = IniText::Parse(text);
   const bool isProtected = script.GetInt("Before", "Protect") != 0;
@@ -464,10 +469,11 @@ bool InspectInstaller(const std::string& path, std::ostream& out, std::string& e
       continue;
     }
     // Items lie wholly before the reserved byte.
-    const auto item = zip < 0 || pos < 0 ? std::nullopt
-                                         : SliceOf(package.first(static_cast<std::size_t>(*reserved)),
-                                                   static_cast<std::uint64_t>(pos),
-                                                   static_cast<std::uint64_t>(zip));
+    const auto item =
+        zip < 0 || pos < 0
+            ? std::nullopt
+            : SliceOf(package.first(static_cast<std::size_t>(*reserved)),
+                      static_cast<std::uint64_t>(pos), static_cast<std::uint64_t>(zip));
     if (!item) {
       out << "  BAD: outside the items' part of the file\n";
       ++damaged;

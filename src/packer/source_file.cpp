@@ -60,30 +60,7 @@ std::string FileTimeText(std::uint64_t ticks) {
 
 bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content, ItemTail& tail,
                     std::string& error) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    error = std::strerror(errno);
-    return false;
-  }
-  content.clear();
-  std::uint8_t chunk[65536];
-  for (;;) {
-    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-    if (got > 0) {
-      if (content.size() + got > UINT32_MAX) {
-        error = "larger than 4 GiB";
-        return false;
-      }
-      content.insert(content.end(), chunk, chunk + got);
-    }
-    if (got < sizeof chunk) {
-      break;
-    }
-  }
-  if (std::ferror(file.get())) {
-    error = "read error";
-    return false;
-  }
+  // The times are taken before the content is read, which may move the access time.
   tail = ItemTail{};
 #ifdef _WIN32
   const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -119,6 +96,30 @@ bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content,
   // stat() knows no creation time; the last change of the content is the nearest thing.
   tail.creation = tail.write;
 #endif
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    error = std::strerror(errno);
+    return false;
+  }
+  content.clear();
+  std::uint8_t chunk[65536];
+  for (;;) {
+    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
+    if (got > 0) {
+      if (content.size() + got > UINT32_MAX) {
+        error = "larger than 4 GiB";
+        return false;
+      }
+      content.insert(content.end(), chunk, chunk + got);
+    }
+    if (got < sizeof chunk) {
+      break;
+    }
+  }
+  if (std::ferror(file.get())) {
+    error = "read error";
+    return false;
+  }
   return true;
 }
 

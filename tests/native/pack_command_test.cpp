@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+#include "packer/source_file.h"
+#include "temp_folder.h"
+
+namespace vorlatch {
+namespace {
+
+using testing::ReadText;
+using testing::TempFolder;
+using testing::WriteFile;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs vorlatch-pack (built beside this test program) with `arguments`.
+Result RunPack(const TempFolder& dir, const std::string& arguments) {
+  const std::string program = packer::ProgramDirectory() + "vorlatch-pack";
+  const std::string command = "'" + program + "' " + arguments + " >'" + (dir / "stdout") +
+                              "' 2>'" + (dir / "stderr") + "'";
+  const int raw = std::system(command.c_str());
+  Result result;
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  result.out = ReadText(dir / "stdout");
+  result.err = ReadText(dir / "stderr");
+  return result;
+}
+
+int LineCount(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(PackCommand, BuildAndInspectSucceedWithStatusZero) {
+  TempFolder dir;
+  ASSERT_TRUE(dir.ok());
+  WriteFile(dir / "stub.exe", "MZ stub");
+  WriteFile(dir / "a.txt", "alpha");
+  WriteFile(dir / "p.vlp", "[General]\nProduct=Cli\n[File]\nFile=1\nFile1=a.txt\n");
+  const auto built = RunPack(dir, "build '" + (dir / "p.vlp") + "' --stub '" + (dir / "stub.exe") +
+                                      "' -o '" + (dir / "cli.exe") + "'");
+  EXPECT_EQ(built.status, 0) << built.err;
+  EXPECT_EQ(built.err, "");
+  const auto inspected = RunPack(dir, "inspect '" + (dir / "cli.exe") + "'");
+  EXPECT_EQ(inspected.status, 0) << inspected.err;
+  EXPECT_NE(inspected.out.find("Product=Cli"), std::string::npos) << inspected.out;
+  EXPECT_NE(inspected.out.find("[File] File1=a.txt"), std::string::npos) << inspected.out;
+  EXPECT_EQ(inspected.out.find("BAD"), std::string::npos) << inspected.out;
+
+  const auto help = RunPack(dir, "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("vorlatch-pack build PROJECT"), std::string::npos);
+}
+
+TEST(PackCommand, FailuresExitNonZeroWithOneLineNamingTheFile) {
+  TempFolder dir;
+  ASSERT_TRUE(dir.ok());
+  WriteFile(dir / "stub.exe", "MZ stub");
+  WriteFile(dir / "p.vlp", "[File]\nFile=1\nFile1=gone.txt\n");
+  const auto missing =
+      RunPack(dir, "build '" + (dir / "p.vlp") + "' --stub '" + (dir / "stub.exe") + "'");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(LineCount(missing.err), 1) << missing.err;
+  EXPECT_NE(missing.err.find(dir / "p.vlp"), std::string::npos) << missing.err;
+  EXPECT_NE(missing.err.find(dir / "gone.txt"), std::string::npos) << missing.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "p.exe"));
+
+  WriteFile(dir / "junk.exe", "junk");
+  const auto junk = RunPack(dir, "inspect '" + (dir / "junk.exe") + "'");
+  EXPECT_EQ(junk.status, 1);
+  EXPECT_EQ(LineCount(junk.err), 1) << junk.err;
+  EXPECT_NE(junk.err.find(dir / "junk.exe"), std::string::npos) << junk.err;
+
+  for (const char* usage : {"", "frobnicate", "build", "build a.vlp b.vlp", "build a.vlp -o",
+                            "build a.vlp --bogus", "inspect", "inspect a b"}) {
+    const auto result = RunPack(dir, usage);
+    EXPECT_EQ(result.status, 2) << usage;
+    EXPECT_EQ(LineCount(result.err), 1) << usage << ": " << result.err;
+  }
+}
+
+}  // namespace
+}  // namespace vorlatch

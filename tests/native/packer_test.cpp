@@ -1,0 +1,384 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <optional>
+#include <sstream>
+
+#include "package/format.h"
+#include "packer/ini_text.h"
+#include "packer/packer.h"
+#include "packer/source_file.h"
+#include "temp_folder.h"
+
+namespace vorlatch {
+namespace {
+
+using packer::IniText;
+using testing::AsBytes;
+using testing::ReadBytes;
+using testing::ReadText;
+using testing::TempFolder;
+using testing::WriteFile;
+
+const std::string kStub = "MZ this stands in for the installer stub";
+
+// Sets a file's last-access and last-write times to whole seconds since 1970.
+void SetTimes(const std::string& path, long long accessSeconds, long long writeSeconds) {
+  timespec times[2] = {};
+  times[0].tv_sec = accessSeconds;
+  times[1].tv_sec = writeSeconds;
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+struct Built {
+  std::vector<std::uint8_t> bytes;
+  IniText script;
+  std::string scriptText;
+};
+
+// Reads an installer back with the reader's own functions.
+std::optional<Built> ReadInstaller(const std::string& path) {
+  Built built;
+  built.bytes = ReadBytes(path);
+  const auto block = LocateScriptBlock(built.bytes);
+  if (!block) {
+    return std::nullopt;
+  }
+  const auto text = InflateItem(*block);
+  if (!text) {
+    return std::nullopt;
+  }
+  built.scriptText.assign(text->begin(), text->end());
+  built.script = IniText::Parse(built.scriptText);
+  return built;
+}
+
+std::optional<std::vector<std::uint8_t>> ItemOf(const Built& built, const std::string& section,
+                                                const std::string& zipKey,
+                                                const std::string& posKey) {
+  const long long zip = built.script.GetInt(section, zipKey);
+  const long long pos = built.script.GetInt(section, posKey);
+  const auto item =
+      SliceOf(built.bytes, static_cast<std::uint64_t>(pos), static_cast<std::uint64_t>(zip));
+  if (zip <= 0 || pos <= 0 || !item) {
+    return std::nullopt;
+  }
+  return InflateItem(*item);
+}
+
+class PackerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.ok());
+    WriteFile(dir / "stub.exe", kStub);
+    WriteFile(dir / "uninstall.exe", "MZ uninstaller stand-in");
+    std::filesystem::create_directories(dir / "out");
+  }
+
+  bool Build(std::string& error, const std::string& project = "app.vlp") {
+    packer::BuildOptions options;
+    options.project = dir / project;
+    options.stub = dir / "stub.exe";
+    options.output = output;
+    return packer::BuildInstaller(options, error);
+  }
+
+  TempFolder dir;
+  std::string output = dir / "out/setup.exe";
+};
+
+TEST_F(PackerTest, RoundTripPacksEveryItemBackToBack) {
+  const std::string big(200000, 'x');
+  WriteFile(dir / "bin/app.exe", "MZ the application" + big);
+  WriteFile(dir / "readme.txt", "Read me first\r\n");
+  WriteFile(dir / "notes.txt", "notes");
+  WriteFile(dir / "ext/helper.dll", "MZ extension dll");
+  WriteFile(dir / "licence.txt", "The licence text");
+  WriteFile(dir / "thanks.txt", "Thank you");
+  chmod((dir / "notes.txt").c_str(), 0444);
+  SetTimes(dir / "readme.txt", 1700000000, 1600000000);
+  WriteFile(dir / "app.vlp",
+            "; a comment\n"
+            "[General]\nProduct = Round Trip \nCompany=Tests\n"
+            "[Build]\nStub=ignored-because-of-the-option.exe\nUninstaller=uninstall.exe\n"
+            "[File]\nFile=3\nFile1=app.exe\nSource1=bin/app.exe\nTarget1=[BID]\n"
+            "File2=README.TXT\nSource2=readme.txt\nFile3=notes.txt\n"
+            "Zip1=999\nPos1=999\n"  // stale values from an old project: replaced
+            "Uninstall=1\nDll=helper.dll\nDllSource=ext\\helper.dll\n"
+            "[Before]\nLoad=1\nFile=licence.txt\nFileSource=licence.txt\n"
+            "[After]\nRun=1\nFile=thanks.txt /quiet\n");
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  const auto built = ReadInstaller(output);
+  ASSERT_TRUE(built);
+  const IniText& script = built->script;
+
+  EXPECT_TRUE(std::equal(kStub.begin(), kStub.end(), built->bytes.begin()));
+  EXPECT_EQ(ItemOf(*built, "File", "Zip1", "Pos1"), AsBytes("MZ the application" + big));
+  EXPECT_EQ(ItemOf(*built, "File", "Zip2", "Pos2"), AsBytes("Read me first\r\n"));
+  EXPECT_EQ(ItemOf(*built, "File", "Zip3", "Pos3"), AsBytes("notes"));
+  EXPECT_EQ(ItemOf(*built, "File", "UninstallZip", "UninstallPos"),
+            AsBytes("MZ uninstaller stand-in"));
+  EXPECT_EQ(ItemOf(*built, "File", "DllZip", "DllPos"), AsBytes("MZ extension dll"));
+  EXPECT_EQ(ItemOf(*built, "Before", "FileZip", "FilePos"), AsBytes("The licence text"));
+  EXPECT_EQ(ItemOf(*built, "After", "FileZip", "FilePos"), AsBytes("Thank you"));
+
+  // Items follow the stub and each other without gaps, in a fixed order, up to the
+  // reserved byte.
+  long long expected = static_cast<long long>(kStub.size());
+  const std::vector<std::pair<std::string, std::string>> order = {
+      {"File", "1"},   {"File", "2"},      {"File", "3"},    {"File", "Uninstall"},
+      {"File", "Dll"}, {"Before", "File"}, {"After", "File"}};
+  for (const auto& [section, name] : order) {
+    const bool numbered = name.size() == 1;
+    const std::string zip = numbered ? "Zip" + name : name + "Zip";
+    const std::string pos = numbered ? "Pos" + name : name + "Pos";
+    EXPECT_EQ(script.GetInt(section, pos), expected) << section << " " << name;
+    expected += script.GetInt(section, zip);
+  }
+  EXPECT_EQ(ReservedBytePosition(built->bytes, false), static_cast<std::uint64_t>(expected));
+
+  // The builder's own keys never reach the script; the rest does, cleaned of blanks.
+  EXPECT_FALSE(script.Get("Build", "Stub"));
+  EXPECT_FALSE(script.Get("Build", "Uninstaller"));
+  for (const char* key : {"Source1", "Source2", "DllSource"}) {
+    EXPECT_FALSE(script.Get("File", key)) << key;
+  }
+  EXPECT_FALSE(script.Get("Before", "FileSource"));
+  EXPECT_EQ(built->scriptText.find("[Build]"), std::string::npos);
+  EXPECT_EQ(built->scriptText.find("comment"), std::string::npos);
+  EXPECT_EQ(script.GetString("General", "Product"), "Round Trip");
+  EXPECT_EQ(script.GetString("File", "Target1"), "[BID]");
+  EXPECT_EQ(script.GetString("After", "File"), "thanks.txt /quiet");
+  EXPECT_NE(built->scriptText.find("\r\n[File]\r\nFile=3\r\n"), std::string::npos);
+
+  // Attributes and times of the sources: read-only from the mode, times from the file.
+  const auto tailOf = [&](const std::string& number) {
+    const auto item = SliceOf(built->bytes, script.GetInt("File", "Pos" + number),
+                              script.GetInt("File", "Zip" + number));
+    return ReadItemTailOf(*item);
+  };
+  EXPECT_EQ(tailOf("3")->attributes, packer::kFileAttributeReadonly);
+  const auto readme = tailOf("2");
+  EXPECT_EQ(readme->attributes, packer::kFileAttributeArchive);
+  EXPECT_EQ(readme->write, packer::FileTimeFromUnix(1600000000, 0));
+  EXPECT_EQ(readme->access, packer::FileTimeFromUnix(1700000000, 0));
+  EXPECT_EQ(packer::FileTimeText(readme->write), "2020-09-13 12:26:40 UTC");
+
+  // The script block carries the project file's own attributes and times.
+  const auto scriptTail = ReadItemTailOf(*LocateScriptBlock(built->bytes));
+  struct stat info {};
+  ASSERT_EQ(stat((dir / "app.vlp").c_str(), &info), 0);
+  EXPECT_EQ(scriptTail->write, packer::FileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec));
+  EXPECT_EQ(scriptTail->size, built->scriptText.size());
+
+  std::ostringstream inspected;
+  ASSERT_TRUE(packer::InspectInstaller(output, inspected, error)) << error;
+  const std::string report = inspected.str();
+  EXPECT_EQ(report.find("BAD"), std::string::npos);
+  EXPECT_NE(report.find("[File] File2=README.TXT ([File] Zip2/Pos2)"), std::string::npos);
+  EXPECT_NE(report.find("Product=Round Trip"), std::string::npos);
+  EXPECT_NE(report.find("written 2020-09-13 12:26:40 UTC"), std::string::npos);
+
+  // The same project gives the same script, byte for byte (item tails may differ, since
+  // reading a source can move its access time).
+  ASSERT_TRUE(Build(error)) << error;
+  const auto again = ReadInstaller(output);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->scriptText, built->scriptText);
+  EXPECT_EQ(again->bytes.size(), built->bytes.size());
+}
+
+TEST_F(PackerTest, DocumentsAndDllThatAreInstalledFilesGetNoItemOfTheirOwn) {
+  WriteFile(dir / "app.exe", "MZ app");
+  WriteFile(dir / "Guide.txt", "guide");
+  WriteFile(dir / "plugin.dll", "MZ dll");
+  WriteFile(dir / "app.vlp",
+            "[File]\nFile=3\nFile1=app.exe\nFile2=Guide.txt\nFile3=plugin.dll\nDll=PLUGIN.DLL\n"
+            "[Before]\nLoad=1\nFile=guide.txt\n[After]\nRun=1\nFile=\"app.exe\" /start\n");
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  const auto built = ReadInstaller(output);
+  ASSERT_TRUE(built);
+  for (const auto& [section, key] :
+       std::vector<std::pair<std::string, std::string>>{{"File", "DllZip"},
+                                                        {"File", "DllPos"},
+                                                        {"Before", "FileZip"},
+                                                        {"Before", "FilePos"},
+                                                        {"After", "FileZip"},
+                                                        {"After", "FilePos"},
+                                                        {"File", "UninstallZip"}}) {
+    EXPECT_FALSE(built->script.Get(section, key)) << section << " " << key;
+  }
+  EXPECT_EQ(ItemOf(*built, "File", "Zip3", "Pos3"), AsBytes("MZ dll"));
+  // Nothing is packed after file 3: the reserved byte follows it.
+  EXPECT_EQ(ReservedBytePosition(built->bytes, false),
+            static_cast<std::uint64_t>(built->script.GetInt("File", "Pos3") +
+                                       built->script.GetInt("File", "Zip3")));
+
+  // A separate source for an installed document cannot be used, and says so.
+  WriteFile(dir / "other.txt", "other");
+  WriteFile(dir / "app.vlp",
+            "[File]\nFile=1\nFile1=guide.txt\n[Before]\nLoad=1\nFile=Guide.txt\n"
+            "FileSource=other.txt\n");
+  EXPECT_FALSE(Build(error));
+  EXPECT_NE(error.find("[Before] FileSource"), std::string::npos) << error;
+}
+
+TEST_F(PackerTest, ScriptOnlyProjectGivesScriptOnlyPackage) {
+  WriteFile(dir / "app.vlp", "[General]\nProduct=Nothing\n");
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  const auto built = ReadInstaller(output);
+  ASSERT_TRUE(built);
+  EXPECT_EQ(ReservedBytePosition(built->bytes, false), kStub.size());
+  EXPECT_EQ(built->scriptText, "[General]\r\nProduct=Nothing\r\n");
+}
+
+TEST_F(PackerTest, DefaultOutputIsTheProjectNameWithExeInItsFolder) {
+  WriteFile(dir / "sub/My.Project.vlp", "[File]\nFile=1\nFile1=a.txt\n");
+  WriteFile(dir / "sub/a.txt", "a");
+  packer::BuildOptions options;
+  options.project = dir / "sub/My.Project.vlp";
+  options.stub = dir / "stub.exe";
+  std::string error;
+  ASSERT_TRUE(packer::BuildInstaller(options, error)) << error;
+  const auto built = ReadInstaller(dir / "sub/My.Project.exe");
+  ASSERT_TRUE(built);
+  EXPECT_EQ(ItemOf(*built, "File", "Zip1", "Pos1"), AsBytes("a"));
+
+  // [Build] Output and Stub are relative to the project's folder.
+  WriteFile(dir / "sub/stub2.exe", "MZ second stub");
+  WriteFile(dir / "sub/p.vlp", "[Build]\nOutput=made/by-key.exe\nStub=stub2.exe\n");
+  std::filesystem::create_directories(dir / "sub/made");
+  options.project = dir / "sub/p.vlp";
+  options.stub.clear();
+  ASSERT_TRUE(packer::BuildInstaller(options, error)) << error;
+  const std::string made = ReadText(dir / "sub/made/by-key.exe");
+  EXPECT_EQ(made.rfind("MZ second stub", 0), 0u);
+}
+
+TEST_F(PackerTest, MissingSourceNamesProjectKeyAndFileAndLeavesNoOutput) {
+  WriteFile(dir / "one.txt", "one");
+  WriteFile(dir / "app.vlp",
+            "[File]\nFile=2\nFile1=one.txt\nFile2=two.txt\nSource2=data/missing-two.txt\n");
+  WriteFile(output, "an older installer");
+  std::string error;
+  ASSERT_FALSE(Build(error));
+  EXPECT_NE(error.find(dir / "app.vlp"), std::string::npos) << error;
+  EXPECT_NE(error.find("[File] Source2"), std::string::npos) << error;
+  EXPECT_NE(error.find(dir / "data/missing-two.txt"), std::string::npos) << error;
+  EXPECT_EQ(error.find('\n'), std::string::npos);
+  // The old output is untouched and no temporary file is left beside it.
+  EXPECT_EQ(ReadText(output), "an older installer");
+  EXPECT_EQ(testing::NamesIn(dir / "out"), std::vector<std::string>{"setup.exe"});
+}
+
+TEST_F(PackerTest, EveryBuildErrorIsOneLineAndLeavesNothing) {
+  WriteFile(dir / "one.txt", "one");
+  WriteFile(dir / "empty.txt", "");
+  struct Case {
+    std::string project;
+    std::string key;   // the key the message must name
+    std::string file;  // the file the message must name, if any
+  };
+  const std::vector<Case> cases = {
+      {"[File]\nFile=2\nFile1=one.txt\nFile2=absent.txt\n", "[File] File2", dir / "absent.txt"},
+      {"[File]\nFile=1\nFile1=empty.txt\n", "[File] File1", dir / "empty.txt"},
+      {"[File]\nFile=2\nFile1=one.txt\n", "[File] File2", ""},
+      {"[File]\nFile=1\nFile1=one.txt\nUninstall=1\n[Build]\nUninstaller=no-such.exe\n",
+       "[Build] Uninstaller", dir / "no-such.exe"},
+      {"[File]\nDll=x.dll\n", "[File] Dll", dir / "x.dll"},
+      {"[After]\nRun=1\nFile=\"run me.exe\" -now\n", "[After] File", dir / "run me.exe"},
+      {"[Before]\nProtect=1\nPassword=x\n", "[Before] Protect", ""},
+      {"[File]\nFile=-1\n", "[File] File", ""},
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir / "app.vlp", c.project);
+    std::string error;
+    EXPECT_FALSE(Build(error)) << c.project;
+    EXPECT_EQ(error.rfind(dir / "app.vlp: " + c.key + ": ", 0), 0u) << error;
+    if (!c.file.empty()) {
+      EXPECT_NE(error.find("'" + c.file + "'"), std::string::npos) << error;
+    }
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_EQ(testing::NamesIn(dir / "out"), std::vector<std::string>{}) << c.project;
+  }
+  // A protected project names the missing builder password.
+  WriteFile(dir / "app.vlp", "[Before]\nProtect=1\n");
+  std::string error;
+  ASSERT_FALSE(Build(error));
+  EXPECT_NE(error.find("[Build] Password"), std::string::npos) << error;
+
+  // The stub and the output folder are checked too.
+  WriteFile(dir / "app.vlp", "[File]\nFile=1\nFile1=one.txt\n");
+  packer::BuildOptions options;
+  options.project = dir / "app.vlp";
+  options.stub = dir / "no-stub.exe";
+  options.output = dir / "setup.exe";
+  ASSERT_FALSE(packer::BuildInstaller(options, error));
+  EXPECT_EQ(error.rfind(dir / "app.vlp: --stub: '" + dir / "no-stub.exe'", 0), 0u) << error;
+  options.stub = dir / "stub.exe";
+  options.output = dir / "no-folder/setup.exe";
+  ASSERT_FALSE(packer::BuildInstaller(options, error));
+  EXPECT_EQ(error.rfind(dir / "app.vlp: -o: ", 0), 0u) << error;
+  options.project = dir / "absent.vlp";
+  ASSERT_FALSE(packer::BuildInstaller(options, error));
+  EXPECT_EQ(error.rfind(dir / "absent.vlp: ", 0), 0u) << error;
+  EXPECT_FALSE(std::filesystem::exists(dir / "setup.exe"));
+}
+
+TEST_F(PackerTest, InspectReportsDamagedItems) {
+  WriteFile(dir / "a.txt", std::string(5000, 'a'));
+  WriteFile(dir / "b.txt", "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
+  WriteFile(dir / "app.vlp", "[File]\nFile=2\nFile1=a.txt\nFile2=b.txt\n");
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  auto built = ReadInstaller(output);
+  ASSERT_TRUE(built);
+  // Damage the middle of item 2's stream.
+  const long long pos2 = built->script.GetInt("File", "Pos2");
+  built->bytes[static_cast<std::size_t>(pos2 + 6)] ^= 0xFF;
+  const std::string damaged = dir / "damaged.exe";
+  WriteFile(damaged, std::string(built->bytes.begin(), built->bytes.end()));
+  std::ostringstream report;
+  EXPECT_FALSE(packer::InspectInstaller(damaged, report, error));
+  EXPECT_NE(error.find("1 damaged item"), std::string::npos) << error;
+  const std::string text = report.str();
+  const std::size_t item2 = text.find("[File] File2=b.txt");
+  ASSERT_NE(item2, std::string::npos) << text;
+  EXPECT_NE(text.find("BAD", item2), std::string::npos) << text;
+  EXPECT_EQ(text.find("BAD"), text.find("BAD", item2)) << text;
+
+  WriteFile(damaged, "not an installer at all");
+  EXPECT_FALSE(packer::InspectInstaller(damaged, report, error));
+  EXPECT_NE(error.find(damaged), std::string::npos);
+}
+
+TEST(IniText, ReadsLikeTheProfileFunctions) {
+  const IniText ini = IniText::Parse(
+      "ignored=before any section\r\n[ Sec ]\r\n Key = value with blanks \r\nkey=second\r\n"
+      "Num=42abc\r\nNeg=-7\r\nText=abc\r\nQuoted=\"a b\"\r\n[other]\nx=1\n[SEC]\nLate=yes\n");
+  EXPECT_EQ(ini.GetString("sec", "KEY"), "value with blanks");
+  EXPECT_EQ(ini.GetInt("Sec", "Num"), 42);
+  EXPECT_EQ(ini.GetInt("Sec", "Neg"), -7);
+  EXPECT_EQ(ini.GetInt("Sec", "Text", 5), 0);
+  EXPECT_EQ(ini.GetInt("Sec", "Absent", 5), 5);
+  EXPECT_EQ(ini.GetString("Sec", "Quoted"), "a b");
+  EXPECT_EQ(ini.GetString("Sec", "Late"), "yes");
+  EXPECT_FALSE(ini.Get("Sec", "ignored"));
+  EXPECT_EQ(ini.Serialize(),
+            "[Sec]\r\nKey=value with blanks\r\nNum=42abc\r\nNeg=-7\r\nText=abc\r\n"
+            "Quoted=\"a b\"\r\nLate=yes\r\n\r\n[other]\r\nx=1\r\n");
+  EXPECT_EQ(packer::NumberedKey("Source12", "source"), 12);
+  EXPECT_FALSE(packer::NumberedKey("Source012", "Source"));
+  EXPECT_FALSE(packer::NumberedKey("Source", "Source"));
+  EXPECT_FALSE(packer::NumberedKey("Source1x", "Source"));
+}
+
+}  // namespace
+}  // namespace vorlatch
