@@ -1,0 +1,170 @@
+#include "package/opening.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdint>
+
+#include "package/command_line.h"
+#include "package/format.h"
+#include "package/item_extraction.h"
+#include "package/process_state.h"
+#include "script/keys.h"
+#include "script/script_access.h"
+#include "win/handles.h"
+
+namespace vorlatch {
+
+namespace {
+
+// The value of an environment variable; false when it is not set.
+bool ReadEnvironment(const char* name, std::string& value) {
+  const DWORD needed = ::GetEnvironmentVariableA(name, nullptr, 0);
+  if (needed == 0) {
+    return false;
+  }
+  std::string buffer(needed, '\0');
+  const DWORD length = ::GetEnvironmentVariableA(name, buffer.data(), needed);
+  if (length == 0 || length >= needed) {
+    return false;
+  }
+  buffer.resize(length);
+  value = buffer;
+  return true;
+}
+
+Bytes PackageBytes() {
+  if (g_state.packageView == nullptr || g_state.packageSize <= 0) {
+    return Bytes();
+  }
+  return Bytes(g_state.packageView, static_cast<std::size_t>(g_state.packageSize));
+}
+
+}  // namespace
+
+std::string TemporaryDirectory() {
+  std::string directory;
+  if (!ReadEnvironment("Tmp", directory) && !ReadEnvironment("Temp", directory)) {
+    return std::string();
+  }
+  while (!directory.empty() && directory.back() == '\\') {
+    directory.pop_back();
+  }
+  return directory + '\\';
+}
+
+std::string TemporaryFilePath(const std::string& name) {
+  const std::string directory = TemporaryDirectory();
+  return (directory.empty() ? std::string(".\\") : directory) + name;
+}
+
+std::string ScriptPath() {
+  return TemporaryFilePath(kScriptFileName);
+}
+std::string ItemFilePath() {
+  return TemporaryFilePath(kItemFileName);
+}
+std::string UninstallLogTempPath() {
+  return TemporaryFilePath(kUninstallLogFileName);
+}
+
+bool OpenPackage() {
+  return OpenPackageFile(PackagePathFromCommandLine(::GetCommandLineA()));
+}
+
+bool OpenPackageFile(const std::string& path) {
+  ClosePackage();
+  if (path.empty()) {
+    return false;
+  }
+  UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr));
+  if (!file) {
+    return false;
+  }
+  // The size is kept as a signed 32-bit count, as every position in a package is.
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || size.QuadPart > INT32_MAX) {
+    return false;
+  }
+  UniqueHandle mapping(::CreateFileMappingA(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  file.reset();  // the mapping keeps the file open
+  if (!mapping) {
+    return false;
+  }
+  UniqueView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+  if (!view) {
+    return false;
+  }
+  const Bytes package(static_cast<const std::uint8_t*>(view.get()),
+                      static_cast<std::size_t>(size.QuadPart));
+  // A trailer that points outside the file is a package that cannot be read.
+  if (!LocateScriptBlock(package)) {
+    return false;
+  }
+  g_state.packageView = static_cast<const std::uint8_t*>(view.release());
+  g_state.packageMapping = mapping.release();
+  g_state.packageSize = static_cast<std::int32_t>(size.QuadPart);
+  return true;
+}
+
+bool ExtractScript() {
+  const auto block = LocateScriptBlock(PackageBytes());
+  if (!block) {
+    return false;
+  }
+  const std::string itemFile = ItemFilePath();
+  if (!WriteBlock(itemFile, block->data(), static_cast<std::uint32_t>(block->size()), false)) {
+    return false;
+  }
+  return InflateItemFile(itemFile, ScriptPath(), false) != 0;
+}
+
+void ClosePackage() {
+  if (g_state.packageView != nullptr) {
+    ::UnmapViewOfFile(g_state.packageView);
+    g_state.packageView = nullptr;
+  }
+  if (g_state.packageMapping != nullptr) {
+    ::CloseHandle(g_state.packageMapping);
+    g_state.packageMapping = nullptr;
+  }
+  // No size without a view, so that no later read can trust a stale one.
+  g_state.packageSize = 0;
+}
+
+void CleanupTemporaryFiles() {
+  ::DeleteFileA(ItemFilePath().c_str());
+  // These names come from the script, so the script goes after them.
+  const auto deleteNamed = [](const char* section, const char* key) {
+    ::DeleteFileA(TemporaryFilePath(ReadScriptString(section, key, kNoFileName)).c_str());
+  };
+  deleteNamed(kFile, kDll);
+  deleteNamed(kBefore, kFile);
+  deleteNamed(kAfter, kFile);
+  ::DeleteFileA(ScriptPath().c_str());
+  ::DeleteFileA(UninstallLogTempPath().c_str());
+}
+
+std::string ArchiveErrorText(const std::string& currentOutputFile) {
+  if (currentOutputFile.empty()) {
+    return std::string(kPossiblyCorruptedArchive) + '.';
+  }
+  const int length = std::snprintf(nullptr, 0, kWritingFailedFormat, currentOutputFile.c_str(),
+                                   kPossiblyCorruptedArchive);
+  if (length <= 0) {
+    return std::string(kPossiblyCorruptedArchive) + '.';
+  }
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::snprintf(text.data(), text.size(), kWritingFailedFormat, currentOutputFile.c_str(),
+                kPossiblyCorruptedArchive);
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+void ShowArchiveError() {
+  ::MessageBoxA(nullptr, ArchiveErrorText(g_state.currentOutputFile).c_str(), kArchiveErrorCaption,
+                MB_OK | MB_ICONERROR);
+}
+
+}  // namespace vorlatch

@@ -1,0 +1,75 @@
+#pragma once
+// Names of the script's sections and keys. Numbered keys and sections append a decimal
+// number to the word given here (NumberedName in script_access.h): File1, Key2, Section2_3.
+
+namespace vorlatch {
+
+// Sections.
+inline constexpr char kGeneral[] = "General";
+inline constexpr char kInfo[] = "Info";
+inline constexpr char kFile[] = "File";  // also the count key [File] File and the word File<n>
+inline constexpr char kBefore[] = "Before";
+inline constexpr char kAfter[] = "After";
+inline constexpr char kRegistry[] = "Registry";
+inline constexpr char kIni[] = "Ini";
+// Word of the numbered sections [Key<n>] under [Registry] and [Section<n>], [Section<n>_<m>]
+// under [Ini]; the same words name keys of those sections.
+inline constexpr char kKey[] = "Key";
+inline constexpr char kSection[] = "Section";
+
+// [General]
+inline constexpr char kProduct[] = "Product";
+inline constexpr char kCompany[] = "Company";
+inline constexpr char kBid[] = "BID";
+inline constexpr char kPackage[] = "Package";
+
+// [Info], [Before], [After]: the screen texts.
+inline constexpr char kLine[] = "Line";  // count, and the word of Line<n>
+inline constexpr char kCaption[] = "Caption";
+
+// [File]
+inline constexpr char kTarget[] = "Target";
+inline constexpr char kZip[] = "Zip";
+inline constexpr char kPos[] = "Pos";
+inline constexpr char kShortcut[] = "Shortcut";
+inline constexpr char kDesktop[] = "Desktop";
+inline constexpr char kQuickLaunch[] = "QuickLaunch";
+inline constexpr char kAskS[] = "AskS";
+inline constexpr char kAskD[] = "AskD";
+inline constexpr char kAskQ[] = "AskQ";
+inline constexpr char kUninstall[] = "Uninstall";
+inline constexpr char kUninstallZip[] = "UninstallZip";
+inline constexpr char kUninstallPos[] = "UninstallPos";
+inline constexpr char kAssociations[] = "Associations";
+inline constexpr char kDll[] = "Dll";
+inline constexpr char kDllZip[] = "DllZip";
+inline constexpr char kDllPos[] = "DllPos";
+
+// [Before] (with kFile, kCaption and kLine)
+inline constexpr char kProtect[] = "Protect";
+inline constexpr char kPassword[] = "Password";
+inline constexpr char kLoad[] = "Load";
+inline constexpr char kFileZip[] = "FileZip";
+inline constexpr char kFilePos[] = "FilePos";
+inline constexpr char kDialog[] = "Dialog";
+inline constexpr char kButton[] = "Button";
+inline constexpr char kFooter[] = "Footer";
+inline constexpr char kAdvanced[] = "Advanced";
+inline constexpr char kFunction[] = "Function";
+
+// [After] (with kAdvanced, kFunction, kDialog, kButton, kCaption, kLine, kFile, kFileZip,
+// kFilePos)
+inline constexpr char kRun[] = "Run";
+
+// [Registry], [Key<n>], [Ini], [Section<n>], [Section<n>_<m>] (with kKey, kFile, kTarget,
+// kSection)
+inline constexpr char kNumber[] = "Number";
+inline constexpr char kKeep[] = "Keep";
+inline constexpr char kName[] = "Name";
+inline constexpr char kValue[] = "Value";
+
+// The default of [File] Dll, [Before] File and [After] File when the clean-up reads them: a
+// name that normally matches no file.
+inline constexpr char kNoFileName[] = "~";
+
+}  // namespace vorlatch

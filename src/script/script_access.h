@@ -1,0 +1,44 @@
+#pragma once
+// Reading and writing INI data through the Windows profile functions, on every call: the
+// script (when no file is given) and other INI files such as the uninstall log.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vorlatch {
+
+// Longest value a read returns; longer values are cut.
+inline constexpr std::size_t kMaxScriptValueLength = 1023;
+
+// The value of [section] key, or `defaultValue` when absent. Section and key are trimmed of
+// white space first. An empty `file` means the script.
+std::string ReadScriptString(std::string_view section, std::string_view key,
+                             std::string_view defaultValue, const std::string& file = "");
+
+// The integer value of [section] key (names passed unchanged), `defaultValue` when absent;
+// text that is not a number reads as 0.
+int ReadScriptInt(std::string_view section, std::string_view key, int defaultValue,
+                  const std::string& file = "");
+
+// Removes [section] key (the whole section when there is no key), then stores `value` unless
+// it equals `defaultValue` without regard to case, then flushes the profile cache. False when
+// a write fails. An empty `file` means the script.
+bool WriteIniString(std::string_view section, const std::optional<std::string>& key,
+                    const std::optional<std::string>& value, std::string_view defaultValue,
+                    const std::string& file = "");
+
+bool WriteIniInt(std::string_view section, std::string_view key, int value, int defaultValue,
+                 const std::string& file = "");
+
+// Decimal text of n, with a minus sign when negative.
+std::string IntToText(int n);
+
+// A numbered key or section name: File1, Section2_3.
+std::string NumberedName(std::string_view word, int n);
+std::string NumberedName(std::string_view word, int n, int m);
+
+// Equality of names in the ANSI code page without regard to case.
+bool EqualNoCase(std::string_view a, std::string_view b);
+
+}  // namespace vorlatch
