@@ -1,0 +1,115 @@
+#include "app/destination_dialog.h"
+
+#include <shlobj.h>
+
+#include "package/process_state.h"
+#include "resources/resource.h"
+#include "script/directories.h"
+#include "script/keys.h"
+#include "script/path_macros.h"
+#include "script/path_text.h"
+#include "script/script_access.h"
+#include "ui/about_dialog.h"
+#include "win/handles.h"
+
+namespace vorlatch {
+namespace {
+
+bool IsWhiteSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string WithoutLeadingWhiteSpace(const std::string& text) {
+  std::size_t start = 0;
+  while (start < text.size() && IsWhiteSpace(text[start])) {
+    ++start;
+  }
+  return text.substr(start);
+}
+
+}  // namespace
+
+std::string DestinationCaption(const std::string& company, const std::string& product) {
+  return company + kCaptionInstalling + product;
+}
+
+DestinationDialog::DestinationDialog() : Dialog(IDD_DESTINATION) {
+  AddControl(homeLink_, IDC_HOME_LINK);
+  AddControl(note_, IDC_DESTINATION_NOTE);
+}
+
+INT_PTR DestinationDialog::Show(HWND parent) {
+  return RunModal(parent) == IDOK ? IDOK : IDCANCEL;
+}
+
+bool DestinationDialog::OnInitDialog() {
+  const std::string company = ReadScriptString(kGeneral, kCompany, kDefaultCaptionCompany);
+  const std::string product = ReadScriptString(kGeneral, kProduct, kDefaultCaptionProduct);
+  // The script's value as it stands: no macros, no backslash rule.
+  g_state.destinationDirectory = ReadScriptString(kGeneral, kBid, CurrentDirectory());
+  SetCaption(DestinationCaption(company, product));
+  SetItemText(IDC_DESTINATION_PATH, g_state.destinationDirectory);
+  SetItemText(IDC_DESTINATION_NOTE, "");
+  homeLink_.SetURL(kMakerHomePage);
+  SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  return true;
+}
+
+bool DestinationDialog::OnCommand(int id, int notifyCode, HWND control) {
+  switch (id) {
+    case IDC_BROWSE:
+      OnBrowse();
+      return true;
+    // Enter without a default button would send IDOK; it must not accept a directory that
+    // was never made sure of.
+    case IDOK:
+    case IDC_NEXT:
+      OnNext();
+      return true;
+    case IDC_ABOUT:
+      ShowAboutBox(hwnd());
+      return true;
+    default:
+      return Dialog::OnCommand(id, notifyCode, control);
+  }
+}
+
+void DestinationDialog::OnBrowse() {
+  char displayName[MAX_PATH] = {};
+  BROWSEINFOA browse = {};
+  browse.hwndOwner = hwnd();
+  browse.pidlRoot = nullptr;
+  browse.pszDisplayName = displayName;
+  browse.lpszTitle = kSelectDirectoryTitle;
+  browse.ulFlags = kBrowseFlags;
+  ComPtr<IMalloc> allocator;
+  const HRESULT haveAllocator = SHGetMalloc(reinterpret_cast<IMalloc**>(allocator.put_void()));
+  if (LPITEMIDLIST chosen = SHBrowseForFolderA(&browse); chosen != nullptr) {
+    char path[MAX_PATH] = {};
+    if (SHGetPathFromIDListA(chosen, path)) {
+      g_state.destinationDirectory = WithTrailingBackslash(path);
+    }
+    if (SUCCEEDED(haveAllocator) && allocator) {
+      allocator->Free(chosen);
+    } else {
+      CoTaskMemFree(chosen);
+    }
+  }
+  SetItemText(IDC_DESTINATION_PATH, g_state.destinationDirectory);
+}
+
+void DestinationDialog::OnNext() {
+  g_state.destinationDirectory = WithoutLeadingWhiteSpace(ItemText(IDC_DESTINATION_PATH));
+  if (g_state.destinationDirectory.empty()) {
+    g_state.destinationDirectory = CurrentDirectory();
+  }
+  if (EnsureDirectory(g_state.destinationDirectory)) {
+    EndDialog(IDOK);
+  }
+}
+
+INT_PTR RunDestinationDialog(DestinationDialog& dialog) {
+  return dialog.Show();
+}
+
+}  // namespace vorlatch

@@ -1,0 +1,54 @@
+#pragma once
+// The window in which the user chooses where the product is installed. The start-up sequence
+// makes it once and shows it again whenever the existing-installation check asks for another
+// location; each showing proposes the script's directory afresh.
+
+#include <string>
+
+#include <windows.h>
+
+#include "ui/dialog.h"
+#include "ui/hyperlink_label.h"
+
+namespace vorlatch {
+
+// Parts of the caption when the script leaves them out, and the folder browser's title.
+inline constexpr char kDefaultCaptionCompany[] = "Vorlatch";
+inline constexpr char kDefaultCaptionProduct[] = "...";
+inline constexpr char kCaptionInstalling[] = " installing ";
+inline constexpr char kSelectDirectoryTitle[] = "Select Directory";
+// BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS.
+inline constexpr UINT kBrowseFlags = 9;
+
+class DestinationDialog : public Dialog {
+ public:
+  DestinationDialog();
+
+  // Runs the dialog modally: IDOK when the user accepted a directory that exists now (stored
+  // in g_state.destinationDirectory), IDCANCEL otherwise, also when the window could not be
+  // made.
+  INT_PTR Show(HWND parent = nullptr);
+
+  HyperlinkLabel& homeLink() { return homeLink_; }
+
+ protected:
+  bool OnInitDialog() override;
+  bool OnCommand(int id, int notifyCode, HWND control) override;
+
+ private:
+  void OnBrowse();
+  void OnNext();
+
+  HyperlinkLabel homeLink_;
+  Control note_;
+};
+
+// The caption for the script's company and product values.
+std::string DestinationCaption(const std::string& company, const std::string& product);
+
+// The destination stage of the start-up sequence: shows `dialog` once and returns its answer
+// (IDOK goes on to the existing-installation check; anything else stops the run). When the
+// check asks for another location, call it again with the same dialog.
+INT_PTR RunDestinationDialog(DestinationDialog& dialog);
+
+}  // namespace vorlatch
