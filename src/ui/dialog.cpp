@@ -228,8 +228,8 @@ bool Dialog::OnInitDialog() {
   return true;
 }
 
-bool Dialog::OnCommand(int id, int, HWND) {
-  if (id == IDOK || id == IDCANCEL) {
+bool Dialog::OnCommand(int id, int notifyCode, HWND) {
+  if ((id == IDOK || id == IDCANCEL) && notifyCode == BN_CLICKED) {
     EndDialog(id);
     return true;
   }

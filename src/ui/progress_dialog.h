@@ -1,0 +1,32 @@
+#pragma once
+// The small modeless, topmost window that names the file being extracted, and the message
+// pump that long work calls so that it repaints.
+
+#include <string>
+
+#include "ui/dialog.h"
+
+namespace vorlatch {
+
+class ProgressDialog : public Dialog {
+ public:
+  ProgressDialog();
+
+ protected:
+  // Nothing the user presses closes the window; only CloseProgress does.
+  bool OnCommand(int id, int notifyCode, HWND control) override;
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+};
+
+// Shows the progress window with this caption and text, creating it on the first call and
+// updating it on later ones (g_state.progress is the current one).
+void ShowProgress(const std::string& caption, const std::string& text);
+
+// Hides and destroys the progress window if there is one.
+void CloseProgress();
+
+// Dispatches every message waiting in the thread's queue without waiting. A WM_QUIT taken
+// from the queue ends the pump and is dropped.
+void PumpMessages();
+
+}  // namespace vorlatch
