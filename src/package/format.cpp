@@ -89,17 +89,25 @@ std::optional<ItemTail> ReadItemTailOf(Bytes item) {
   return result;
 }
 
+std::uint64_t MostBytesInflatedFrom(std::uint64_t streamLength) {
+  // Deflate cannot expand beyond 1032:1; the margin covers headers and rounding.
+  return streamLength * 1040 + 1024;
+}
+
 std::optional<std::vector<std::uint8_t>> InflateToBuffer(Bytes source, std::uint32_t& size) {
   if (source.empty() || size == 0 || source.size() > ULONG_MAX) {
     return std::nullopt;
   }
+  // A tail may promise far more than its stream can give (a damaged package); the buffer
+  // need not be larger than what the stream can produce, so a bogus size costs no memory.
+  const std::uint64_t room = std::min<std::uint64_t>(size, MostBytesInflatedFrom(source.size()));
   std::vector<std::uint8_t> buffer;
   try {
-    buffer.resize(size);
+    buffer.resize(static_cast<std::size_t>(room));
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }
-  uLongf produced = size;
+  uLongf produced = static_cast<uLongf>(room);
   const int result =
       uncompress(buffer.data(), &produced, source.data(), static_cast<uLong>(source.size()));
   // Z_BUF_ERROR also covers a stream that wants more room than the tail promised.

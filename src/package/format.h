@@ -49,7 +49,12 @@ std::optional<ItemTail> ReadItemTailOf(Bytes item);
 // `size` becomes the number of bytes produced (at most the size given). Fails when the
 // source is empty, size is 0, memory cannot be had, or the stream is corrupt or needs more
 // room than `size`.
+// The buffer is never larger than the stream could fill (see MostBytesInflatedFrom), so a
+// tail that overstates its size does not cost memory.
 std::optional<std::vector<std::uint8_t>> InflateToBuffer(Bytes source, std::uint32_t& size);
+
+// An upper bound of the bytes that a zlib stream of this length can inflate to.
+std::uint64_t MostBytesInflatedFrom(std::uint64_t streamLength);
 
 // Inflates a whole packed item (stream followed by its tail) as the stub does.
 std::optional<std::vector<std::uint8_t>> InflateItem(Bytes item);

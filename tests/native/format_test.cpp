@@ -117,6 +117,23 @@ TEST(FormatItem, TailSizeDecidesWhetherTheStreamFits) {
   EXPECT_FALSE(InflateItem(item));
 }
 
+TEST(FormatItem, HighestRatioStreamsAndOverstatedSizesInflate) {
+  // Zeros compress near deflate's limit; the buffer bound must still hold them.
+  const std::vector<std::uint8_t> zeros(16u << 20, 0);
+  std::vector<std::uint8_t> item;
+  ASSERT_NE(AppendPackedItem(item, zeros, {}), 0u);
+  EXPECT_LE(zeros.size(), MostBytesInflatedFrom(item.size() - kItemTailSize));
+  const auto inflated = InflateItem(item);
+  ASSERT_TRUE(inflated);
+  EXPECT_EQ(inflated->size(), zeros.size());
+
+  // A tail that claims 4 GiB for a small stream gives the stream's real output.
+  std::vector<std::uint8_t> small;
+  AppendPackedItem(small, Text("just a few bytes"), {});
+  PutU32(small, small.size() - 4, 0xFFFFFFFFu);
+  EXPECT_EQ(InflateItem(small), Text("just a few bytes"));
+}
+
 TEST(FormatItem, BrokenItemsFailWithoutReadingOutside) {
   const auto content = SampleContent(3000);
   std::vector<std::uint8_t> item;

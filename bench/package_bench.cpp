@@ -1,0 +1,156 @@
+// Prints the package builder's throughput, the extraction throughput of InflateItem next to
+// plain zlib uncompress on the same streams (the limit it can reach), and the peak memory.
+// Usage: package_bench [megabytes]   (default 6 MB of mixed data)
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "package/format.h"
+#include "packer/ini_text.h"
+#include "packer/packer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Mixed content: text-like, structured binary and random bytes, in equal parts.
+std::vector<std::uint8_t> MixedData(std::size_t size, unsigned kind) {
+  std::vector<std::uint8_t> data(size);
+  std::uint32_t state = 2463534242u + kind;
+  static const char* const kWords[] = {"install ", "package ", "vorlatch ", "script ",
+                                       "file ",    "target ",  "registry ", "\r\n"};
+  std::size_t i = 0;
+  while (i < size) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    if (kind % 3 == 0) {
+      for (const char* w = kWords[state % 8]; *w != '\0' && i < size; ++w) {
+        data[i++] = static_cast<std::uint8_t>(*w);
+      }
+    } else if (kind % 3 == 1) {
+      data[i] = static_cast<std::uint8_t>((i % 16 < 4) ? (state & 0x0F) : (i / 64) & 0xFF);
+      ++i;
+    } else {
+      data[i++] = static_cast<std::uint8_t>(state >> 24);
+    }
+  }
+  return data;
+}
+
+void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double megabytes = argc > 1 ? std::atof(argv[1]) : 6.0;
+  const std::size_t total = static_cast<std::size_t>(megabytes * 1024 * 1024);
+  const unsigned fileCount = 6;
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("vorlatch-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+
+  std::string project =
+      "[General]\nProduct=Bench\n[File]\nFile=" + std::to_string(fileCount) + "\n";
+  std::size_t sourceBytes = 0;
+  for (unsigned n = 1; n <= fileCount; ++n) {
+    const auto data = MixedData(total / fileCount, n);
+    sourceBytes += data.size();
+    const std::string number = std::to_string(n);
+    const std::string name = "f" + number + ".bin";
+    WriteFile(folder / name, data);
+    project += "File" + number + "=" + name + "\n";
+  }
+  WriteFile(folder / "stub.exe", MixedData(64 * 1024, 1));
+  std::ofstream(folder / "bench.vlp") << project;
+
+  vorlatch::packer::BuildOptions options;
+  options.project = (folder / "bench.vlp").string();
+  options.stub = (folder / "stub.exe").string();
+  options.output = (folder / "bench.exe").string();
+  double best = 1e9;
+  std::string error;
+  for (int round = 0; round < 3; ++round) {
+    const auto start = Clock::now();
+    if (!vorlatch::packer::BuildInstaller(options, error)) {
+      std::fprintf(stderr, "package_bench: %s\n", error.c_str());
+      return 1;
+    }
+    best = std::min(best, SecondsSince(start));
+  }
+  const double mb = static_cast<double>(sourceBytes) / (1024.0 * 1024.0);
+  const auto installerSize = std::filesystem::file_size(options.output);
+  std::printf("build:   %.1f MB of sources in %.3f s: %.1f MB/s (installer %.1f MB)\n", mb, best,
+              mb / best, static_cast<double>(installerSize) / (1024.0 * 1024.0));
+
+  // Extraction: every item of the installer, as the stub inflates it, and with plain zlib.
+  std::ifstream in(options.output, std::ios::binary);
+  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+  const vorlatch::Bytes package(bytes);
+  const auto block = vorlatch::LocateScriptBlock(package);
+  const auto scriptBytes = block ? vorlatch::InflateItem(*block) : std::nullopt;
+  if (!scriptBytes) {
+    std::fprintf(stderr, "package_bench: the built installer has no script\n");
+    return 1;
+  }
+  const auto script = vorlatch::packer::IniText::Parse(
+      std::string_view(reinterpret_cast<const char*>(scriptBytes->data()), scriptBytes->size()));
+  std::vector<vorlatch::Bytes> items;
+  for (unsigned n = 1; n <= fileCount; ++n) {
+    const auto item = vorlatch::SliceOf(package, script.GetInt("File", "Pos" + std::to_string(n)),
+                                        script.GetInt("File", "Zip" + std::to_string(n)));
+    if (!item) {
+      std::fprintf(stderr, "package_bench: item %u is missing\n", n);
+      return 1;
+    }
+    items.push_back(*item);
+  }
+  double ours = 1e9, plain = 1e9;
+  for (int round = 0; round < 5; ++round) {
+    auto start = Clock::now();
+    for (const auto& item : items) {
+      const auto tail = vorlatch::ReadItemTailOf(item);
+      std::vector<std::uint8_t> out(tail->size);
+      uLongf length = tail->size;
+      uncompress(out.data(), &length, item.data(), static_cast<uLong>(item.size() - 32));
+    }
+    plain = std::min(plain, SecondsSince(start));
+    start = Clock::now();
+    std::size_t produced = 0;
+    for (const auto& item : items) {
+      produced += vorlatch::InflateItem(item)->size();
+    }
+    ours = std::min(ours, SecondsSince(start));
+    if (produced != sourceBytes) {
+      std::fprintf(stderr, "package_bench: inflated %zu of %zu bytes\n", produced, sourceBytes);
+      return 1;
+    }
+  }
+  std::printf("extract: InflateItem %.1f MB/s, plain zlib uncompress %.1f MB/s (%.2fx its time)\n",
+              mb / ours, mb / plain, ours / plain);
+
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("memory:  peak resident %.1f MB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+  return 0;
+}
