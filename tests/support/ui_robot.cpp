@@ -1,3 +1,462 @@
+#include "support/ui_robot.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <sstream>
+#include <utility>
+
+#include "win/handles.h"
+
 namespace vorlatch {
-int RobotPlaceholder() { return 1; }
+namespace {
+
+// Messages to windows of another thread or process must not hang the robot when that
+// thread is stuck, so every query has a time-out.
+constexpr UINT kSendTimeoutMs = 2000;
+constexpr DWORD kPollIntervalMs = 20;
+
+bool SendWithTimeout(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* result) {
+  return SendMessageTimeoutA(hwnd, message, wParam, lParam, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                             kSendTimeoutMs, result) != 0;
+}
+
+std::string TextOf(HWND hwnd) {
+  DWORD_PTR length = 0;
+  if (!SendWithTimeout(hwnd, WM_GETTEXTLENGTH, 0, 0, &length)) {
+    return {};
+  }
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  DWORD_PTR copied = 0;
+  if (!SendWithTimeout(hwnd, WM_GETTEXT, static_cast<WPARAM>(text.size()),
+                       reinterpret_cast<LPARAM>(text.data()), &copied)) {
+    return {};
+  }
+  text.resize(std::min<size_t>(static_cast<size_t>(copied), text.size() - 1));
+  return text;
+}
+
+std::string ClassOf(HWND hwnd) {
+  char name[256] = {};
+  int length = GetClassNameA(hwnd, name, static_cast<int>(sizeof name));
+  return std::string(name, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+DWORD OwnOr(DWORD processId) {
+  return processId == 0 ? GetCurrentProcessId() : processId;
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
+  auto* controls = reinterpret_cast<std::vector<ControlSnapshot>*>(param);
+  ControlSnapshot control;
+  control.hwnd = child;
+  control.id = GetDlgCtrlID(child);
+  control.className = ClassOf(child);
+  control.text = TextOf(child);
+  control.style = static_cast<DWORD>(GetWindowLongPtrA(child, GWL_STYLE));
+  control.visible = IsWindowVisible(child) != 0;
+  control.enabled = IsWindowEnabled(child) != 0;
+  controls->push_back(std::move(control));
+  return TRUE;
+}
+
+struct TopLevelSearch {
+  DWORD processId;
+  bool visibleOnly;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<TopLevelSearch*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  if (owner == search->processId && (!search->visibleOnly || IsWindowVisible(hwnd))) {
+    search->windows.push_back(hwnd);
+  }
+  return TRUE;
+}
+
+bool Matches(const WindowSnapshot& window, const WindowQuery& query) {
+  if (!query.caption.empty() && window.caption != query.caption) {
+    return false;
+  }
+  if (!query.className.empty() && window.className != query.className) {
+    return false;
+  }
+  if (query.controlText.empty()) {
+    return true;
+  }
+  for (const ControlSnapshot& control : window.controls) {
+    if (control.text.find(query.controlText) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string DescribeQuery(const WindowQuery& query) {
+  std::ostringstream out;
+  out << "window of process " << OwnOr(query.processId);
+  if (!query.caption.empty()) {
+    out << " with caption \"" << query.caption << "\"";
+  }
+  if (!query.className.empty()) {
+    out << " of class \"" << query.className << "\"";
+  }
+  if (!query.controlText.empty()) {
+    out << " with a control showing \"" << query.controlText << "\"";
+  }
+  return out.str();
+}
+
+// The control with this id among the window's descendants (GetDlgItem sees children only).
+HWND FindControl(HWND window, int id) {
+  if (HWND direct = GetDlgItem(window, id)) {
+    return direct;
+  }
+  for (const ControlSnapshot& control : Snapshot(window).controls) {
+    if (control.id == id) {
+      return control.hwnd;
+    }
+  }
+  return nullptr;
+}
+
+// Device contexts for the screenshot.
+struct MemoryDc {
+  HDC dc = CreateCompatibleDC(nullptr);
+  MemoryDc() = default;
+  MemoryDc(const MemoryDc&) = delete;
+  MemoryDc& operator=(const MemoryDc&) = delete;
+  ~MemoryDc() {
+    if (dc != nullptr) {
+      DeleteDC(dc);
+    }
+  }
+};
+struct ScreenDc {
+  HDC dc = GetDC(nullptr);
+  ScreenDc() = default;
+  ScreenDc(const ScreenDc&) = delete;
+  ScreenDc& operator=(const ScreenDc&) = delete;
+  ~ScreenDc() {
+    if (dc != nullptr) {
+      ReleaseDC(nullptr, dc);
+    }
+  }
+};
+
+void AppendBigEndian(std::string& out, std::uint32_t value) {
+  out.push_back(static_cast<char>(value >> 24));
+  out.push_back(static_cast<char>(value >> 16));
+  out.push_back(static_cast<char>(value >> 8));
+  out.push_back(static_cast<char>(value));
+}
+
+void AppendChunk(std::string& out, const char* type, const std::string& data) {
+  AppendBigEndian(out, static_cast<std::uint32_t>(data.size()));
+  std::string body(type, 4);
+  body += data;
+  out += body;
+  uLong crc =
+      crc32(0L, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+  AppendBigEndian(out, static_cast<std::uint32_t>(crc));
+}
+
+// A minimal PNG: 8-bit RGB, no filtering, one IDAT chunk.
+bool EncodePng(const std::vector<std::uint8_t>& bgra, int width, int height, std::string& png) {
+  std::vector<std::uint8_t> raw;
+  raw.reserve(static_cast<size_t>(height) * (static_cast<size_t>(width) * 3 + 1));
+  for (int y = 0; y < height; ++y) {
+    raw.push_back(0);
+    const std::uint8_t* row = bgra.data() + static_cast<size_t>(y) * width * 4;
+    for (int x = 0; x < width; ++x) {
+      raw.push_back(row[x * 4 + 2]);
+      raw.push_back(row[x * 4 + 1]);
+      raw.push_back(row[x * 4]);
+    }
+  }
+  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+  std::string packed(packedSize, '\0');
+  if (compress(reinterpret_cast<Bytef*>(packed.data()), &packedSize, raw.data(),
+               static_cast<uLong>(raw.size())) != Z_OK) {
+    return false;
+  }
+  packed.resize(packedSize);
+
+  std::string header;
+  AppendBigEndian(header, static_cast<std::uint32_t>(width));
+  AppendBigEndian(header, static_cast<std::uint32_t>(height));
+  header +=
+      std::string("\x08\x02\x00\x00\x00", 5);  // depth 8, RGB, deflate, no filter, no interlace
+
+  png.assign("\x89PNG\r\n\x1a\n", 8);
+  AppendChunk(png, "IHDR", header);
+  AppendChunk(png, "IDAT", packed);
+  AppendChunk(png, "IEND", {});
+  return true;
+}
+
+}  // namespace
+
+const ControlSnapshot* WindowSnapshot::Control(int id) const {
+  for (const ControlSnapshot& control : controls) {
+    if (control.id == id) {
+      return &control;
+    }
+  }
+  return nullptr;
+}
+
+std::string WindowSnapshot::ControlText(int id) const {
+  const ControlSnapshot* control = Control(id);
+  return control != nullptr ? control->text : std::string();
+}
+
+std::vector<int> WindowSnapshot::ButtonIds() const {
+  std::vector<int> ids;
+  for (const ControlSnapshot& control : controls) {
+    if (control.visible && _stricmp(control.className.c_str(), "Button") == 0) {
+      ids.push_back(control.id);
+    }
+  }
+  return ids;
+}
+
+std::string WindowSnapshot::Describe() const {
+  std::ostringstream out;
+  out << "window " << hwnd << " class \"" << className << "\" caption \"" << caption
+      << "\" style 0x" << std::hex << style << " exstyle 0x" << exStyle << std::dec << "\n";
+  for (const ControlSnapshot& control : controls) {
+    out << "  control id " << control.id << " class \"" << control.className << "\" text \""
+        << control.text << "\" style 0x" << std::hex << control.style << std::dec
+        << (control.visible ? "" : " hidden") << (control.enabled ? "" : " disabled") << "\n";
+  }
+  return out.str();
+}
+
+WindowSnapshot Snapshot(HWND hwnd) {
+  WindowSnapshot window;
+  if (hwnd == nullptr || !IsWindow(hwnd)) {
+    return window;
+  }
+  window.hwnd = hwnd;
+  window.threadId = GetWindowThreadProcessId(hwnd, &window.processId);
+  window.caption = TextOf(hwnd);
+  window.className = ClassOf(hwnd);
+  window.style = static_cast<DWORD>(GetWindowLongPtrA(hwnd, GWL_STYLE));
+  window.exStyle = static_cast<DWORD>(GetWindowLongPtrA(hwnd, GWL_EXSTYLE));
+  EnumChildWindows(hwnd, CollectChild, reinterpret_cast<LPARAM>(&window.controls));
+  return window;
+}
+
+std::vector<HWND> TopLevelWindows(DWORD processId, bool visibleOnly) {
+  TopLevelSearch search{OwnOr(processId), visibleOnly, {}};
+  EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
+  return search.windows;
+}
+
+std::string DumpWindows(DWORD processId) {
+  std::vector<HWND> windows = TopLevelWindows(processId, true);
+  std::ostringstream out;
+  out << windows.size() << " visible top-level window(s) of process " << OwnOr(processId) << ":\n";
+  for (HWND hwnd : windows) {
+    out << Snapshot(hwnd).Describe();
+  }
+  return out.str();
+}
+
+HWND WaitForWindow(const WindowQuery& query) {
+  const DWORD processId = OwnOr(query.processId);
+  const ULONGLONG deadline = GetTickCount64() + query.timeoutMs;
+  for (;;) {
+    for (HWND hwnd : TopLevelWindows(processId, query.visibleOnly)) {
+      if (Matches(Snapshot(hwnd), query)) {
+        return hwnd;
+      }
+    }
+    if (GetTickCount64() >= deadline) {
+      break;
+    }
+    Sleep(kPollIntervalMs);
+  }
+  ADD_FAILURE() << "Timed out after " << query.timeoutMs << " ms waiting for a "
+                << DescribeQuery(query) << "\n"
+                << DumpWindows(processId);
+  if (query.closeOnTimeout) {
+    CloseAllWindows(processId);
+  }
+  return nullptr;
+}
+
+WindowSnapshot WaitForSnapshot(const WindowQuery& query) {
+  HWND hwnd = WaitForWindow(query);
+  return hwnd != nullptr ? Snapshot(hwnd) : WindowSnapshot{};
+}
+
+bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (IsWindow(hwnd) && IsWindowVisible(hwnd)) {
+    if (GetTickCount64() >= deadline) {
+      ADD_FAILURE() << "Timed out after " << timeoutMs << " ms waiting for this to close:\n"
+                    << Snapshot(hwnd).Describe();
+      return false;
+    }
+    Sleep(kPollIntervalMs);
+  }
+  return true;
+}
+
+bool PressButton(HWND window, int id) {
+  HWND button = FindControl(window, id);
+  if (button == nullptr) {
+    ADD_FAILURE() << "No control " << id << " to press in\n" << Snapshot(window).Describe();
+    return false;
+  }
+  if (!IsWindowEnabled(button)) {
+    ADD_FAILURE() << "Control " << id << " is disabled in\n" << Snapshot(window).Describe();
+    return false;
+  }
+  const LONG_PTR type = GetWindowLongPtrA(button, GWL_STYLE) & BS_TYPEMASK;
+  if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON) {
+    // What a click on a push button amounts to; unlike BM_CLICK it does not depend on the
+    // window being active or on mouse capture.
+    return PostMessageA(GetParent(button), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(button)) != 0;
+  }
+  return PostMessageA(button, BM_CLICK, 0, 0) != 0;
+}
+
+bool SetControlText(HWND window, int id, const std::string& text) {
+  HWND control = FindControl(window, id);
+  if (control == nullptr) {
+    ADD_FAILURE() << "No control " << id << " to type into in\n" << Snapshot(window).Describe();
+    return false;
+  }
+  DWORD_PTR result = 0;
+  if (!SendWithTimeout(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), &result) ||
+      result == FALSE) {
+    ADD_FAILURE() << "Control " << id << " did not take the text \"" << text << "\"";
+    return false;
+  }
+  return true;
+}
+
+std::string ReadControlText(HWND window, int id) {
+  if (id == 0) {
+    return TextOf(window);
+  }
+  HWND control = FindControl(window, id);
+  return control != nullptr ? TextOf(control) : std::string();
+}
+
+bool SendKey(HWND window, WORD virtualKey) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  HWND target = window;
+  if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) &&
+      info.hwndFocus != nullptr && (info.hwndFocus == window || IsChild(window, info.hwndFocus))) {
+    target = info.hwndFocus;
+  }
+  const UINT scan = MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC);
+  const LPARAM down = static_cast<LPARAM>(1 | (scan << 16));
+  const LPARAM up = static_cast<LPARAM>(down | (static_cast<LPARAM>(3) << 30));
+  return PostMessageA(target, WM_KEYDOWN, virtualKey, down) != 0 &&
+         PostMessageA(target, WM_KEYUP, virtualKey, up) != 0;
+}
+
+bool RequestClose(HWND window) {
+  return PostMessageA(window, WM_CLOSE, 0, 0) != 0;
+}
+
+void CloseAllWindows(DWORD processId) {
+  for (int round = 0; round < 50; ++round) {
+    std::vector<HWND> windows = TopLevelWindows(processId, true);
+    if (windows.empty()) {
+      return;
+    }
+    for (HWND hwnd : windows) {
+      if (ClassOf(hwnd) == "#32770") {
+        PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      }
+      PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    }
+    Sleep(100);
+  }
+}
+
+bool SaveScreenshot(HWND window, const std::string& path) {
+  RECT rect = {};
+  if (!GetWindowRect(window, &rect)) {
+    return false;
+  }
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) {
+    return false;
+  }
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down rows
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  MemoryDc memory;
+  UniqueGdiObject bitmap(CreateDIBSection(memory.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (memory.dc == nullptr || !bitmap || bits == nullptr) {
+    return false;
+  }
+  HGDIOBJ previous = SelectObject(memory.dc, bitmap.get());
+  bool captured = PrintWindow(window, memory.dc, 0) != 0;
+  if (!captured) {
+    // The window did not paint itself into our DC: take what is on the screen.
+    ScreenDc screen;
+    captured = BitBlt(memory.dc, 0, 0, width, height, screen.dc, rect.left, rect.top, SRCCOPY) != 0;
+  }
+  GdiFlush();
+  std::vector<std::uint8_t> pixels(
+      static_cast<const std::uint8_t*>(bits),
+      static_cast<const std::uint8_t*>(bits) + static_cast<size_t>(width) * height * 4);
+  SelectObject(memory.dc, previous);
+  std::string png;
+  if (!captured || !EncodePng(pixels, width, height, png)) {
+    return false;
+  }
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    return false;
+  }
+  DWORD written = 0;
+  return WriteFile(file.get(), png.data(), static_cast<DWORD>(png.size()), &written, nullptr) &&
+         written == png.size();
+}
+
+std::string ScreenshotFolder() {
+  char path[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path, length);
+  folder.erase(folder.find_last_of('\\') + 1);
+  folder += "screenshots\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return folder;
+}
+
+RobotThread::RobotThread(std::function<void()> body) : thread_(std::move(body)) {}
+
+RobotThread::~RobotThread() {
+  Join();
+}
+
+void RobotThread::Join() {
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
 }  // namespace vorlatch
