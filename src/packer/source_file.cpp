@@ -23,6 +23,22 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+#ifdef _WIN32
+std::string WindowsErrorText(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return "No such file or directory";
+    case ERROR_ACCESS_DENIED:
+      return "Permission denied";
+    case ERROR_SHARING_VIOLATION:
+      return "in use by another program";
+    default:
+      return "Windows error " + std::to_string(code);
+  }
+}
+#endif
+
 }  // namespace
 
 std::uint64_t FileTimeFromUnix(long long seconds, long long nanoseconds) {
@@ -65,7 +81,7 @@ bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content,
 #ifdef _WIN32
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    error = "cannot read its attributes";
+    error = WindowsErrorText(GetLastError());
     return false;
   }
   tail.attributes = attributes;
@@ -74,7 +90,7 @@ bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   FILETIME creation{}, access{}, write{};
   if (!handle || !GetFileTime(handle.get(), &creation, &access, &write)) {
-    error = "cannot read its file times";
+    error = "cannot read its file times: " + WindowsErrorText(GetLastError());
     return false;
   }
   auto ticks = [](const FILETIME& t) {
