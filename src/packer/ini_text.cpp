@@ -53,6 +53,10 @@ std::optional<long long> NumberedKey(std::string_view key, std::string_view word
 IniText IniText::Parse(std::string_view text) {
   IniText result;
   IniSection* current = nullptr;
+  // Editors on Windows like to start UTF-8 files with a byte order mark; it is no text.
+  if (text.starts_with("\xEF\xBB\xBF")) {
+    text.remove_prefix(3);
+  }
   while (!text.empty()) {
     const std::size_t lineEnd = text.find('\n');
     std::string_view line = TrimBlanks(text.substr(0, lineEnd));

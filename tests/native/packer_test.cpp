@@ -359,6 +359,49 @@ TEST_F(PackerTest, InspectReportsDamagedItems) {
   EXPECT_NE(error.find(damaged), std::string::npos);
 }
 
+// A protected package made with the format's writer, whose item keys the test chooses.
+std::vector<std::uint8_t> ProtectedPackage(const std::string& keys) {
+  std::vector<std::uint8_t> bytes = AsBytes(kStub);
+  AppendPackedItem(bytes, AsBytes("protected content"), {});
+  const std::uint8_t protection[kProtectionBlockSize] = {9, 9, 9, 9, 9, 9, 9, 9,
+                                                         9, 9, 9, 9, 9, 9, 9, 9};
+  const auto script =
+      AsBytes("[Before]\r\nProtect=1\r\n[File]\r\nFile=1\r\nFile1=p.txt\r\n" + keys);
+  EXPECT_TRUE(AppendPackageEnd(bytes, script, {}, protection));
+  return bytes;
+}
+
+TEST_F(PackerTest, InspectKnowsTheProtectionBlockAndWhereItemsMayLie) {
+  // The item fills the space between the stub and the reserved byte, whatever the keys say.
+  const auto probe = ProtectedPackage("");
+  const auto reserved = ReservedBytePosition(probe, true);
+  ASSERT_TRUE(reserved);
+  const std::uint64_t length = *reserved - kStub.size();
+  ASSERT_LT(length, 100u);
+  const std::string pos = std::to_string(kStub.size());
+  const std::string path = dir / "protected.exe";
+  const auto sound =
+      ProtectedPackage("Zip1=" + std::to_string(length) + "\r\nPos1=" + pos + "\r\n");
+  WriteFile(path, std::string(sound.begin(), sound.end()));
+  std::ostringstream report;
+  std::string error;
+  ASSERT_TRUE(packer::InspectInstaller(path, report, error)) << error << report.str();
+  EXPECT_NE(report.str().find("reserved byte: position " + std::to_string(*reserved)),
+            std::string::npos)
+      << report.str();
+  EXPECT_NE(report.str().find("protection block: position " + std::to_string(*reserved + 1)),
+            std::string::npos)
+      << report.str();
+
+  // One byte longer reaches the reserved byte: inside the file, but not an item.
+  const auto over =
+      ProtectedPackage("Zip1=" + std::to_string(length + 1) + "\r\nPos1=" + pos + "\r\n");
+  WriteFile(path, std::string(over.begin(), over.end()));
+  std::ostringstream overReport;
+  EXPECT_FALSE(packer::InspectInstaller(path, overReport, error));
+  EXPECT_NE(overReport.str().find("BAD: outside"), std::string::npos) << overReport.str();
+}
+
 TEST(IniText, ReadsLikeTheProfileFunctions) {
   const IniText ini = IniText::Parse(
       "ignored=before any section\r\n[ Sec ]\r\n Key = value with blanks \r\nkey=second\r\n"
@@ -374,6 +417,7 @@ TEST(IniText, ReadsLikeTheProfileFunctions) {
   EXPECT_EQ(ini.Serialize(),
             "[Sec]\r\nKey=value with blanks\r\nNum=42abc\r\nNeg=-7\r\nText=abc\r\n"
             "Quoted=\"a b\"\r\nLate=yes\r\n\r\n[other]\r\nx=1\r\n");
+  EXPECT_EQ(IniText::Parse("\xEF\xBB\xBF[A]\nb=1\n").GetInt("a", "B"), 1);
   EXPECT_EQ(packer::NumberedKey("Source12", "source"), 12);
   EXPECT_FALSE(packer::NumberedKey("Source012", "Source"));
   EXPECT_FALSE(packer::NumberedKey("Source", "Source"));
