@@ -120,7 +120,7 @@ class Builder {
       std::remove(temporary.c_str());
       return false;
     }
-    if (!ReplaceFile(temporary, output_)) {
+    if (!MoveIntoPlace(temporary, output_)) {
       std::remove(temporary.c_str());
       return Fail(outputKey_, output_, "cannot rename the finished installer to it");
     }
@@ -142,7 +142,7 @@ class Builder {
 #endif
   }
 
-  static bool ReplaceFile(const std::string& from, const std::string& to) {
+  static bool MoveIntoPlace(const std::string& from, const std::string& to) {
 #ifdef _WIN32
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 #else
@@ -183,6 +183,10 @@ class Builder {
       output_ =
           folder_ + (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + ".exe";
       outputKey_ = "[Build] Output (default)";
+    }
+
+    if (output_ == options_.project) {
+      return Fail(outputKey_, output_, "is the project file itself");
     }
 
     if (project_.GetInt("Before", "Protect") != 0) {

@@ -326,6 +326,10 @@ TEST_F(PackerTest, EveryBuildErrorIsOneLineAndLeavesNothing) {
   options.output = dir / "no-folder/setup.exe";
   ASSERT_FALSE(packer::BuildInstaller(options, error));
   EXPECT_EQ(error.rfind(dir / "app.vlp: -o: ", 0), 0u) << error;
+  options.output = dir / "app.vlp";
+  ASSERT_FALSE(packer::BuildInstaller(options, error));
+  EXPECT_EQ(error.rfind(dir / "app.vlp: -o: ", 0), 0u) << error;
+  EXPECT_EQ(ReadText(dir / "app.vlp"), "[File]\nFile=1\nFile1=one.txt\n");
   options.project = dir / "absent.vlp";
   ASSERT_FALSE(packer::BuildInstaller(options, error));
   EXPECT_EQ(error.rfind(dir / "absent.vlp: ", 0), 0u) << error;
