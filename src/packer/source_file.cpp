@@ -84,6 +84,10 @@ bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content,
     error = WindowsErrorText(GetLastError());
     return false;
   }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error = "a folder, not a file";
+    return false;
+  }
   tail.attributes = attributes;
   UniqueHandle handle(CreateFileA(path.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -103,6 +107,10 @@ bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content,
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
     error = std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    error = "a folder, not a file";
     return false;
   }
   tail.attributes = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ? kFileAttributeReadonly

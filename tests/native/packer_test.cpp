@@ -289,6 +289,7 @@ TEST_F(PackerTest, EveryBuildErrorIsOneLineAndLeavesNothing) {
   const std::vector<Case> cases = {
       {"[File]\nFile=2\nFile1=one.txt\nFile2=absent.txt\n", "[File] File2", dir / "absent.txt"},
       {"[File]\nFile=1\nFile1=empty.txt\n", "[File] File1", dir / "empty.txt"},
+      {"[File]\nFile=1\nFile1=x\nSource1=out\n", "[File] Source1", dir / "out"},
       {"[File]\nFile=2\nFile1=one.txt\n", "[File] File2", ""},
       {"[File]\nFile=1\nFile1=one.txt\nUninstall=1\n[Build]\nUninstaller=no-such.exe\n",
        "[Build] Uninstaller", dir / "no-such.exe"},
