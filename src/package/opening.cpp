@@ -133,17 +133,31 @@ void ClosePackage() {
   g_state.packageSize = 0;
 }
 
+namespace {
+
+// The files were given the attributes stored in the package; a read-only one must still go.
+void DeleteTemporaryFile(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    ::SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  }
+  ::DeleteFileA(path.c_str());
+}
+
+}  // namespace
+
 void CleanupTemporaryFiles() {
-  ::DeleteFileA(ItemFilePath().c_str());
+  DeleteTemporaryFile(ItemFilePath());
   // These names come from the script, so the script goes after them.
   const auto deleteNamed = [](const char* section, const char* key) {
-    ::DeleteFileA(TemporaryFilePath(ReadScriptString(section, key, kNoFileName)).c_str());
+    DeleteTemporaryFile(TemporaryFilePath(ReadScriptString(section, key, kNoFileName)));
   };
   deleteNamed(kFile, kDll);
   deleteNamed(kBefore, kFile);
   deleteNamed(kAfter, kFile);
-  ::DeleteFileA(ScriptPath().c_str());
-  ::DeleteFileA(UninstallLogTempPath().c_str());
+  DeleteTemporaryFile(ScriptPath());
+  DeleteTemporaryFile(UninstallLogTempPath());
 }
 
 std::string ArchiveErrorText(const std::string& currentOutputFile) {

@@ -1,0 +1,145 @@
+// Whole runs of the stub: an installer made by the packer, started as a child process with
+// its temporary directory pointing into a test folder.
+
+#include <gtest/gtest.h>
+
+#include "package/format.h"
+#include "support/test_files.h"
+#include "win/handles.h"
+
+namespace vorlatch {
+namespace {
+
+using test::FileTimes;
+using test::ScopedEnvironment;
+using test::TempFolder;
+
+constexpr DWORD kStubTimeoutMs = 30000;
+
+// The size of the script that an installer carries, read from its script block.
+std::size_t PackedScriptSize(const std::string& installer) {
+  const auto bytes = test::ReadFileBytes(installer);
+  if (!bytes) {
+    return 0;
+  }
+  const auto block = LocateScriptBlock(Bytes(bytes->data(), bytes->size()));
+  const auto script = block ? InflateItem(*block) : std::nullopt;
+  return script ? script->size() : 0;
+}
+
+const FileTimes kScriptTimes{test::TicksOfDate(2005, 1, 2, 3, 4, 6),
+                             test::TicksOfDate(2006, 7, 8, 9, 10, 12),
+                             test::TicksOfDate(2005, 11, 12, 13, 14, 16)};
+
+class StubRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    temp_ = folder_.Subfolder("temp");
+    tmp_.emplace("Tmp", temp_);
+    tempVariable_.emplace("Temp", temp_);
+  }
+
+  std::string Build(const std::string& projectText, DWORD projectAttributes) {
+    const std::string project = folder_.File("stubrun.vlp");
+    EXPECT_TRUE(test::WriteTextFile(project, projectText));
+    // The extension DLL that the script names is packed from beside the project.
+    EXPECT_TRUE(test::WriteTextFile(folder_.File("ext.dll"), "not really a DLL"));
+    EXPECT_TRUE(test::SetFileTimes(project, kScriptTimes));
+    EXPECT_TRUE(test::SetAttributes(project, projectAttributes));
+    std::string error;
+    const std::string installer = test::BuildInstallerFromProject(project, error);
+    EXPECT_FALSE(installer.empty()) << error;
+    return installer;
+  }
+
+  // Runs the command line and expects a clean end.
+  void RunStub(const std::string& commandLine) {
+    const test::ProcessResult result = test::RunProcess(commandLine, kStubTimeoutMs, temp_);
+    ASSERT_TRUE(result.started) << commandLine;
+    ASSERT_TRUE(result.finished) << "the stub did not end: " << commandLine;
+    EXPECT_EQ(result.exitCode, 0u);
+  }
+
+  TempFolder folder_;
+  std::string temp_;
+  std::optional<ScopedEnvironment> tmp_;
+  std::optional<ScopedEnvironment> tempVariable_;
+};
+
+constexpr char kProject[] =
+    "[General]\r\nProduct=Stub Run\r\nCompany=Vorlatch Tests\r\n"
+    "[File]\r\nFile=0\r\nDll=ext.dll\r\n"
+    "[Before]\r\nFile=before.txt\r\n";
+
+TEST_F(StubRunTest, ExtractsTheScriptWithItsStoredTimesAndDeletesEveryTemporaryFile) {
+  const std::string installer = Build(kProject, FILE_ATTRIBUTE_ARCHIVE);
+  ASSERT_FALSE(installer.empty());
+  // Files the script names, left over from an earlier run: the clean-up removes them.
+  ASSERT_TRUE(test::WriteTextFile(temp_ + "ext.dll", "stale"));
+  ASSERT_TRUE(test::WriteTextFile(temp_ + "before.txt", "stale"));
+  ASSERT_TRUE(test::WriteTextFile(temp_ + "Uninstall.ini", "stale"));
+  // Hold the script open (for its attributes only, which takes no share of its data, so that
+  // the stub's own opens are not refused) to see what the stub wrote there after its clean-up
+  // has deleted the name.
+  UniqueHandle script(::CreateFileA((temp_ + "Vorlatch.ini").c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(script);
+
+  RunStub("\"" + installer + "\"");
+
+  FILETIME creation{};
+  FILETIME access{};
+  FILETIME write{};
+  ASSERT_TRUE(::GetFileTime(script.get(), &creation, &access, &write));
+  EXPECT_EQ(test::TicksOf(write), kScriptTimes.write);
+  if (test::FileSystemKeepsCreationTimes(folder_.path())) {
+    EXPECT_EQ(test::TicksOf(creation), kScriptTimes.creation);
+  }
+  LARGE_INTEGER size{};
+  ASSERT_TRUE(::GetFileSizeEx(script.get(), &size));
+  EXPECT_GT(size.QuadPart, 0);
+  EXPECT_EQ(static_cast<std::size_t>(size.QuadPart), PackedScriptSize(installer));
+  script.reset();
+
+  EXPECT_TRUE(test::FolderEntries(temp_).empty())
+      << "left behind: " << ::testing::PrintToString(test::FolderEntries(temp_));
+}
+
+TEST_F(StubRunTest, AStubGivenAPackageArgumentOpensThatPackage) {
+  // A read-only script: the clean-up still removes it.
+  const std::string installer = Build(kProject, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
+  ASSERT_FALSE(installer.empty());
+  const std::string stub = test::BesideTests("vorlatch-stub.exe");
+  RunStub("\"" + stub + "\" " + installer + "  ");
+  EXPECT_TRUE(test::FolderEntries(temp_).empty())
+      << "left behind: " << ::testing::PrintToString(test::FolderEntries(temp_));
+}
+
+TEST_F(StubRunTest, AnUnreadableScriptEndsTheRunWithTheCleanUp) {
+  // A package whose script stream is corrupt: the stub ends without a message and deletes
+  // what it wrote.
+  const auto stub = test::ReadFileBytes(test::BesideTests("vorlatch-stub.exe"));
+  ASSERT_TRUE(stub.has_value());
+  std::vector<std::uint8_t> bytes = *stub;
+  bytes.push_back(0);
+  const std::uint8_t block[] = {0x78, 0x9C, 0xDE, 0xAD, 0xBE, 0xEF};
+  bytes.insert(bytes.end(), block, block + sizeof block);
+  for (int i = 0; i < 28; ++i) {
+    bytes.push_back(0);
+  }
+  for (std::uint8_t b : {0x40, 0x00, 0x00, 0x00}) {  // uncompressed size 64
+    bytes.push_back(b);
+  }
+  for (std::uint8_t b : {38, 0, 0, 0}) {  // script block length
+    bytes.push_back(b);
+  }
+  const std::string installer = folder_.File("corrupt-script.exe");
+  ASSERT_TRUE(test::WriteFileBytes(installer, bytes));
+  RunStub("\"" + installer + "\"");
+  EXPECT_TRUE(test::FolderEntries(temp_).empty())
+      << "left behind: " << ::testing::PrintToString(test::FolderEntries(temp_));
+}
+
+}  // namespace
+}  // namespace vorlatch
