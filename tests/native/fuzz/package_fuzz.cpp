@@ -1,11 +1,16 @@
 // libFuzzer target: the package reader on arbitrary files. Locates the script through the
 // trailer, inflates it, reads the Zip/Pos pairs of the script and inflates every item they
 // name. Any read outside the input, leak or undefined behaviour is a finding.
+//
+// Mutated bytes rarely survive inside a zlib stream, so each input is also taken as the text
+// of a script and packed after a few real items: that way the fuzzer reaches the INI reader
+// and aims Zip/Pos keys at every corner of a real package.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "package/format.h"
 #include "packer/ini_text.h"
@@ -30,19 +35,47 @@ void InflateNamedItem(Bytes package, long long zip, long long pos) {
   }
 }
 
+void ReadPackage(Bytes package);
+
+// A stub image and three items: the start of every package that wraps a fuzzed script.
+const std::vector<std::uint8_t>& PackageStart() {
+  static const std::vector<std::uint8_t> start = [] {
+    std::vector<std::uint8_t> bytes(40, 0x90);
+    const std::string contents[] = {"first item", std::string(700, 'z'), "x"};
+    for (const std::string& content : contents) {
+      vorlatch::AppendPackedItem(
+          bytes, Bytes(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()), {});
+    }
+    return bytes;
+  }();
+  return start;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const Bytes package(data, size);
+  ReadPackage(Bytes(data, size));
+  std::vector<std::uint8_t> wrapped = PackageStart();
+  // Odd sizes make a protected package, its block taken from the input's first bytes.
+  const bool isProtected = size >= vorlatch::kProtectionBlockSize && size % 2 != 0;
+  if (vorlatch::AppendPackageEnd(wrapped, Bytes(data, size), {}, isProtected ? data : nullptr)) {
+    ReadPackage(wrapped);
+  }
+  return 0;
+}
+
+namespace {
+
+void ReadPackage(Bytes package) {
   (void)vorlatch::LocateProtectionBlock(package);
   (void)vorlatch::ReservedBytePosition(package, true);
   const auto block = vorlatch::LocateScriptBlock(package);
   if (!block) {
-    return 0;
+    return;
   }
   const auto scriptBytes = vorlatch::InflateItem(*block);
   if (!scriptBytes) {
-    return 0;
+    return;
   }
   const std::string_view text(reinterpret_cast<const char*>(scriptBytes->data()),
                               scriptBytes->size());
@@ -65,5 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   InflateNamedItem(package, script.GetInt("File", "DllZip"), script.GetInt("File", "DllPos"));
   InflateNamedItem(package, script.GetInt("Before", "FileZip"), script.GetInt("Before", "FilePos"));
   InflateNamedItem(package, script.GetInt("After", "FileZip"), script.GetInt("After", "FilePos"));
-  return 0;
 }
+
+}  // namespace

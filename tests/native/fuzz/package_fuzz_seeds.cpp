@@ -1,6 +1,6 @@
 // Writes a few real packages (made with the package writer) as the fuzzer's seed corpus:
-// a script-only package, one with files, an uninstaller, a DLL and documents, and a
-// protected one.
+// a script-only package, one with files, an uninstaller, a DLL and documents, a protected
+// one, and a bare script text.
 
 #include <cstdint>
 #include <cstdio>
@@ -80,7 +80,14 @@ int main(int argc, char** argv) {
       {"Before", "File", "Read me"},
       {"After", "File", "MZ run"},
   };
+  // Script texts: the fuzzer also packs each input as the script of a small package.
+  const std::string scriptText =
+      "[General]\r\nProduct=Text seed\r\n[File]\r\nFile=2\r\nFile1=a.txt\r\nZip1=50\r\n"
+      "Pos1=40\r\nFile2=b.txt\r\nZip2=60\r\nPos2=90\r\nUninstall=1\r\nUninstallZip=41\r\n"
+      "UninstallPos=150\r\n[Before]\r\nProtect=1\r\nFileZip=10\r\nFilePos=40\r\n";
+  const std::vector<std::uint8_t> scriptBytes(scriptText.begin(), scriptText.end());
   const bool ok =
+      Write(folder + "script-text", scriptBytes) &&
       Write(folder + "script-only", Package("[General]\r\nProduct=Only\r\n", {}, false)) &&
       Write(folder + "files", Package(filesScript, filesItems, false)) &&
       Write(folder + "protected",
