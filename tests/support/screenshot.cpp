@@ -61,8 +61,17 @@ bool EncodePng(const std::uint8_t* bgra, int width, int height, std::string& png
 bool SaveScreenPicture(HWND window, const std::string& path) {
   RedrawWindow(window, nullptr, nullptr,
                RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  // The window's own thread paints it; give it a moment to get there.
-  Sleep(400);
+  // The window's own thread paints it and hands the paint to the display from its message
+  // loop; when that thread is this one, look into the queue (without taking anything) so that
+  // it does.
+  const bool ownThread = GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
+  for (int i = 0; i < 8; ++i) {
+    if (ownThread) {
+      MSG message;
+      PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+    }
+    Sleep(50);
+  }
   RECT rect{};
   if (!GetWindowRect(window, &rect)) {
     return false;

@@ -56,7 +56,10 @@ TEST_P(ConfirmDialogButton, ReturnsTheCodeOfTheButtonPressed) {
 INSTANTIATE_TEST_SUITE_P(AllButtons, ConfirmDialogButton,
                          testing::Values(ButtonCase{IDYES, 6}, ButtonCase{IDNO, 7},
                                          ButtonCase{IDYESTOALL, 1013}, ButtonCase{IDNOTOALL, 1014},
-                                         ButtonCase{IDCANCEL, 2}));
+                                         ButtonCase{IDCANCEL, 2}),
+                         [](const testing::TestParamInfo<ButtonCase>& info) {
+                           return "Button" + std::to_string(info.param.button);
+                         });
 
 TEST(ConfirmDialog, EnterRightAfterOpeningAnswersYes) {
   HWND focused = nullptr;
