@@ -34,7 +34,6 @@ std::string DestinationCaption(const std::string& company, const std::string& pr
 }
 
 DestinationDialog::DestinationDialog() : Dialog(IDD_DESTINATION) {
-  AddControl(homeLink_, IDC_HOME_LINK);
   AddControl(note_, IDC_DESTINATION_NOTE);
 }
 
@@ -52,6 +51,9 @@ bool DestinationDialog::OnInitDialog() {
   SetItemText(IDC_DESTINATION_NOTE, "");
   homeLink_.SetURL(kMakerHomePage);
   SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  // The link is bound only now: its tooltip is a topmost popup owned by the dialog, and
+  // under Wine such a popup keeps the dialog itself from becoming topmost.
+  homeLink_.Attach(Item(IDC_HOME_LINK));
   return true;
 }
 

@@ -201,9 +201,9 @@ void HyperlinkLabel::CreateTooltip() {
   DestroyTooltip();
   INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_WIN95_CLASSES};
   InitCommonControlsEx(&classes);
-  tooltip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd(),
-                             nullptr, GetModuleHandleA(nullptr), nullptr);
+  tooltip_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd(), nullptr,
+                             GetModuleHandleA(nullptr), nullptr);
   if (tooltip_ == nullptr) {
     return;
   }
