@@ -5,6 +5,7 @@
 
 #include "package/format.h"
 #include "support/test_files.h"
+#include "support/ui_robot.h"
 #include "win/handles.h"
 
 namespace vorlatch {
@@ -139,6 +140,47 @@ TEST_F(StubRunTest, AnUnreadableScriptEndsTheRunWithTheCleanUp) {
   RunStub("\"" + installer + "\"");
   EXPECT_TRUE(test::FolderEntries(temp_).empty())
       << "left behind: " << ::testing::PrintToString(test::FolderEntries(temp_));
+}
+
+// A stub that cannot open its package shows the short archive error, extracts nothing and
+// ends when the message is answered.
+class ArchiveErrorRunTest : public StubRunTest {
+ protected:
+  void ExpectArchiveErrorRun(const std::string& commandLine,
+                             const std::string& applicationName = "") {
+    test::ChildProcess stub;
+    ASSERT_TRUE(stub.Start(commandLine, temp_, applicationName)) << commandLine;
+    WindowQuery query;
+    query.processId = stub.processId();
+    query.caption = "I/O Error";
+    query.className = "#32770";
+    const WindowSnapshot box = WaitForSnapshot(query);
+    ASSERT_NE(box.hwnd, nullptr) << commandLine;
+    EXPECT_EQ(box.MessageText(), "Possibly corrupted archive.");
+    EXPECT_EQ(box.ButtonIds(), std::vector<int>{IDOK}) << box.Describe();
+    EXPECT_TRUE(PressButton(box.hwnd, IDOK));
+    const test::ProcessResult result = stub.Wait(kStubTimeoutMs);
+    EXPECT_TRUE(result.finished);
+    EXPECT_TRUE(test::FolderEntries(temp_).empty())
+        << "left behind: " << ::testing::PrintToString(test::FolderEntries(temp_));
+  }
+};
+
+TEST_F(ArchiveErrorRunTest, APackageArgumentThatNamesNoFile) {
+  const std::string stub = test::BesideTests("vorlatch-stub.exe");
+  ExpectArchiveErrorRun("\"" + stub + "\" " + folder_.File("missing-setup.exe"));
+}
+
+TEST_F(ArchiveErrorRunTest, ACommandLineWhoseQuoteNeverCloses) {
+  const std::string stub = test::BesideTests("vorlatch-stub.exe");
+  ExpectArchiveErrorRun("\"" + stub, stub);
+}
+
+TEST_F(ArchiveErrorRunTest, AnUnquotedPathFollowedByAnArgumentDoesNotOpen) {
+  const std::string installer = Build(kProject, FILE_ATTRIBUTE_ARCHIVE);
+  ASSERT_FALSE(installer.empty());
+  // A path without quotes: the whole command line, argument and all, is the package path.
+  ExpectArchiveErrorRun(installer + " /extra", installer);
 }
 
 }  // namespace

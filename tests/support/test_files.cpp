@@ -258,28 +258,53 @@ std::string BesideTests(const std::string& name) {
   return TestProgramFolder() + name;
 }
 
-ProcessResult RunProcess(const std::string& commandLine, DWORD timeoutMs,
-                         const std::string& workingFolder) {
-  ProcessResult result;
+ChildProcess::~ChildProcess() {
+  if (process_ && ::WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process_.get(), 1);
+    ::WaitForSingleObject(process_.get(), 5000);
+  }
+}
+
+bool ChildProcess::Start(const std::string& commandLine, const std::string& workingFolder,
+                         const std::string& applicationName) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   std::string mutableLine = commandLine;
-  if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!::CreateProcessA(applicationName.empty() ? nullptr : applicationName.c_str(),
+                        mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info)) {
+    return false;
+  }
+  UniqueHandle thread(info.hThread);
+  process_.reset(info.hProcess);
+  processId_ = info.dwProcessId;
+  return true;
+}
+
+ProcessResult ChildProcess::Wait(DWORD timeoutMs) {
+  ProcessResult result;
+  if (!process_) {
     return result;
   }
-  UniqueHandle process(info.hProcess);
-  UniqueHandle thread(info.hThread);
   result.started = true;
-  if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
-    ::TerminateProcess(process.get(), 1);
-    ::WaitForSingleObject(process.get(), 5000);
+  if (::WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process_.get(), 1);
+    ::WaitForSingleObject(process_.get(), 5000);
     return result;
   }
   result.finished = true;
-  ::GetExitCodeProcess(process.get(), &result.exitCode);
+  ::GetExitCodeProcess(process_.get(), &result.exitCode);
   return result;
+}
+
+ProcessResult RunProcess(const std::string& commandLine, DWORD timeoutMs,
+                         const std::string& workingFolder) {
+  ChildProcess child;
+  if (!child.Start(commandLine, workingFolder)) {
+    return ProcessResult{};
+  }
+  return child.Wait(timeoutMs);
 }
 
 std::string BuildInstallerFromProject(const std::string& projectPath, std::string& error) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "win/handles.h"
+
 namespace vorlatch::test {
 
 // A new, empty folder unique to this test (under the system's temporary folder), removed
@@ -94,6 +96,27 @@ struct ProcessResult {
   bool started = false;
   bool finished = false;  // false: killed after the time-out
   DWORD exitCode = 0;
+};
+
+// A child process started from a command line (inheriting the environment); killed when the
+// object goes while it still runs, so that no test leaves a program waiting for input.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // `applicationName` empty: the program is taken from the command line.
+  bool Start(const std::string& commandLine, const std::string& workingFolder = "",
+             const std::string& applicationName = "");
+  DWORD processId() const { return processId_; }
+  // Waits for the end; kills the process after `timeoutMs`.
+  ProcessResult Wait(DWORD timeoutMs);
+
+ private:
+  UniqueHandle process_;
+  DWORD processId_ = 0;
 };
 
 // Runs a command line (inheriting the environment) and waits for it; kills it when it does
