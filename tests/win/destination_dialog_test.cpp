@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <commctrl.h>
 
 #include "app/destination_dialog.h"
 #include "package/process_state.h"
@@ -215,6 +216,84 @@ TEST_F(DestinationDialogTest, CancelledFolderBrowserPutsBackTheStoredDirectory) 
   EXPECT_TRUE(browserSeen);
   EXPECT_EQ(afterBrowse, bid);
   EXPECT_EQ(g_state.destinationDirectory, bid);
+}
+
+}  // namespace
+}  // namespace vorlatch
+
+namespace vorlatch {
+namespace {
+
+std::string ItemText(HWND tree, HTREEITEM item) {
+  char text[MAX_PATH] = {};
+  TVITEMA description = {};
+  description.mask = TVIF_TEXT;
+  description.hItem = item;
+  description.pszText = text;
+  description.cchTextMax = sizeof(text);
+  SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&description));
+  return text;
+}
+
+// The first child of `parent` (expanded first) whose text contains `part`.
+HTREEITEM ExpandAndFind(HWND tree, HTREEITEM parent, const std::string& part) {
+  SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(parent));
+  for (auto item = reinterpret_cast<HTREEITEM>(
+           SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(parent)));
+       item != nullptr; item = reinterpret_cast<HTREEITEM>(SendMessageA(
+                            tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+    if (ItemText(tree, item).find(part) != std::string::npos) {
+      return item;
+    }
+  }
+  return nullptr;
+}
+
+TEST_F(DestinationDialogTest, BrowsingToTheDriveRootGivesOneBackslash) {
+  WriteScript("BID=" + folder_.path() + "\r\n");
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  std::string afterBrowse;
+  std::string treeSeen;
+  RobotThread robot([&] {
+    const WindowSnapshot seen = WaitForDialog("Vorlatch installing ...");
+    if (seen.hwnd == nullptr) {
+      return;
+    }
+    PressButton(seen.hwnd, IDC_BROWSE);
+    const HWND browser = WaitForWindow({.controlText = kSelectDirectoryTitle});
+    if (browser == nullptr) {
+      return;
+    }
+    const HWND tree = FindWindowExA(browser, nullptr, WC_TREEVIEWA, nullptr);
+    HTREEITEM drive = nullptr;
+    if (tree != nullptr) {
+      const auto top =
+          reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+      treeSeen = ItemText(tree, top);
+      // The drive is under the computer, which is under the desktop (the root).
+      for (auto computer = ExpandAndFind(tree, top, ""); computer != nullptr && drive == nullptr;
+           computer = reinterpret_cast<HTREEITEM>(SendMessageA(
+               tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(computer)))) {
+        drive = ExpandAndFind(tree, computer, "(C:)");
+      }
+    }
+    if (drive != nullptr) {
+      SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(drive));
+      PressButton(browser, IDOK);
+    } else {
+      ADD_FAILURE() << "no drive C in the folder browser; root " << treeSeen;
+      PressButton(browser, IDCANCEL);
+    }
+    WaitForWindowGone(browser);
+    afterBrowse = ReadControlText(seen.hwnd, IDC_DESTINATION_PATH);
+    PressButton(seen.hwnd, IDCANCEL);
+  });
+  DestinationDialog dialog;
+  EXPECT_EQ(dialog.Show(), IDCANCEL);
+  robot.Join();
+  CoUninitialize();
+  EXPECT_EQ(afterBrowse, "C:\\");
+  EXPECT_EQ(g_state.destinationDirectory, "C:\\");
 }
 
 }  // namespace
