@@ -36,7 +36,7 @@ void ExpectOutcome(const Outcome& outcome, GuardResult result, DWORD code) {
 
 TEST(Guard, FaultsAndExceptionsComeBackAsResultsAgainAndAgain) {
   for (int round = 0; round < 3; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
+    SCOPED_TRACE(testing::Message() << "round " << round);
     int* volatile nowhere = nullptr;
     ExpectOutcome(Guard([&] { *nowhere = 1; }), GuardResult::kFault, EXCEPTION_ACCESS_VIOLATION);
     ExpectOutcome(Guard([&] { g_sink = *nowhere; }), GuardResult::kFault,
@@ -96,22 +96,18 @@ TEST(Guard, RestoresThePreviousUnhandledExceptionFilter) {
   EXPECT_EQ(SetUnhandledExceptionFilter(original), &SomeoneElsesFilter);
 }
 
+DWORD WINAPI FaultOnThisThread(void* param) {
+  int* volatile nowhere = nullptr;
+  *static_cast<Outcome*>(param) = Guard([&] { *nowhere = 1; });
+  return 0;
+}
+
 TEST(Guard, WorksOnAnyThread) {
-  struct Work {
-    Outcome outcome{GuardResult::kReturned, kNoCode};
-  } work;
-  UniqueHandle thread(CreateThread(
-      nullptr, 0,
-      [](void* param) -> DWORD {
-        auto* work = static_cast<Work*>(param);
-        int* volatile nowhere = nullptr;
-        work->outcome = Guard([&] { *nowhere = 1; });
-        return 0;
-      },
-      &work, 0, nullptr));
+  Outcome outcome{GuardResult::kReturned, kNoCode};
+  UniqueHandle thread(CreateThread(nullptr, 0, FaultOnThisThread, &outcome, 0, nullptr));
   ASSERT_TRUE(thread);
   ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
-  ExpectOutcome(work.outcome, GuardResult::kFault, EXCEPTION_ACCESS_VIOLATION);
+  ExpectOutcome(outcome, GuardResult::kFault, EXCEPTION_ACCESS_VIOLATION);
   ExpectOutcome(Guard([] { g_sink = 7 / g_zero; }), GuardResult::kFault,
                 EXCEPTION_INT_DIVIDE_BY_ZERO);
 }
@@ -145,7 +141,7 @@ class GuardWithDll : public ::testing::Test {
 
 TEST_F(GuardWithDll, EveryKindOfFailureComesBackAndTheProgramGoesOn) {
   for (int round = 0; round < 2; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
+    SCOPED_TRACE(testing::Message() << "round " << round);
     ExpectOutcome(CallExport("WriteThroughNull"), GuardResult::kFault, EXCEPTION_ACCESS_VIOLATION);
     ExpectOutcome(CallExport("DivideByZero"), GuardResult::kFault, EXCEPTION_INT_DIVIDE_BY_ZERO);
     ExpectOutcome(CallExport("ThrowCppException"), GuardResult::kCppException, 0);

@@ -125,8 +125,8 @@ TEST(UniqueView, UnmapsTheViewAndTheMappingIsClosedWithIt) {
 }
 
 TEST(UniqueHkey, ClosesTheKey) {
-  const std::string name =
-      "Software\\Vorlatch tests\\handles " + std::to_string(GetCurrentProcessId());
+  std::string name = "Software\\Vorlatch tests\\handles ";
+  name += std::to_string(GetCurrentProcessId());
   HKEY raw = nullptr;
   {
     UniqueHkey key;
