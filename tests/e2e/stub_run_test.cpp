@@ -16,6 +16,7 @@ using test::ScopedEnvironment;
 using test::TempFolder;
 
 constexpr DWORD kStubTimeoutMs = 30000;
+constexpr int kDestinationEdit = 1007;
 
 // The size of the script that an installer carries, read from its script block.
 std::size_t PackedScriptSize(const std::string& installer) {
@@ -53,10 +54,19 @@ class StubRunTest : public ::testing::Test {
     return installer;
   }
 
-  // Runs the command line and expects a clean end.
-  void RunStub(const std::string& commandLine) {
-    const test::ProcessResult result = test::RunProcess(commandLine, kStubTimeoutMs, temp_);
-    ASSERT_TRUE(result.started) << commandLine;
+  // Runs the command line, cancels the destination dialog when one is expected, and expects
+  // a clean end.
+  void RunStub(const std::string& commandLine, bool expectDestinationDialog = true) {
+    test::ChildProcess stub;
+    ASSERT_TRUE(stub.Start(commandLine, temp_)) << commandLine;
+    if (expectDestinationDialog) {
+      WindowQuery query;
+      query.processId = stub.processId();
+      const WindowSnapshot destination = WaitForSnapshot(query);
+      ASSERT_TRUE(destination.HasControl(kDestinationEdit)) << destination.Describe();
+      PressButton(destination.hwnd, IDCANCEL);
+    }
+    const test::ProcessResult result = stub.Wait(kStubTimeoutMs);
     ASSERT_TRUE(result.finished) << "the stub did not end: " << commandLine;
     EXPECT_EQ(result.exitCode, 0u);
   }
@@ -137,7 +147,7 @@ TEST_F(StubRunTest, AnUnreadableScriptEndsTheRunWithTheCleanUp) {
   }
   const std::string installer = folder_.File("corrupt-script.exe");
   ASSERT_TRUE(test::WriteFileBytes(installer, bytes));
-  RunStub("\"" + installer + "\"");
+  RunStub("\"" + installer + "\"", false);
   EXPECT_TRUE(test::FolderEntries(temp_).empty())
       << "left behind: " << ::testing::PrintToString(test::FolderEntries(temp_));
 }
