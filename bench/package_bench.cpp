@@ -1,6 +1,7 @@
 // Prints the package builder's throughput, the extraction throughput of InflateItem next to
 // plain zlib uncompress on the same streams (the limit it can reach), and the peak memory.
-// Usage: package_bench [megabytes]   (default 6 MB of mixed data)
+// Usage: package_bench [megabytes [stub...]]   (default 6 MB of mixed data); the size of
+// each stub given is printed too.
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -150,6 +151,15 @@ int main(int argc, char** argv) {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   std::printf("memory:  peak resident %.1f MB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+  for (int i = 2; i < argc; ++i) {
+    std::error_code failed;
+    const auto size = std::filesystem::file_size(argv[i], failed);
+    if (failed) {
+      std::printf("stub:    %s: cannot be read\n", argv[i]);
+    } else {
+      std::printf("stub:    %s: %.1f KB\n", argv[i], static_cast<double>(size) / 1024.0);
+    }
+  }
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
   return 0;
