@@ -1,15 +1,12 @@
 #include "support/ui_robot.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 #include <sstream>
 #include <utility>
 
-#include "win/handles.h"
+#include "support/screenshot.h"
 
 namespace vorlatch {
 namespace {
@@ -123,81 +120,6 @@ HWND FindControl(HWND window, int id) {
     }
   }
   return nullptr;
-}
-
-// Device contexts for the screenshot.
-struct MemoryDc {
-  HDC dc = CreateCompatibleDC(nullptr);
-  MemoryDc() = default;
-  MemoryDc(const MemoryDc&) = delete;
-  MemoryDc& operator=(const MemoryDc&) = delete;
-  ~MemoryDc() {
-    if (dc != nullptr) {
-      DeleteDC(dc);
-    }
-  }
-};
-struct ScreenDc {
-  HDC dc = GetDC(nullptr);
-  ScreenDc() = default;
-  ScreenDc(const ScreenDc&) = delete;
-  ScreenDc& operator=(const ScreenDc&) = delete;
-  ~ScreenDc() {
-    if (dc != nullptr) {
-      ReleaseDC(nullptr, dc);
-    }
-  }
-};
-
-void AppendBigEndian(std::string& out, std::uint32_t value) {
-  out.push_back(static_cast<char>(value >> 24));
-  out.push_back(static_cast<char>(value >> 16));
-  out.push_back(static_cast<char>(value >> 8));
-  out.push_back(static_cast<char>(value));
-}
-
-void AppendChunk(std::string& out, const char* type, const std::string& data) {
-  AppendBigEndian(out, static_cast<std::uint32_t>(data.size()));
-  std::string body(type, 4);
-  body += data;
-  out += body;
-  uLong crc =
-      crc32(0L, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
-  AppendBigEndian(out, static_cast<std::uint32_t>(crc));
-}
-
-// A minimal PNG: 8-bit RGB, no filtering, one IDAT chunk.
-bool EncodePng(const std::vector<std::uint8_t>& bgra, int width, int height, std::string& png) {
-  std::vector<std::uint8_t> raw;
-  raw.reserve(static_cast<size_t>(height) * (static_cast<size_t>(width) * 3 + 1));
-  for (int y = 0; y < height; ++y) {
-    raw.push_back(0);
-    const std::uint8_t* row = bgra.data() + static_cast<size_t>(y) * width * 4;
-    for (int x = 0; x < width; ++x) {
-      raw.push_back(row[x * 4 + 2]);
-      raw.push_back(row[x * 4 + 1]);
-      raw.push_back(row[x * 4]);
-    }
-  }
-  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
-  std::string packed(packedSize, '\0');
-  if (compress(reinterpret_cast<Bytef*>(packed.data()), &packedSize, raw.data(),
-               static_cast<uLong>(raw.size())) != Z_OK) {
-    return false;
-  }
-  packed.resize(packedSize);
-
-  std::string header;
-  AppendBigEndian(header, static_cast<std::uint32_t>(width));
-  AppendBigEndian(header, static_cast<std::uint32_t>(height));
-  header +=
-      std::string("\x08\x02\x00\x00\x00", 5);  // depth 8, RGB, deflate, no filter, no interlace
-
-  png.assign("\x89PNG\r\n\x1a\n", 8);
-  AppendChunk(png, "IHDR", header);
-  AppendChunk(png, "IDAT", packed);
-  AppendChunk(png, "IEND", {});
-  return true;
 }
 
 }  // namespace
@@ -389,52 +311,7 @@ void CloseAllWindows(DWORD processId) {
 }
 
 bool SaveScreenshot(HWND window, const std::string& path) {
-  RECT rect = {};
-  if (!GetWindowRect(window, &rect)) {
-    return false;
-  }
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
-  if (width <= 0 || height <= 0) {
-    return false;
-  }
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top-down rows
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  MemoryDc memory;
-  UniqueGdiObject bitmap(CreateDIBSection(memory.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (memory.dc == nullptr || !bitmap || bits == nullptr) {
-    return false;
-  }
-  HGDIOBJ previous = SelectObject(memory.dc, bitmap.get());
-  bool captured = PrintWindow(window, memory.dc, 0) != 0;
-  if (!captured) {
-    // The window did not paint itself into our DC: take what is on the screen.
-    ScreenDc screen;
-    captured = BitBlt(memory.dc, 0, 0, width, height, screen.dc, rect.left, rect.top, SRCCOPY) != 0;
-  }
-  GdiFlush();
-  std::vector<std::uint8_t> pixels(
-      static_cast<const std::uint8_t*>(bits),
-      static_cast<const std::uint8_t*>(bits) + static_cast<size_t>(width) * height * 4);
-  SelectObject(memory.dc, previous);
-  std::string png;
-  if (!captured || !EncodePng(pixels, width, height, png)) {
-    return false;
-  }
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    return false;
-  }
-  DWORD written = 0;
-  return WriteFile(file.get(), png.data(), static_cast<DWORD>(png.size()), &written, nullptr) &&
-         written == png.size();
+  return SaveScreenPicture(window, path);
 }
 
 std::string ScreenshotFolder() {

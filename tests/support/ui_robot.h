@@ -105,8 +105,8 @@ bool RequestClose(HWND window);
 // Closes every visible top-level window of the process (IDCANCEL to dialogs, then WM_CLOSE).
 void CloseAllWindows(DWORD processId);
 
-// Saves a picture of the window as a PNG file. Returns false when nothing was captured or
-// written.
+// Saves a picture of the window as the user sees it, as a PNG file (SaveScreenPicture of
+// support/screenshot.h). Returns false when nothing was captured or written.
 bool SaveScreenshot(HWND window, const std::string& path);
 
 // The folder "screenshots" beside the running test program (made when missing), with a
