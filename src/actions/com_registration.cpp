@@ -1,8 +1,84 @@
 #include "actions/com_registration.h"
 
-namespace vorlatch {
+#include <windows.h>
+#include <ole2.h>
 
-// Body follows.
-void RegisterComServer(const std::string& /*path*/, bool /*registerServer*/) {}
+#include "package/process_state.h"
+#include "win/guard.h"
+#include "win/handles.h"
+
+namespace vorlatch {
+namespace {
+
+using ComServerEntry = HRESULT(STDAPICALLTYPE*)();
+
+constexpr char kRegisterEntry[] = "DllRegisterServer";
+constexpr char kUnregisterEntry[] = "DllUnregisterServer";
+
+// OLE once per run; a failure is reported once and never retried.
+void InitialiseOleOnce() {
+  if (g_state.oleInitialised) {
+    return;
+  }
+  if (FAILED(OleInitialize(nullptr))) {
+    MessageBoxA(nullptr, kOleInitializeFailed, kOleInitializeFailedCaption,
+                MB_ICONERROR | MB_SYSTEMMODAL);
+  }
+  g_state.oleInitialised = true;
+}
+
+// Calls the entry point so that neither an exception nor a processor fault inside the
+// foreign code takes the installer down. True when it returned a success code.
+bool CallEntrySucceeds(ComServerEntry entry) {
+  HRESULT result = E_FAIL;
+  const GuardResult guarded = CallGuarded([&] { result = entry(); });
+  return guarded == GuardResult::kReturned && SUCCEEDED(result);
+}
+
+}  // namespace
+
+std::string ComServerPath(const std::string& path) {
+  const std::string::size_type first = path.find('"');
+  if (first == std::string::npos) {
+    return path;
+  }
+  const std::string::size_type last = path.rfind('"');
+  if (last == first) {
+    return path;
+  }
+  return path.substr(first + 1, last - first - 1);
+}
+
+std::string ComServerErrorText(const std::string& path, bool registerServer) {
+  std::string text = kComServerErrorStart;
+  text.append(registerServer ? "registering" : "unregistering");
+  text.append(kComServerErrorMiddle);
+  text.append(path);
+  return text;
+}
+
+void RegisterComServer(const std::string& path, bool registerServer) {
+  InitialiseOleOnce();
+  const std::string libraryPath = ComServerPath(path);
+
+  bool succeeded = true;
+  {
+    UniqueModule library(LoadLibraryA(libraryPath.c_str()));
+    if (!library) {
+      return;  // not a library: nothing to register
+    }
+    const auto entry = reinterpret_cast<ComServerEntry>(reinterpret_cast<void*>(
+        GetProcAddress(library.get(), registerServer ? kRegisterEntry : kUnregisterEntry)));
+    if (entry == nullptr) {
+      return;  // a library, but no COM server
+    }
+    succeeded = CallEntrySucceeds(entry);
+  }  // unloaded before the user is told
+
+  if (!succeeded) {
+    MessageBoxA(nullptr, ComServerErrorText(libraryPath, registerServer).c_str(), "",
+                MB_ICONINFORMATION | MB_SYSTEMMODAL);
+  }
+}
 
 }  // namespace vorlatch
