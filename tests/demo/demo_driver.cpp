@@ -1,7 +1,11 @@
 // Runs an installer headless for the demo: starts it, answers each of its windows the way a
 // user accepting the defaults would, and prints what it showed.
 //
-//   vorlatch-demo-driver INSTALLER
+//   vorlatch-demo-driver [--watch] INSTALLER [TEMPDIR]
+//
+// With --watch the user answers the windows; the driver only waits for the installer's end.
+// TEMPDIR becomes the installer's Tmp and Temp (Wine sets both from its registry, so they
+// cannot be handed in from the Unix environment).
 
 #include <cstdio>
 #include <string>
@@ -41,21 +45,32 @@ std::string Quoted(const char* path) {
   return quoted;
 }
 
-std::string OneLine(std::string text) {
-  for (char& c : text) {
+// The text on one line, without the mnemonic marks of button texts.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (char c : text) {
     if (c == '\r' || c == '\n') {
-      c = ' ';
+      line += ' ';
+    } else if (c != '&') {
+      line += c;
     }
   }
-  return text;
+  return line;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: vorlatch-demo-driver INSTALLER\n");
+  const bool watch = argc > 1 && std::string(argv[1]) == "--watch";
+  const int first = watch ? 2 : 1;
+  if (argc - first != 1 && argc - first != 2) {
+    std::fprintf(stderr, "usage: vorlatch-demo-driver [--watch] INSTALLER [TEMPDIR]\n");
     return 2;
+  }
+  const char* installerPath = argv[first];
+  if (argc - first == 2) {
+    SetEnvironmentVariableA("Tmp", argv[first + 1]);
+    SetEnvironmentVariableA("Temp", argv[first + 1]);
   }
   // The robot reports through GoogleTest's assertions; run it inside an initialised test
   // environment without any test of its own.
@@ -63,9 +78,13 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&gtestArgc, argv);
 
   vorlatch::test::ChildProcess installer;
-  if (!installer.Start(Quoted(argv[1]))) {
-    std::fprintf(stderr, "vorlatch-demo-driver: cannot start %s\n", argv[1]);
+  if (!installer.Start(Quoted(installerPath))) {
+    std::fprintf(stderr, "vorlatch-demo-driver: cannot start %s\n", installerPath);
     return 1;
+  }
+  if (watch) {
+    constexpr DWORD kOneHour = 60 * 60 * 1000;
+    return installer.Wait(kOneHour).finished ? 0 : 1;
   }
   for (int answered = 0; answered < 50; ++answered) {
     HWND hwnd = nullptr;
@@ -85,7 +104,9 @@ int main(int argc, char** argv) {
     const vorlatch::WindowSnapshot window = vorlatch::Snapshot(hwnd);
     std::printf("demo: window \"%s\"\n", window.caption.c_str());
     for (const vorlatch::ControlSnapshot& control : window.controls) {
-      if (control.visible && !control.text.empty() && control.className != "Button") {
+      const bool picture = (control.style & SS_TYPEMASK) == SS_ICON;
+      if (control.visible && !control.text.empty() && control.className != "Button" &&
+          !(control.className == "Static" && picture)) {
         std::printf("demo:   %s\n", OneLine(control.text).c_str());
       }
     }
