@@ -1,14 +1,3 @@
-# Cross build for Windows x86_64 with the mingw-w64 -posix compilers (GoogleTest needs std::mutex).
-set(CMAKE_SYSTEM_NAME Windows)
+# Windows x86_64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(VORLATCH_MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${VORLATCH_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VORLATCH_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${VORLATCH_MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${VORLATCH_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Static libraries only: the stub must run from a single file on a bare system.
-set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
