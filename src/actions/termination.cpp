@@ -1,0 +1,54 @@
+#include "actions/termination.h"
+
+#include <string>
+
+#include <windows.h>
+
+#include "actions/uninstaller_interface.h"
+#include "ui/progress_dialog.h"
+#include "win/handles.h"
+
+namespace vorlatch {
+namespace {
+
+// Starts the uninstaller's rollback when it has been extracted. Its own scope, so that every
+// handle and string is released before the thread ends. A failure to start is not reported:
+// there is nothing left that the user could do about it.
+void StartRollback() {
+  const std::string path = UninstallerPath();
+  if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return;
+  }
+  std::string commandLine = RollbackCommandLine(path);
+  SECURITY_ATTRIBUTES processAttributes = {};
+  processAttributes.nLength = sizeof processAttributes;
+  processAttributes.bInheritHandle = TRUE;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started = {};
+  if (!::CreateProcessA(nullptr, commandLine.data(), &processAttributes, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &started)) {
+    return;
+  }
+  UniqueHandle process(started.hProcess);
+  UniqueHandle thread(started.hThread);
+  // Never waits: the uninstaller runs on by itself.
+  ::WaitForSingleObject(process.get(), 0);
+}
+
+}  // namespace
+
+int ConfirmTermination() {
+  if (::MessageBoxA(nullptr, kTerminateQuestion, kTerminateCaption,
+                    MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL) != IDYES) {
+    return 0;
+  }
+  StartRollback();
+  CloseProgress();
+  ::MessageBoxA(nullptr, kTerminatedText, kTerminatedCaption, 0);
+  // The uninstaller is the only rollback; this run leaves at once, without its later stages
+  // or the clean-up.
+  ::ExitThread(0);
+}
+
+}  // namespace vorlatch

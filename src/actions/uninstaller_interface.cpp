@@ -1,0 +1,26 @@
+#include "actions/uninstaller_interface.h"
+
+#include "package/process_state.h"
+#include "script/path_text.h"
+
+namespace vorlatch {
+
+std::string UninstallerPathIn(const std::string& destinationDirectory) {
+  return WithTrailingBackslash(destinationDirectory) + kUninstallerFileName;
+}
+
+std::string UninstallerPath() {
+  return UninstallerPathIn(g_state.destinationDirectory);
+}
+
+std::string UninstallCommandLine(const std::string& uninstallerPath) {
+  return uninstallerPath;
+}
+
+std::string RollbackCommandLine(const std::string& uninstallerPath) {
+  std::string commandLine = "\"";
+  commandLine.append(uninstallerPath).append("\" ").append(kRollbackSwitch);
+  return commandLine;
+}
+
+}  // namespace vorlatch
