@@ -1,0 +1,243 @@
+// Self-registration of the fixture COM servers: what the user sees (the real message box, read
+// by the robot) or that nothing is shown, and that the run goes on afterwards.
+
+#include "actions/com_registration.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+#include <vector>
+
+#include "package/process_state.h"
+#include "support/test_files.h"
+#include "support/ui_robot.h"
+#include "win/handles.h"
+
+namespace vorlatch {
+namespace {
+
+using test::BesideTests;
+using test::ReadTextFile;
+using test::ScopedEnvironment;
+using test::TempFolder;
+
+// Counts the dialog-class windows (message boxes among them) that the main thread creates
+// while it is installed.
+class DialogCounter {
+ public:
+  DialogCounter() {
+    s_count = 0;
+    hook_ = SetWindowsHookExA(WH_CBT, &DialogCounter::Hook, nullptr, GetCurrentThreadId());
+  }
+  ~DialogCounter() { UnhookWindowsHookEx(hook_); }
+  DialogCounter(const DialogCounter&) = delete;
+  DialogCounter& operator=(const DialogCounter&) = delete;
+  bool installed() const { return hook_ != nullptr; }
+  int count() const { return s_count; }
+
+ private:
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) {
+      char className[64] = {};
+      GetClassNameA(reinterpret_cast<HWND>(wParam), className, sizeof className);
+      if (std::string(className) == "#32770") {
+        ++s_count;
+      }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+
+  static inline int s_count = 0;
+  HHOOK hook_ = nullptr;
+};
+
+struct SeenBox {
+  WindowSnapshot window;
+  HICON icon = nullptr;
+};
+
+class ComRegistration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetProcessState();
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  }
+  void TearDown() override {
+    // OLE stays initialised for the rest of the process, as in the installer.
+    CoUninitialize();
+    ResetProcessState();
+  }
+
+  // Registers (or unregisters) and expects no message box at all. A box that did appear would
+  // hold the call; the watchdog then closes it so that the test ends.
+  void ExpectSilent(const std::string& path, bool registerServer = true) {
+    SCOPED_TRACE(path);
+    DialogCounter counter;
+    ASSERT_TRUE(counter.installed());
+    const UniqueHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    RobotThread watchdog([&] {
+      if (WaitForSingleObject(done.get(), 10000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "a window held the call:\n" << DumpWindows(0);
+        CloseAllWindows(0);
+      }
+    });
+    RegisterComServer(path, registerServer);
+    SetEvent(done.get());
+    watchdog.Join();
+    EXPECT_EQ(counter.count(), 0) << "a message box was shown";
+    EXPECT_FALSE(g_state.extractionError);
+  }
+
+  // Registers (or unregisters) while the robot waits for the message box with this start of
+  // text, records it and answers OK.
+  SeenBox ExpectMessage(const std::string& path, const std::string& textStart,
+                        bool registerServer = true) {
+    SeenBox seen;
+    RobotThread robot([&] {
+      seen.window = WaitForSnapshot({.className = "#32770", .controlText = textStart});
+      if (seen.window.hwnd == nullptr) {
+        return;
+      }
+      for (const ControlSnapshot& control : seen.window.controls) {
+        if (control.className == "Static" && (control.style & SS_TYPEMASK) == SS_ICON) {
+          seen.icon = reinterpret_cast<HICON>(SendMessageA(control.hwnd, STM_GETICON, 0, 0));
+        }
+      }
+      PressButton(seen.window.hwnd, IDOK);
+    });
+    RegisterComServer(path, registerServer);
+    robot.Join();
+    EXPECT_FALSE(g_state.extractionError);
+    return seen;
+  }
+
+  // The information box of a failed entry point: empty caption, OK only, system-modal.
+  static void ExpectFailureBox(const SeenBox& seen, const std::string& text) {
+    SCOPED_TRACE(seen.window.Describe());
+    EXPECT_EQ(seen.window.MessageText(), text);
+    EXPECT_EQ(seen.window.caption, "");
+    EXPECT_EQ(seen.window.ButtonIds(), std::vector<int>{IDOK});
+    EXPECT_EQ(seen.icon, LoadIconA(nullptr, IDI_INFORMATION));
+    EXPECT_TRUE(seen.window.IsTopmost());
+    EXPECT_EQ(GetWindow(seen.window.hwnd, GW_OWNER), nullptr);
+  }
+
+  // What the good server recorded so far.
+  std::string Marker() const { return ReadTextFile(markerPath_).value_or(""); }
+  static bool IsLoaded(const std::string& path) {
+    return GetModuleHandleA(path.c_str()) != nullptr;
+  }
+
+  TempFolder folder_;
+  std::string markerPath_ = folder_.File("com_ok.log");
+  ScopedEnvironment marker_{"VORLATCH_COM_MARKER", markerPath_};
+};
+
+TEST_F(ComRegistration, WorkingServerIsRegisteredSilentlyAndUnloaded) {
+  const std::string path = BesideTests("com_ok.dll");
+  ExpectSilent(path);
+  EXPECT_EQ(Marker(), "register\n");
+  EXPECT_FALSE(IsLoaded(path));
+  EXPECT_TRUE(g_state.oleInitialised);
+
+  ExpectSilent(path, false);
+  EXPECT_EQ(Marker(), "register\nunregister\n");
+}
+
+TEST_F(ComRegistration, QuotedPathIsTheTextBetweenFirstAndLastQuote) {
+  const std::string path = BesideTests("com_ok.dll");
+  std::string quoted = "\"";
+  quoted.append(path).append("\" /s");
+  ExpectSilent(quoted);
+  EXPECT_EQ(Marker(), "register\n");
+
+  // One quote only: the path is used as it is, and no such file loads.
+  std::string oneQuote = path;
+  oneQuote.append("\"");
+  ExpectSilent(oneQuote);
+  EXPECT_EQ(Marker(), "register\n");
+
+  // The message names the path without its quotes.
+  const std::string failing = BesideTests("com_fails.dll");
+  std::string quotedFailing = "\"";
+  quotedFailing.append(failing).append("\"");
+  const SeenBox seen = ExpectMessage(quotedFailing, "There was error");
+  ExpectFailureBox(seen, "There was error registering COM-server\n" + failing);
+}
+
+TEST_F(ComRegistration, FilesThatAreNoComServersArePassedOverSilently) {
+  const std::string text = folder_.File("readme.txt");
+  ASSERT_TRUE(test::WriteTextFile(text, "Just some text.\r\n"));
+  ExpectSilent(text);
+  const std::string fakeLibrary = folder_.File("fake.dll");
+  ASSERT_TRUE(test::WriteTextFile(fakeLibrary, "MZ but nothing more"));
+  ExpectSilent(fakeLibrary);
+  ExpectSilent(folder_.File("missing.dll"));
+
+  const std::string noExport = BesideTests("no_export.dll");
+  ExpectSilent(noExport);
+  EXPECT_FALSE(IsLoaded(noExport));
+  // The throwing server has no unregistration entry point.
+  const std::string throws = BesideTests("com_throws.dll");
+  ExpectSilent(throws, false);
+  EXPECT_FALSE(IsLoaded(throws));
+}
+
+TEST_F(ComRegistration, FailureCodeIsReportedAndTheNextFileIsStillRegistered) {
+  const std::string failing = BesideTests("com_fails.dll");
+  ExpectFailureBox(ExpectMessage(failing, "There was error"),
+                   "There was error registering COM-server\n" + failing);
+  EXPECT_FALSE(IsLoaded(failing));
+  ExpectFailureBox(ExpectMessage(failing, "There was error", false),
+                   "There was error unregistering COM-server\n" + failing);
+
+  ExpectSilent(BesideTests("com_ok.dll"));
+  EXPECT_EQ(Marker(), "register\n");
+}
+
+class ComRegistrationCrash : public ComRegistration,
+                             public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ComRegistrationCrash, EscapeFromTheEntryPointIsReportedAndTheInstallerGoesOn) {
+  const std::string crashing = BesideTests(GetParam());
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ExpectFailureBox(ExpectMessage(crashing, "There was error"),
+                     "There was error registering COM-server\n" + crashing);
+    EXPECT_FALSE(IsLoaded(crashing));
+  }
+  ExpectSilent(BesideTests("com_ok.dll"));
+  EXPECT_EQ(Marker(), "register\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, ComRegistrationCrash,
+                         ::testing::Values("com_throws.dll", "com_faults.dll"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param) == "com_throws.dll" ? "Throws" : "Faults";
+                         });
+
+TEST_F(ComRegistration, OleInitializeFailureIsShownOnceAndRegistrationGoesOn) {
+  // A thread in the multithreaded apartment cannot take OLE.
+  CoUninitialize();
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  const std::string text = folder_.File("readme.txt");
+  ASSERT_TRUE(test::WriteTextFile(text, "text"));
+
+  const SeenBox seen = ExpectMessage(text, "OleInitialize failed.");
+  SCOPED_TRACE(seen.window.Describe());
+  EXPECT_EQ(seen.window.MessageText(), "OleInitialize failed.");
+  EXPECT_EQ(seen.window.caption, "Error");
+  EXPECT_EQ(seen.window.ButtonIds(), std::vector<int>{IDOK});
+  EXPECT_EQ(seen.icon, LoadIconA(nullptr, IDI_ERROR));
+  EXPECT_TRUE(seen.window.IsTopmost());
+  EXPECT_TRUE(g_state.oleInitialised);
+
+  ExpectSilent(BesideTests("com_ok.dll"));
+  EXPECT_EQ(Marker(), "register\n");
+}
+
+}  // namespace
+}  // namespace vorlatch
