@@ -1,0 +1,178 @@
+#include "actions/registry_entries.h"
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+#include "actions/association_text.h"
+#include "actions/file_associations.h"
+#include "package/opening.h"
+#include "script/keys.h"
+#include "script/path_macros.h"
+#include "script/script_access.h"
+#include "win/handles.h"
+
+namespace vorlatch {
+
+namespace {
+
+struct RootKey {
+  const char* name;
+  HKEY key;
+};
+
+// The accepted roots, spelled as the log records them; no short forms.
+std::array<RootKey, 4> RootKeys() {
+  return {{{"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+           {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+           {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+           {"HKEY_USERS", HKEY_USERS}}};
+}
+
+// Whether the key holds a string value of this name (empty: the default value) that fits
+// the query buffer.
+bool HasStringValue(HKEY key, const std::string& name) {
+  std::vector<BYTE> buffer(kValueQueryBufferSize, 0);
+  DWORD type = 0;
+  DWORD size = kValueQueryBufferSize;
+  const LONG status = ::RegQueryValueExA(key, name.c_str(), nullptr, &type, buffer.data(), &size);
+  return status == ERROR_SUCCESS && type == REG_SZ;
+}
+
+}  // namespace
+
+HKEY ParseRootKey(std::string& path) {
+  const std::size_t backslash = path.find('\\');
+  if (backslash == std::string::npos || backslash == 0) {
+    return nullptr;
+  }
+  const std::string_view name(path.data(), backslash);
+  for (const RootKey& root : RootKeys()) {
+    if (EqualNoCase(name, root.name)) {
+      path.erase(0, backslash + 1);
+      return root.key;
+    }
+  }
+  return nullptr;
+}
+
+std::string RootKeyName(HKEY root) {
+  for (const RootKey& candidate : RootKeys()) {
+    if (candidate.key == root) {
+      return candidate.name;
+    }
+  }
+  return std::string();
+}
+
+int ApplyRegistryEntry(int i, RegistryLog& log) {
+  std::string rest = ReadScriptString(kRegistry, NumberedName(kKey, i), "");
+  const HKEY root = ParseRootKey(rest);
+  if (root == nullptr) {
+    return 1;
+  }
+
+  // Walk down level by level so that each level gets its own record and its own answer to
+  // "did it exist before". The predefined root itself is never closed.
+  std::string recordedPath = RootKeyName(root);
+  UniqueHkey current;
+  std::size_t innermost = 0;
+  for (std::string level = NextItem(rest, "\\"); !level.empty(); level = NextItem(rest, "\\")) {
+    recordedPath += '\\';
+    recordedPath += level;
+    HKEY opened = nullptr;
+    DWORD disposition = 0;
+    const LONG status =
+        ::RegCreateKeyExA(current ? current.get() : root, level.c_str(), 0, nullptr,
+                          REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &opened, &disposition);
+    if (status != ERROR_SUCCESS) {
+      return 0;
+    }
+    UniqueHkey next(opened);
+    RegistryKeyRecord record;
+    record.path = recordedPath;
+    record.keep = disposition == REG_OPENED_EXISTING_KEY;
+    log.records.push_back(std::move(record));
+    innermost = log.records.size() - 1;
+    current = std::move(next);
+  }
+  if (!current) {
+    return 1;
+  }
+
+  RegistryKeyRecord& record = log.records[innermost];
+  if (!record.keep && ReadScriptInt(kRegistry, NumberedName(kKeep, i), 0) != 0) {
+    record.keep = true;
+  }
+
+  const std::string section = NumberedName(kKey, i);
+  const int count = ReadScriptInt(section, kNumber, 0);
+  int result = 1;
+  for (int j = 1; j <= count; ++j) {
+    const std::string name = ReadScriptString(section, NumberedName(kName, j), "");
+    const std::string value = ReadScriptString(section, NumberedName(kValue, j), "");
+    // The check looks at the value that is about to be overwritten, so an existing default
+    // value counts as existing too.
+    const std::string valueName = EqualNoCase(name, kDefaultValueName) ? std::string() : name;
+    const std::string expanded = ExpandValueMacro(value);
+    record.valueNames.push_back(name);
+    if (HasStringValue(current.get(), valueName)) {
+      record.values.push_back(expanded);
+      record.valueKeeps.push_back(1);
+    } else {
+      record.values.push_back(value);
+      record.valueKeeps.push_back(ReadScriptInt(section, NumberedName(kKeep, j), 0));
+    }
+    const LONG status = ::RegSetValueExA(current.get(), valueName.c_str(), 0, REG_SZ,
+                                         reinterpret_cast<const BYTE*>(expanded.c_str()),
+                                         static_cast<DWORD>(expanded.size() + 1));
+    if (status != ERROR_SUCCESS) {
+      result = 0;
+    }
+  }
+  return result;
+}
+
+void WriteRegistryLog(const RegistryLog& log, const std::string& file) {
+  WriteIniInt(kRegistry, kNumber, static_cast<int>(log.records.size()), 0, file);
+  int k = 0;
+  for (const RegistryKeyRecord& record : log.records) {
+    ++k;
+    WriteIniString(kRegistry, NumberedName(kKey, k), record.path, "", file);
+    WriteIniInt(kRegistry, NumberedName(kKeep, k), record.keep ? 1 : 0, 0, file);
+    const std::string section = NumberedName(kKey, k);
+    WriteIniInt(section, kNumber, static_cast<int>(record.valueNames.size()), 0, file);
+    for (std::size_t m = 0; m < record.valueNames.size(); ++m) {
+      const int number = static_cast<int>(m + 1);
+      WriteIniString(section, NumberedName(kName, number), record.valueNames[m], kDefaultValueName,
+                     file);
+      WriteIniString(section, NumberedName(kValue, number), record.values[m], kValueNotSet, file);
+      WriteIniInt(section, NumberedName(kKeep, number), record.valueKeeps[m], 0, file);
+    }
+  }
+  ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, file.c_str());
+}
+
+int ApplyRegistryEntries() {
+  RegisterAssociations();
+
+  RegistryLog log;
+  bool failed = false;
+  const int count = ReadScriptInt(kRegistry, kNumber, 0);
+  for (int i = 1; i <= count; ++i) {
+    if (ReadScriptString(kRegistry, NumberedName(kKey, i), "").empty()) {
+      continue;
+    }
+    if (ApplyRegistryEntry(i, log) == 0) {
+      failed = true;
+    }
+  }
+  if (failed) {
+    ::MessageBoxA(nullptr, kRegistryErrorText, kRegistryErrorCaption,
+                  MB_ICONINFORMATION | MB_TASKMODAL);
+  }
+  WriteRegistryLog(log, UninstallLogTempPath());
+  return 1;
+}
+
+}  // namespace vorlatch
