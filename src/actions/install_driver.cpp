@@ -1,8 +1,74 @@
 #include "actions/install_driver.h"
 
+#include <cstdint>
+
+#include <windows.h>
+
+#include "actions/file_extraction.h"
+#include "actions/shortcuts.h"
+#include "actions/uninstall_log.h"
+#include "actions/uninstaller_interface.h"
+#include "package/item_extraction.h"
+#include "package/opening.h"
+#include "package/process_state.h"
+#include "script/keys.h"
+#include "script/script_access.h"
+#include "ui/progress_dialog.h"
+
 namespace vorlatch {
 
-// Stand-in until the install driver is built: nothing to install.
-int RunInstallation() { return 1; }
+namespace {
+
+// The log's size in bytes; 0 when it is missing.
+std::uint32_t SizeOfFile(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      data.nFileSizeHigh != 0) {
+    return 0;
+  }
+  return data.nFileSizeLow;
+}
+
+// Everything that exists only with an uninstaller; all of it before the first file, so that
+// a termination during extraction finds a complete log to roll back from.
+void InstallUninstallerParts() {
+  const std::string log = UninstallLogTempPath();
+  WriteUninstallLog();
+  CreateStartMenuShortcuts(log);
+  CreateDesktopShortcut();
+  CreateQuickLaunchShortcut();
+  FreezeUninstallLog(UninstallerPath(), log);
+  RegisterUninstaller();
+}
+
+}  // namespace
+
+void FreezeUninstallLog(const std::string& uninstaller, const std::string& log) {
+  std::uint32_t size = SizeOfFile(log);
+  if (size != 0 && !AppendFile(uninstaller, log)) {
+    size = 0;
+  }
+  const std::uint8_t length[4] = {static_cast<std::uint8_t>(size & 0xFFu),
+                                  static_cast<std::uint8_t>((size >> 8) & 0xFFu),
+                                  static_cast<std::uint8_t>((size >> 16) & 0xFFu),
+                                  static_cast<std::uint8_t>((size >> 24) & 0xFFu)};
+  WriteBlock(uninstaller, length, sizeof length, true);
+}
+
+int RunInstallation() {
+  if (ReadScriptInt(kFile, kUninstall, 0) != 0 && ExtractUninstaller() != 0) {
+    InstallUninstallerParts();
+  }
+  const int extracted = ExtractFiles();
+  CloseProgress();
+  if (extracted == 0) {
+    ShowArchiveError();
+    return 0;
+  }
+  if (g_state.extractionError) {
+    ::MessageBoxA(nullptr, kExtractionErrorsText, kExtractionErrorsCaption, MB_OK | MB_TASKMODAL);
+  }
+  return 1;
+}
 
 }  // namespace vorlatch

@@ -1,0 +1,205 @@
+#include "actions/uninstall_log.h"
+
+#include <cstdint>
+#include <optional>
+
+#include <windows.h>
+
+#include "actions/registry_entries.h"
+#include "actions/uninstaller_interface.h"
+#include "package/item_extraction.h"
+#include "package/opening.h"
+#include "package/process_state.h"
+#include "script/keys.h"
+#include "script/path_text.h"
+#include "script/script_access.h"
+#include "ui/progress_dialog.h"
+#include "win/handles.h"
+
+namespace vorlatch {
+
+namespace {
+
+// The Start Menu step raises it later; here it is still 0 and leaves no line.
+constexpr char kInstance[] = "Instance";
+
+// Integers and strings of the log, written with the log's own defaults (0 and empty) so that
+// zero numbers and empty strings leave no line.
+void LogString(std::string_view section, const std::string& key, const std::string& value,
+               const std::string& log) {
+  WriteIniString(section, key, value, "", log);
+}
+
+void LogInt(std::string_view section, const std::string& key, int value, const std::string& log) {
+  WriteIniInt(section, key, value, 0, log);
+}
+
+// Makes the system write what it still holds of the log.
+void FlushLog(const std::string& log) {
+  ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, log.c_str());
+}
+
+// The place of file n as the log names it: the target unexpanded ("[BID]" when there is
+// none), followed by the name. A target that ends in a macro is used as it stands.
+std::string LoggedFilePath(const std::string& target, const std::string& name) {
+  std::string place = target.empty() ? std::string(kMacroBid) : target;
+  if (place.back() != ']') {
+    place = WithTrailingBackslash(place);
+  }
+  return place + name;
+}
+
+void LogGeneral(const std::string& log) {
+  LogString(kGeneral, kProduct, LoggedProductName(), log);
+  LogInt(kGeneral, kInstance, g_state.instanceNumber, log);
+  LogString(kGeneral, kCompany, ReadScriptString(kGeneral, kCompany, ""), log);
+  LogString(kGeneral, kBid, g_state.destinationDirectory, log);
+}
+
+void LogFiles(const std::string& log) {
+  const int count = ReadScriptInt(kFile, kFile, 0);
+  LogInt(kFile, kFile, count, log);
+  for (int n = 1; n <= count; ++n) {
+    const std::string name = ReadScriptString(kFile, NumberedName(kFile, n), "");
+    if (name.empty()) {
+      continue;
+    }
+    const std::string target = ReadScriptString(kFile, NumberedName(kTarget, n), "");
+    LogString(kFile, NumberedName(kFile, n), LoggedFilePath(target, name), log);
+    LogInt(kFile, NumberedName(kShortcut, n), ReadScriptInt(kFile, NumberedName(kShortcut, n), 0),
+           log);
+    LogString(kFile, kDesktop, ReadScriptString(kFile, kDesktop, ""), log);
+    LogString(kFile, kQuickLaunch, ReadScriptString(kFile, kQuickLaunch, ""), log);
+  }
+}
+
+// The sections and keys of INI item i that the After stage writes, so that the uninstaller
+// finds them.
+void LogIniSections(int i, const std::string& log) {
+  const std::string outer = NumberedName(kSection, i);
+  const int sections = ReadScriptInt(outer, kNumber, 0);
+  if (sections == 0) {
+    return;
+  }
+  LogInt(outer, kNumber, sections, log);
+  for (int j = 1; j <= sections; ++j) {
+    LogString(outer, NumberedName(kSection, j),
+              ReadScriptString(outer, NumberedName(kSection, j), ""), log);
+    const std::string inner = NumberedName(kSection, i, j);
+    const int keys = ReadScriptInt(inner, kNumber, 0);
+    if (keys == 0) {
+      continue;
+    }
+    LogInt(inner, kNumber, keys, log);
+    for (int l = 1; l <= keys; ++l) {
+      const std::string key = ReadScriptString(inner, NumberedName(kKey, l), "");
+      if (!key.empty()) {
+        LogString(inner, NumberedName(kKey, l), key, log);
+      }
+    }
+  }
+}
+
+void LogIniEntries(const std::string& log) {
+  const int count = ReadScriptInt(kIni, kNumber, 0);
+  LogInt(kIni, kNumber, count, log);
+  for (int i = 1; i <= count; ++i) {
+    const std::string file = ReadScriptString(kIni, NumberedName(kFile, i), "");
+    LogString(kIni, NumberedName(kFile, i), file, log);
+    if (file.empty()) {
+      continue;
+    }
+    const std::string target = ReadScriptString(kIni, NumberedName(kTarget, i), "");
+    LogString(kIni, NumberedName(kTarget, i), target.empty() ? std::string(kMacroBid) : target,
+              log);
+    LogIniSections(i, log);
+  }
+}
+
+bool SetStringValue(HKEY key, const char* name, const std::string& value) {
+  const std::string stored = CutToUninstallValue(value);
+  return ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(stored.c_str()),
+                          static_cast<DWORD>(stored.size() + 1)) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+int ExtractUninstaller() {
+  if (ReadScriptInt(kFile, kUninstall, 0) == 0) {
+    return 1;
+  }
+  PumpMessages();
+  const int position = ReadScriptInt(kFile, kUninstallPos, 0);
+  const int length = ReadScriptInt(kFile, kUninstallZip, 0);
+  if (position == 0 || length == 0) {
+    return 0;
+  }
+  const std::string uninstaller = UninstallerPath();
+  if (ExtractPackedItem(static_cast<std::uint32_t>(position), static_cast<std::uint32_t>(length),
+                        uninstaller, false) == 0) {
+    return 0;
+  }
+  // The file carries the time of installation rather than the time it was packed.
+  UniqueHandle file(::CreateFileA(uninstaller.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file) {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    ::SetFileTime(file.get(), &now, &now, &now);
+  }
+  return 1;
+}
+
+std::string LoggedProductName() {
+  const std::string product = ReadScriptString(kGeneral, kProduct, "");
+  return product.empty() ? FileNameOf(ReadScriptString(kGeneral, kPackage, "")) : product;
+}
+
+int WriteUninstallLog() {
+  const std::string log = UninstallLogTempPath();
+  ::DeleteFileA(log.c_str());
+  ApplyRegistryEntries();
+  LogGeneral(log);
+  LogFiles(log);
+  LogIniEntries(log);
+  FlushLog(log);
+  return 1;
+}
+
+std::string UninstallDisplayName(const std::string& company, const std::string& product) {
+  if (company.empty()) {
+    return product;
+  }
+  std::string name = company;
+  name.append(" ").append(product);
+  return name;
+}
+
+std::string CutToUninstallValue(const std::string& value) {
+  return value.substr(0, kUninstallValueBufferSize - 1);
+}
+
+int RegisterUninstaller() {
+  const std::string product = ReadScriptString(kGeneral, kProduct, "");
+  if (product.empty()) {
+    return 0;
+  }
+  const std::string displayName =
+      UninstallDisplayName(ReadScriptString(kGeneral, kCompany, ""), product);
+  std::string keyPath = kUninstallKeyPrefix;
+  keyPath.append(product);
+  UniqueHkey key;
+  DWORD disposition = 0;
+  if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, key.put(), &disposition) != ERROR_SUCCESS) {
+    return 0;
+  }
+  if (!SetStringValue(key.get(), kDisplayNameValue, displayName)) {
+    return 0;
+  }
+  return SetStringValue(key.get(), kUninstallStringValue, UninstallCommandLine(UninstallerPath()))
+             ? 1
+             : 0;
+}
+
+}  // namespace vorlatch

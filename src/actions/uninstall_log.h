@@ -1,0 +1,47 @@
+#pragma once
+// What the separate uninstaller needs after an installation: the program itself in the
+// destination directory, the log of what the installation made (written in the temporary
+// directory, later frozen into the program's tail), and the system's uninstall entry.
+
+#include <cstddef>
+#include <string>
+
+namespace vorlatch {
+
+// Where the system keeps one key per installed product.
+inline constexpr char kUninstallKeyPrefix[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+inline constexpr char kDisplayNameValue[] = "DisplayName";
+inline constexpr char kUninstallStringValue[] = "UninstallString";
+// Each value of the uninstall entry fits a buffer of this many bytes with its terminating
+// zero; longer values are cut.
+inline constexpr std::size_t kUninstallValueBufferSize = 260;
+
+// Extracts the packed uninstaller as Uninstall.exe into the destination directory, replacing
+// any file there, and stamps it with the time of installation. 1 when done or when the
+// package has no uninstaller ([File] Uninstall is 0); 0 when the uninstaller could not be
+// provided (no item named, or it could not be written or inflated).
+int ExtractUninstaller();
+
+// Deletes any older temporary log, runs the registry step (which records its keys in the
+// log first), then writes [General], [File] and [Ini] with its [Section<i>] and
+// [Section<i>_<j>] sections, and flushes the log. Always 1.
+int WriteUninstallLog();
+
+// The value of [General] Product in the log: Product, or when that is empty the file name
+// part of [General] Package.
+std::string LoggedProductName();
+
+// The system uninstall entry under HKEY_LOCAL_MACHINE for [General] Product: DisplayName
+// ("Company Product", or Product alone) and UninstallString (the uninstaller's full path).
+// 1 when both values were written; 0 without a product or on any failure.
+int RegisterUninstaller();
+
+// The display name of the uninstall entry: Company, a blank, Product; Product alone when
+// there is no company.
+std::string UninstallDisplayName(const std::string& company, const std::string& product);
+
+// A value as the uninstall entry stores it: at most kUninstallValueBufferSize - 1 characters.
+std::string CutToUninstallValue(const std::string& value);
+
+}  // namespace vorlatch
