@@ -1,0 +1,256 @@
+// A whole installation through the real stub, from the destination dialog onwards: the robot
+// chooses the folder and presses Next, then the test looks at what the run left on the
+// system: files, the uninstaller with its frozen log, registry values, a file association,
+// shortcuts in the Start Menu, on the Desktop and the Quick Launch bar, and the uninstall
+// entry; the temporary folder must be empty again.
+
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/test_files.h"
+#include "support/ui_robot.h"
+#include "win/handles.h"
+
+namespace vorlatch::test {
+namespace {
+
+constexpr int kDestinationEdit = 1007;
+constexpr int kDestinationNext = 1010;
+constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+std::string Quoted(const std::string& path) {
+  std::string quoted = "\"";
+  quoted.append(path).push_back('"');
+  return quoted;
+}
+
+std::string Line(const std::string& key, const std::string& value) {
+  std::string line = key;
+  line.append("=").append(value).append("\r\n");
+  return line;
+}
+
+std::string RegistryString(HKEY root, const std::string& key, const std::string& name) {
+  char buffer[1024] = {};
+  DWORD size = sizeof buffer - 1;
+  DWORD type = 0;
+  UniqueHkey opened;
+  if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS ||
+      ::RegQueryValueExA(opened.get(), name.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return "<none>";
+  }
+  return std::string(buffer);
+}
+
+std::string ShellFolder(int csidl) {
+  char buffer[MAX_PATH] = {};
+  if (!::SHGetSpecialFolderPathA(nullptr, buffer, csidl, TRUE)) {
+    return std::string();
+  }
+  return std::string(buffer) + "\\";
+}
+
+// The target that a shortcut file opens; empty when it cannot be read.
+std::string ShortcutTarget(const std::string& link) {
+  ComPtr<IShellLinkA> shellLink;
+  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                shellLink.put_void()))) {
+    return std::string();
+  }
+  ComPtr<IPersistFile> file;
+  if (FAILED(shellLink->QueryInterface(IID_IPersistFile, file.put_void()))) {
+    return std::string();
+  }
+  std::wstring wide(link.begin(), link.end());
+  if (FAILED(file->Load(wide.c_str(), STGM_READ))) {
+    return std::string();
+  }
+  char target[MAX_PATH] = {};
+  if (FAILED(shellLink->GetPath(target, MAX_PATH, nullptr, 0))) {
+    return std::string();
+  }
+  return std::string(target);
+}
+
+bool HasEnded(DWORD processId) {
+  UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+  return !process || ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+}
+
+std::uint32_t U32At(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
+         static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
+         static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+class Installation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::CoInitialize(nullptr);
+    // Names of this run alone: registry, shell folders and file types are shared.
+    const std::string pid = std::to_string(::GetCurrentProcessId());
+    product_ = "VorlatchE2E" + pid;
+    company_ = "Vorlatch E2E " + pid;
+    app_ = "vlapp" + pid;
+    extension_ = ".vlx" + pid;
+    registryKey_ = "Software\\" + product_;
+    programs_ = ShellFolder(CSIDL_PROGRAMS);
+    desktop_ = ShellFolder(CSIDL_DESKTOPDIRECTORY);
+    quickLaunch_ = ShellFolder(CSIDL_APPDATA) + "Microsoft\\Internet Explorer\\Quick Launch\\";
+    // The prefix has no Quick Launch bar of its own; the stub makes no folders for it.
+    ::SHCreateDirectoryExA(nullptr, quickLaunch_.c_str(), nullptr);
+  }
+
+  void TearDown() override {
+    RemoveTree(programs_ + company_);
+    ::DeleteFileA((desktop_ + LinkName()).c_str());
+    ::DeleteFileA((quickLaunch_ + LinkName()).c_str());
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, registryKey_.c_str());
+    ::RegDeleteTreeA(HKEY_CLASSES_ROOT, extension_.c_str());
+    ::RegDeleteTreeA(HKEY_CLASSES_ROOT, ProgramId().c_str());
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kUninstallKeyPrefix + product_).c_str());
+    ::CoUninitialize();
+  }
+
+  std::string AppFile() const { return app_ + ".txt"; }
+  std::string LinkName() const { return app_ + " txt.lnk"; }
+  std::string ProgramId() const { return app_ + "_file"; }
+
+  std::string Project() {
+    const std::string sources = folder_.Subfolder("sources");
+    EXPECT_TRUE(WriteTextFile(sources + "app.txt", "the program"));
+    EXPECT_TRUE(WriteTextFile(sources + "notes.txt", "the notes"));
+    return "[Build]\r\n" + Line("Uninstaller", BesideTests("recording_uninstaller.exe")) +
+           "[General]\r\n" + Line("Company", company_) + Line("Product", product_) +
+           "[File]\r\nFile=2\r\n" + Line("File1", AppFile()) +
+           Line("Source1", sources + "app.txt") + "Shortcut1=1\r\n" +
+           Line("Associations1", extension_.substr(1)) + "File2=notes.txt\r\n" +
+           Line("Source2", sources + "notes.txt") + "Target2=[BID]docs\\\r\n" + "Uninstall=1\r\n" +
+           Line("Desktop", AppFile()) + Line("QuickLaunch", AppFile()) +
+           "[Registry]\r\nNumber=1\r\n" +
+           Line("Key1", "HKEY_CURRENT_USER\\" + registryKey_ + "\\Tool") +
+           "[Key1]\r\nNumber=2\r\nName1=InstallDir\r\nValue1=[BID]\r\nName2=Label\r\n"
+           "Value2=Path is [BID]\r\n";
+  }
+
+  // Answers the stub from its destination dialog to its end. The only window after Next
+  // may be the success message.
+  void RunThroughDestination(const std::string& destination) {
+    std::string error;
+    const std::string installer = BuildTestInstaller(folder_, Project(), error);
+    ASSERT_FALSE(installer.empty()) << error;
+    ASSERT_TRUE(child_.Start(Quoted(installer)));
+    WindowQuery dialog;
+    dialog.processId = child_.processId();
+    dialog.caption = company_ + " installing " + product_;
+    const HWND window = WaitForWindow(dialog);
+    ASSERT_NE(window, nullptr);
+    SetControlText(window, kDestinationEdit, destination);
+    PressButton(window, kDestinationNext);
+
+    const DWORD deadline = ::GetTickCount() + 60000;
+    while (!HasEnded(child_.processId()) && ::GetTickCount() < deadline) {
+      for (const HWND shown : TopLevelWindows(child_.processId(), true)) {
+        const WindowSnapshot snapshot = Snapshot(shown);
+        // The progress window comes and goes; a window gone by now has no class.
+        if (snapshot.caption == "Extracting" || snapshot.className.empty()) {
+          continue;
+        }
+        if (snapshot.MessageText() == "Successfully installed.") {
+          PressButton(shown, IDOK);
+        } else {
+          ADD_FAILURE() << "unexpected window: " << snapshot.Describe();
+          CloseAllWindows(child_.processId());
+        }
+        WaitForWindowGone(shown);
+      }
+      ::Sleep(20);
+    }
+    const ProcessResult result = child_.Wait(5000);
+    ASSERT_TRUE(result.finished) << DumpWindows(child_.processId());
+    EXPECT_EQ(result.exitCode, 0u);
+  }
+
+  TempFolder folder_;
+  std::string temp_ = folder_.Subfolder("temp");
+  ScopedEnvironment tmp_{"Tmp", temp_};
+  ScopedEnvironment tempVariable_{"Temp", temp_};
+  ChildProcess child_;
+  std::string product_;
+  std::string company_;
+  std::string app_;
+  std::string extension_;
+  std::string registryKey_;
+  std::string programs_;
+  std::string desktop_;
+  std::string quickLaunch_;
+};
+
+TEST_F(Installation, EverythingThePackageDescribesIsLeftOnTheSystem) {
+  const std::string destination = folder_.path() + "Programs\\Tool";
+  const std::string dest = destination + "\\";
+  RunThroughDestination(destination);
+  if (HasFatalFailure()) {
+    return;
+  }
+  EXPECT_TRUE(FolderEntries(temp_).empty())
+      << "left in the temporary folder: " << FolderEntries(temp_).size() << " files";
+
+  // The files, each into its target folder.
+  EXPECT_EQ(ReadTextFile(dest + AppFile()).value_or("<missing>"), "the program");
+  EXPECT_EQ(ReadTextFile(dest + "docs\\notes.txt").value_or("<missing>"), "the notes");
+
+  // The uninstaller: the program, then the log, then the log's length.
+  const auto program = ReadFileBytes(BesideTests("recording_uninstaller.exe"));
+  const auto uninstaller = ReadFileBytes(dest + "Uninstall.exe");
+  ASSERT_TRUE(program.has_value());
+  ASSERT_TRUE(uninstaller.has_value());
+  ASSERT_GT(uninstaller->size(), program->size() + 4);
+  EXPECT_TRUE(std::equal(program->begin(), program->end(), uninstaller->begin()));
+  const std::uint32_t length = U32At(*uninstaller, uninstaller->size() - 4);
+  EXPECT_EQ(length, uninstaller->size() - program->size() - 4);
+  const std::string log(uninstaller->begin() + static_cast<std::ptrdiff_t>(program->size()),
+                        uninstaller->end() - 4);
+  for (const std::string& entry :
+       {Line("Key3", "HKEY_CURRENT_USER\\" + registryKey_ + "\\Tool"),
+        Line("Key4", "HKEY_CLASSES_ROOT\\" + extension_),
+        "[General]\r\n" + Line("Product", product_), Line("BID", destination),
+        Line("File1", "[BID]" + AppFile()), Line("Shortcut1", "1"),
+        Line("File2", "[BID]docs\\notes.txt"), Line("Desktop", AppFile())}) {
+    EXPECT_NE(log.find(entry), std::string::npos) << entry << "not in\n" << log;
+  }
+
+  // Registry values, the macro expanded only where it is the whole value; [BID] is the folder
+  // as typed, without a trailing backslash.
+  EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, registryKey_ + "\\Tool", "InstallDir"), destination);
+  EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, registryKey_ + "\\Tool", "Label"), "Path is [BID]");
+  // The file association.
+  EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, extension_, ""), ProgramId());
+  EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, ProgramId() + "\\Shell\\Open\\Command", ""),
+            dest + AppFile() + " %1");
+
+  // Shortcuts: the program group with the uninstaller's and the file's, Desktop, Quick Launch.
+  const std::string group = programs_ + company_ + "\\" + product_ + "\\";
+  EXPECT_EQ(ShortcutTarget(group + "Uninstall .lnk"), dest + "Uninstall.exe");
+  EXPECT_EQ(ShortcutTarget(group + LinkName()), dest + AppFile());
+  EXPECT_EQ(ShortcutTarget(desktop_ + LinkName()), dest + AppFile());
+  EXPECT_EQ(ShortcutTarget(quickLaunch_ + LinkName()), dest + AppFile());
+
+  // The system's uninstall entry.
+  const std::string entry = kUninstallKeyPrefix + product_;
+  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, entry, "DisplayName"), company_ + " " + product_);
+  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, entry, "UninstallString"), dest + "Uninstall.exe");
+}
+
+}  // namespace
+}  // namespace vorlatch::test
