@@ -126,7 +126,7 @@ class Installation : public ::testing::Test {
   std::string LinkName() const { return app_ + " txt.lnk"; }
   std::string ProgramId() const { return app_ + "_file"; }
 
-  std::string Project() {
+  std::string Project(const std::string& target2 = "[BID]docs\\") {
     const std::string sources = folder_.Subfolder("sources");
     EXPECT_TRUE(WriteTextFile(sources + "app.txt", "the program"));
     EXPECT_TRUE(WriteTextFile(sources + "notes.txt", "the notes"));
@@ -135,7 +135,7 @@ class Installation : public ::testing::Test {
            "[File]\r\nFile=2\r\n" + Line("File1", AppFile()) +
            Line("Source1", sources + "app.txt") + "Shortcut1=1\r\n" +
            Line("Associations1", extension_.substr(1)) + "File2=notes.txt\r\n" +
-           Line("Source2", sources + "notes.txt") + "Target2=[BID]docs\\\r\n" + "Uninstall=1\r\n" +
+           Line("Source2", sources + "notes.txt") + Line("Target2", target2) + "Uninstall=1\r\n" +
            Line("Desktop", AppFile()) + Line("QuickLaunch", AppFile()) +
            "[Registry]\r\nNumber=1\r\n" +
            Line("Key1", "HKEY_CURRENT_USER\\" + registryKey_ + "\\Tool") +
@@ -143,11 +143,13 @@ class Installation : public ::testing::Test {
            "Value2=Path is [BID]\r\n";
   }
 
-  // Answers the stub from its destination dialog to its end. The only window after Next
-  // may be the success message.
-  void RunThroughDestination(const std::string& destination) {
+  // Answers the stub from its destination dialog to its end: the message boxes after Next
+  // get the given buttons in turn (their texts go into messages_), and the success message
+  // of the After stage gets OK. Any other window fails the test.
+  void RunThroughDestination(const std::string& destination, const std::string& project,
+                             const std::vector<int>& answers = {}) {
     std::string error;
-    const std::string installer = BuildTestInstaller(folder_, Project(), error);
+    const std::string installer = BuildTestInstaller(folder_, project, error);
     ASSERT_FALSE(installer.empty()) << error;
     ASSERT_TRUE(child_.Start(Quoted(installer)));
     WindowQuery dialog;
@@ -168,6 +170,9 @@ class Installation : public ::testing::Test {
         }
         if (snapshot.MessageText() == "Successfully installed.") {
           PressButton(shown, IDOK);
+        } else if (snapshot.HasControl(kMessageBoxTextId) && messages_.size() < answers.size()) {
+          messages_.push_back(snapshot.caption + ": " + snapshot.MessageText());
+          PressButton(shown, answers[messages_.size() - 1]);
         } else {
           ADD_FAILURE() << "unexpected window: " << snapshot.Describe();
           CloseAllWindows(child_.processId());
@@ -194,12 +199,13 @@ class Installation : public ::testing::Test {
   std::string programs_;
   std::string desktop_;
   std::string quickLaunch_;
+  std::vector<std::string> messages_;
 };
 
 TEST_F(Installation, EverythingThePackageDescribesIsLeftOnTheSystem) {
   const std::string destination = folder_.path() + "Programs\\Tool";
   const std::string dest = destination + "\\";
-  RunThroughDestination(destination);
+  RunThroughDestination(destination, Project());
   if (HasFatalFailure()) {
     return;
   }
@@ -250,6 +256,22 @@ TEST_F(Installation, EverythingThePackageDescribesIsLeftOnTheSystem) {
   const std::string entry = kUninstallKeyPrefix + product_;
   EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, entry, "DisplayName"), company_ + " " + product_);
   EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, entry, "UninstallString"), dest + "Uninstall.exe");
+}
+
+TEST_F(Installation, AFileLeftOutIsSummedUpAtTheEnd) {
+  const std::string dest = folder_.Subfolder("Blocked");
+  // A file where the second file's folder should be.
+  ASSERT_TRUE(WriteTextFile(dest + "docs", "not a folder"));
+  RunThroughDestination(dest, Project("[BID]docs\\"), {IDYES, IDOK});
+  if (HasFatalFailure()) {
+    return;
+  }
+  std::string cantExtract = "Error: Can't extract ";
+  cantExtract.append(dest).append("DOCS\\notes.txt. Continue?");
+  EXPECT_EQ(messages_,
+            (std::vector<std::string>{cantExtract, "Info: There were errors during extraction."}));
+  EXPECT_EQ(ReadTextFile(dest + AppFile()).value_or("<missing>"), "the program");
+  EXPECT_TRUE(FolderEntries(temp_).empty());
 }
 
 }  // namespace
