@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "package/opening.h"
 #include "package/process_state.h"
 #include "support/test_files.h"
+#include "support/ui_robot.h"
 
 namespace vorlatch {
 namespace {
@@ -190,8 +192,26 @@ TEST_F(FileAssociations, SecondOfTwoFilesForOneExtensionIsLeftInTheRegistry) {
 
   Script("[File]\nFile=2\nFile1=" + one + ".exe\nAssociations1=" + extension.substr(1) +
          "\nFile2=" + two + ".exe\nAssociations2=" + extension + "\n");
-  // Run the whole registry step, which makes the entries first.
+  // Run the whole registry step, which makes the entries first; a message box (there should
+  // be none) is answered so that the test cannot hang on it.
+  std::atomic<bool> done{false};
+  std::atomic<int> boxes{0};
+  RobotThread robot([&] {
+    while (!done) {
+      for (const HWND window : TopLevelWindows(0, true)) {
+        if (Snapshot(window).className == "#32770") {
+          ++boxes;
+          PressButton(window, IDOK);
+          WaitForWindowGone(window);
+        }
+      }
+      Sleep(10);
+    }
+  });
   EXPECT_EQ(ApplyRegistryEntries(), 1);
+  done = true;
+  robot.Join();
+  EXPECT_EQ(boxes, 0);
 
   EXPECT_EQ(EntryAt(1), Extension(extension, one + "_file"));
   EXPECT_EQ(EntryAt(2), Command(one + "_file", kDestination + one + ".exe"));
