@@ -12,9 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "actions/file_extraction.h"
+#include "package/opening.h"
 #include "package/process_state.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
+#include "ui/progress_dialog.h"
 #include "silent_call.h"
 
 namespace vorlatch {
@@ -176,6 +179,61 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, ComRegistrationCrash,
                          [](const ::testing::TestParamInfo<const char*>& info) {
                            return std::string(info.param) == "com_throws.dll" ? "Throws" : "Faults";
                          });
+
+// The installation itself: every extracted file is offered, the failures are reported one by
+// one (last listed first), and the extraction runs to its end with every file in place.
+TEST_F(ComRegistration, ExtractionOffersEveryFileAndGoesOnAfterEachFailure) {
+  const std::vector<std::string> names = {"readme.txt",     "com_ok.dll",     "com_fails.dll",
+                                          "com_throws.dll", "com_faults.dll", "no_export.dll"};
+  const std::string destination = folder_.Subfolder("dest");
+  const ScopedEnvironment tmp("Tmp", folder_.Subfolder("temp"));
+  g_state.destinationDirectory = destination;
+  ASSERT_TRUE(test::WriteTextFile(folder_.File("readme.txt"), "Read me."));
+  std::string project = "[File]\r\nFile=";
+  project.append(std::to_string(names.size())).append("\r\n");
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string n = std::to_string(i + 1);
+    const std::string source = i == 0 ? folder_.File(names[i]) : BesideTests(names[i]);
+    project.append("File").append(n).append("=").append(names[i]).append("\r\n");
+    project.append("Target").append(n).append("=[BID]\r\n");
+    project.append("Source").append(n).append("=").append(source).append("\r\n");
+  }
+  std::string error;
+  const std::string installer = test::BuildTestInstaller(folder_, project, error);
+  ASSERT_FALSE(installer.empty()) << error;
+  ASSERT_TRUE(OpenPackageFile(installer));
+  ASSERT_TRUE(ExtractScript());
+
+  std::vector<std::string> messages;
+  RobotThread robot([&] {
+    for (int i = 0; i < 3; ++i) {
+      const WindowSnapshot box =
+          WaitForSnapshot({.className = "#32770", .controlText = "There was error"});
+      if (box.hwnd == nullptr) {
+        return;
+      }
+      messages.push_back(box.MessageText());
+      PressButton(box.hwnd, IDOK);
+      WaitForWindowGone(box.hwnd);
+    }
+  });
+  const int result = ExtractFiles();
+  robot.Join();
+  CloseProgress();
+  ClosePackage();
+
+  EXPECT_EQ(result, 1);
+  EXPECT_FALSE(g_state.extractionError);
+  EXPECT_EQ(messages, (std::vector<std::string>{
+                          "There was error registering COM-server\n" + destination + names[4],
+                          "There was error registering COM-server\n" + destination + names[3],
+                          "There was error registering COM-server\n" + destination + names[2]}));
+  for (const std::string& name : names) {
+    EXPECT_TRUE(test::FileExists(destination + name)) << name;
+    EXPECT_FALSE(IsLoaded(destination + name)) << name;
+  }
+  EXPECT_EQ(Marker(), "register\n");
+}
 
 TEST_F(ComRegistration, OleInitializeFailureIsShownOnceAndRegistrationGoesOn) {
   const std::string text = folder_.File("readme.txt");
