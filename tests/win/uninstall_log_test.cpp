@@ -307,7 +307,12 @@ TEST_F(UninstallLogTest, InstallationFreezesTheLogIntoTheUninstaller) {
   Package({"a.txt", "b.txt"}, "Target2=[BID]docs\r\n",
           General() + "[Registry]\r\nNumber=1\r\nKey1=HKEY_CURRENT_USER\\" + registryKey_ +
               "\r\n[Key1]\r\nNumber=1\r\nName1=[Default]\r\nValue1=installed\r\n");
-  const std::uint64_t before = test::TicksOfDate(2020, 1, 1, 0, 0, 0);
+  // An earlier installation owns the plain program group: the Start Menu step records
+  // Instance=1, which must reach the frozen log.
+  const auto programs = ProgramsFolder();
+  ASSERT_TRUE(programs.has_value());
+  const std::string group = *programs + company_ + "\\" + product_;
+  ASSERT_EQ(::SHCreateDirectoryExA(nullptr, group.c_str(), nullptr), ERROR_SUCCESS);
   EXPECT_EQ(Install({}), 1);
 
   const std::string uninstaller = dest_ + "Uninstall.exe";
@@ -321,23 +326,36 @@ TEST_F(UninstallLogTest, InstallationFreezesTheLogIntoTheUninstaller) {
   EXPECT_TRUE(std::equal(uninstallerBytes_.begin(), uninstallerBytes_.end(), bytes->begin()));
   EXPECT_TRUE(std::equal(log->begin(), log->end(), bytes->begin() + uninstallerBytes_.size()));
   EXPECT_EQ(U32At(*bytes, bytes->size() - 4), log->size());
-  // The frozen log ends with what the Start Menu step wrote; the plain group was free.
   const std::string text(log->begin(), log->end());
-  EXPECT_NE(text.find("[General]\r\n" + Line("Product", product_)), std::string::npos) << text;
-  EXPECT_EQ(text.find("Instance="), std::string::npos) << text;
-  // The uninstaller carries the time of installation, not the time it was packed.
+  EXPECT_NE(text.find("[General]\r\n" + Line("Product", product_) + Line("Company", company_) +
+                      Line("BID", dest_) + Line("Instance", "1") + "[File]\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(test::ReadTextFile(dest_ + "a.txt").value_or(""), "content of a.txt");
+  EXPECT_EQ(test::ReadTextFile(dest_ + "docs\\b.txt").value_or(""), "content of b.txt");
+  EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, registryKey_, ""), "installed");
+  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, UninstallKey(), "DisplayName"),
+            company_ + " " + product_);
+  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, UninstallKey(), "UninstallString"), uninstaller);
+  EXPECT_TRUE(test::FileExists(group + " 1\\Uninstall .lnk"));
+}
+
+TEST_F(UninstallLogTest, TheUninstallerCarriesTheTimeOfInstallation) {
+  Package({"a.txt"}, "", General());
+  const std::string uninstaller = dest_ + "Uninstall.exe";
+  ASSERT_TRUE(test::WriteTextFile(uninstaller, "an older uninstaller, replaced"));
+  EXPECT_EQ(ExtractUninstaller(), 1);
+  EXPECT_EQ(test::ReadFileBytes(uninstaller).value_or(std::vector<std::uint8_t>{}),
+            uninstallerBytes_);
+  // Packed with times of 2001; extracted, it has the time of installation.
+  const std::uint64_t before = test::TicksOfDate(2020, 1, 1, 0, 0, 0);
   const auto times = test::GetFileTimes(uninstaller);
   ASSERT_TRUE(times.has_value());
   EXPECT_GT(times->write, before);
   EXPECT_GT(times->access, before);
-
-  EXPECT_EQ(test::ReadTextFile(dest_ + "a.txt").value_or(""), "content of a.txt");
-  EXPECT_EQ(test::ReadTextFile(dest_ + "docs\\b.txt").value_or(""), "content of b.txt");
-  EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, registryKey_, ""), "installed");
-  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, UninstallKey(), "UninstallString"), uninstaller);
-  const auto programs = ProgramsFolder();
-  ASSERT_TRUE(programs.has_value());
-  EXPECT_TRUE(test::FileExists(*programs + company_ + "\\" + product_ + "\\Uninstall .lnk"));
+  if (test::FileSystemKeepsCreationTimes(dest_)) {
+    EXPECT_GT(times->creation, before);
+  }
 }
 
 TEST_F(UninstallLogTest, WithoutUninstallOnlyTheFilesAreInstalled) {
