@@ -1,0 +1,249 @@
+#include "actions/shortcuts.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <memory>
+#include <optional>
+
+#include "actions/shortcut_names.h"
+#include "actions/uninstaller_interface.h"
+#include "package/item_extraction.h"
+#include "package/process_state.h"
+#include "script/directories.h"
+#include "script/keys.h"
+#include "script/path_macros.h"
+#include "script/path_text.h"
+#include "script/script_access.h"
+
+namespace vorlatch {
+
+namespace {
+
+// [General] Instance of the uninstall log: the number of the program group variant.
+constexpr char kInstanceKey[] = "Instance";
+// Room for an icon location as the shell link reports it.
+constexpr int kIconLocationBufferSize = 520;
+// ExtractIconA's answer for a file that is no program, library or icon file.
+const HICON kNotAnIconFile = reinterpret_cast<HICON>(static_cast<INT_PTR>(1));
+
+struct ItemListDeleter {
+  void operator()(ITEMIDLIST* list) const { CoTaskMemFree(list); }
+};
+using UniqueItemList = std::unique_ptr<ITEMIDLIST, ItemListDeleter>;
+
+// A group folder counts as taken only when it is a plain directory, no other attribute set.
+bool IsTakenGroupFolder(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) == FILE_ATTRIBUTE_DIRECTORY;
+}
+
+bool AskYesNo(const std::string& text) {
+  return MessageBoxA(nullptr, text.c_str(), kShortcutQuestionCaption,
+                     MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) != IDNO;
+}
+
+// The path of a shell folder through its item list; none when the shell does not know it.
+std::optional<std::string> ShellFolderPath(int folderId) {
+  ITEMIDLIST* rawList = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, &rawList)) || rawList == nullptr) {
+    return std::nullopt;
+  }
+  const UniqueItemList list(rawList);
+  char buffer[MAX_PATH] = {};
+  if (SHGetPathFromIDListA(list.get(), buffer) == FALSE || buffer[0] == '\0') {
+    return std::nullopt;
+  }
+  buffer[MAX_PATH - 1] = '\0';
+  return std::string(buffer);
+}
+
+// UTF-16 of an ANSI string (IPersistFile has no ANSI form); empty when it cannot convert.
+std::wstring WideFromAnsi(const std::string& text) {
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) {
+    return std::wstring();
+  }
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                          length) != length) {
+    return std::wstring();
+  }
+  return wide;
+}
+
+// The Desktop and Quick Launch steps: one named file, an optional question, one shortcut.
+void CreatePlaceShortcut(const char* nameKey, const char* askKey,
+                         std::string (*question)(const std::string&), int folderId,
+                         const std::string& subfolder) {
+  const std::string name = ReadScriptString(kFile, nameKey, "");
+  const int ask = ReadScriptInt(kFile, askKey, 0);
+  if (name.empty()) {
+    return;
+  }
+  const PackedItemRef item = FindPackedItem(name);
+  if (!item.found) {
+    return;
+  }
+  if (ask != 0 && !AskYesNo(question(name))) {
+    return;
+  }
+  CreateShellLink(folderId, subfolder, ExpandTarget(kFile, item.index) + name, name);
+}
+
+}  // namespace
+
+void CreateStartMenuShortcuts(const std::string& uninstallLog) {
+  const int count = ReadScriptInt(kFile, kFile, 0);
+  int shortcutCount = 0;
+  for (int n = 1; n <= count; ++n) {
+    // A file without a name has nothing to link to.
+    if (ReadScriptInt(kFile, NumberedName(kShortcut, n), 0) != 0 &&
+        !ReadScriptString(kFile, NumberedName(kFile, n), "").empty()) {
+      ++shortcutCount;
+    }
+  }
+  const int uninstall = ReadScriptInt(kFile, kUninstall, 0);
+  if (shortcutCount == 0 && uninstall == 0) {
+    return;
+  }
+
+  // Without a programs folder or a group name the folder to make would be the drive root or
+  // the programs folder itself (or a numbered sibling of it): no group then.
+  char buffer[kSpecialFolderBufferSize] = {};
+  if (!GetSpecialFolder(nullptr, buffer, kCsidlPrograms, true)) {
+    return;
+  }
+  buffer[kSpecialFolderBufferSize - 1] = '\0';
+  const std::string programsFolder = WithTrailingBackslash(buffer);
+  const std::string group = ProgramGroupOf(ReadScriptString(kGeneral, kCompany, ""),
+                                           ReadScriptString(kGeneral, kProduct, ""));
+  if (programsFolder.empty() || group.empty()) {
+    return;
+  }
+  const std::string groupFolder = WithoutTrailingBackslash(programsFolder + group);
+
+  // An earlier installation owns the plain name: take the first free variant, at most 10.
+  std::string suffix;
+  if (!g_state.repairMode) {
+    while (IsTakenGroupFolder(groupFolder + suffix + '\\') &&
+           g_state.instanceNumber < kMaxInstanceNumber) {
+      ++g_state.instanceNumber;
+      suffix = InstanceSuffix(g_state.instanceNumber);
+    }
+  }
+  if (!uninstallLog.empty()) {
+    WriteIniInt(kGeneral, kInstanceKey, g_state.instanceNumber, 0, uninstallLog);
+  }
+
+  std::string folder = groupFolder + suffix + '\\';
+  if (!EnsureDirectory(folder)) {
+    folder.clear();
+  }
+  const std::string programGroup = WithoutTrailingBackslash(group) + suffix + '\\';
+
+  if (uninstall != 0 && !folder.empty()) {
+    CreateShellLink(kCsidlPrograms, "", UninstallerPath(), programGroup + kUninstallLinkName);
+  }
+
+  if (shortcutCount > 0 &&
+      (ReadScriptInt(kFile, kAskS, 0) == 0 || AskYesNo(StartMenuQuestion(shortcutCount)))) {
+    const int files = ReadScriptInt(kFile, kFile, 0);
+    for (int n = 1; n <= files; ++n) {
+      if (ReadScriptInt(kFile, NumberedName(kShortcut, n), 0) == 0) {
+        continue;
+      }
+      const std::string name = ReadScriptString(kFile, NumberedName(kFile, n), "");
+      if (name.empty()) {
+        continue;
+      }
+      CreateShellLink(kCsidlPrograms, "", ExpandTarget(kFile, n) + name, programGroup + name);
+    }
+  }
+
+  if (!uninstallLog.empty()) {
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, uninstallLog.c_str());
+  }
+}
+
+void CreateDesktopShortcut() {
+  CreatePlaceShortcut(kDesktop, kAskD, &DesktopQuestion, kCsidlDesktop, "");
+}
+
+void CreateQuickLaunchShortcut() {
+  CreatePlaceShortcut(kQuickLaunch, kAskQ, &QuickLaunchQuestion, kCsidlAppData,
+                      kQuickLaunchSubfolder);
+}
+
+int CreateShellLink(int folderId, const std::string& subfolder, const std::string& target,
+                    const std::string& linkName) {
+  const std::string fileName = ShortcutFileName(linkName);
+
+  ComPtr<IShellLinkA> link;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                              link.put_void()))) {
+    return 0;
+  }
+  ComPtr<IPersistFile> persistFile;
+  if (FAILED(link->QueryInterface(IID_IPersistFile, persistFile.put_void()))) {
+    return 0;
+  }
+  // S_FALSE for a target that is not there yet: the files are extracted after the shortcuts.
+  if (FAILED(link->SetPath(target.c_str()))) {
+    return 0;
+  }
+
+  // An unknown folder would put the shortcut at the root of the current drive.
+  const std::optional<std::string> shellFolder = ShellFolderPath(folderId);
+  if (!shellFolder) {
+    return 0;
+  }
+  std::string path = *shellFolder;
+  if (!subfolder.empty()) {
+    if (subfolder.front() != '\\') {
+      path += '\\';
+    }
+    path += subfolder;
+  }
+  path = WithoutTrailingBackslash(path) + '\\' + fileName;
+  const std::wstring widePath = WideFromAnsi(path);
+  if (widePath.empty() || FAILED(persistFile->Save(widePath.c_str(), TRUE))) {
+    return 0;
+  }
+
+  const std::string shell32 = SystemDirectory() + "shell32.dll";
+  HRESULT iconSet = E_FAIL;
+  if (const UniqueIcon icon = GetFileIcon(target)) {
+    iconSet = link->SetIconLocation(target.c_str(), 0);
+  } else {
+    iconSet = link->SetIconLocation(shell32.c_str(), 1);
+  }
+  if (FAILED(iconSet)) {
+    return 0;
+  }
+  char location[kIconLocationBufferSize] = {};
+  int index = 0;
+  if (FAILED(link->GetIconLocation(location, kIconLocationBufferSize, &index))) {
+    return 0;
+  }
+  persistFile->Save(widePath.c_str(), TRUE);
+  return 1;
+}
+
+UniqueIcon GetFileIcon(const std::string& path) {
+  HICON own = ExtractIconA(GetModuleHandleA(nullptr), path.c_str(), 0);
+  if (own == kNotAnIconFile) {
+    // Not an icon handle: the file simply carries no icons.
+    own = nullptr;
+  }
+  if (own != nullptr) {
+    return UniqueIcon(own);
+  }
+  SHFILEINFOA info = {};
+  SHGetFileInfoA(ExtensionOf(path).c_str(), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+                 SHGFI_ICON | SHGFI_USEFILEATTRIBUTES);
+  return UniqueIcon(info.hIcon);
+}
+
+}  // namespace vorlatch
