@@ -1,7 +1,8 @@
 // Prints the package builder's throughput, the extraction throughput of InflateItem next to
 // plain zlib uncompress on the same streams (the limit it can reach), and the peak memory.
-// Usage: package_bench [megabytes [stub...]]   (default 6 MB of mixed data); the size of
-// each stub given is printed too.
+// Usage: package_bench [--keep INSTALLER] [megabytes [stub...]]   (default 6 MB of mixed
+// data); the size of each stub given is printed too, and --keep leaves a copy of the built
+// installer for the stub's own extraction benchmark.
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -62,6 +63,12 @@ void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::string keep;
+  if (argc > 2 && std::string(argv[1]) == "--keep") {
+    keep = argv[2];
+    argv += 2;
+    argc -= 2;
+  }
   const double megabytes = argc > 1 ? std::atof(argv[1]) : 6.0;
   const std::size_t total = static_cast<std::size_t>(megabytes * 1024 * 1024);
   const unsigned fileCount = 6;
@@ -161,6 +168,13 @@ int main(int argc, char** argv) {
     }
   }
   std::error_code ignored;
+  if (!keep.empty()) {
+    std::filesystem::copy_file(options.output, keep,
+                               std::filesystem::copy_options::overwrite_existing, ignored);
+    if (ignored) {
+      std::fprintf(stderr, "package_bench: %s: cannot be written\n", keep.c_str());
+    }
+  }
   std::filesystem::remove_all(folder, ignored);
   return 0;
 }
