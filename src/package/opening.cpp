@@ -33,6 +33,16 @@ bool ReadEnvironment(const char* name, std::string& value) {
   return true;
 }
 
+// The files were given the attributes stored in the package; a read-only one must still go.
+void DeleteTemporaryFile(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    ::SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  }
+  ::DeleteFileA(path.c_str());
+}
+
 Bytes PackageBytes() {
   if (g_state.packageView == nullptr || g_state.packageSize <= 0) {
     return Bytes();
@@ -117,7 +127,11 @@ bool ExtractScript() {
   if (!WriteBlock(itemFile, block->data(), static_cast<std::uint32_t>(block->size()), false)) {
     return false;
   }
-  return InflateItemFile(itemFile, ScriptPath(), false) != 0;
+  // A script left by a run that ended without its clean-up (terminated, or killed) may carry
+  // a read-only attribute from its package; it must not stop every later installation.
+  const std::string script = ScriptPath();
+  DeleteTemporaryFile(script);
+  return InflateItemFile(itemFile, script, false) != 0;
 }
 
 void ClosePackage() {
@@ -132,20 +146,6 @@ void ClosePackage() {
   // No size without a view, so that no later read can trust a stale one.
   g_state.packageSize = 0;
 }
-
-namespace {
-
-// The files were given the attributes stored in the package; a read-only one must still go.
-void DeleteTemporaryFile(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-      (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    ::SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-  }
-  ::DeleteFileA(path.c_str());
-}
-
-}  // namespace
 
 void CleanupTemporaryFiles() {
   DeleteTemporaryFile(ItemFilePath());

@@ -22,7 +22,8 @@ struct ProcessState {
   std::int32_t packageSize = 0;
   // The file that the extraction is writing; named by the archive error.
   std::string currentOutputFile;
-  // The directory chosen in the destination dialog, with one trailing backslash.
+  // The directory chosen in the destination dialog: a browsed folder ends in one backslash,
+  // a typed one stays as typed (less leading blanks); users add the backslash where needed.
   std::string destinationDirectory;
   // File extraction: some file could not be extracted; the remembered overwrite answer.
   bool extractionError = false;

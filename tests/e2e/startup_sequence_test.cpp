@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/test_files.h"
 #include "support/ui_robot.h"
@@ -98,6 +99,47 @@ TEST_F(StartupSequence, OkRunsThroughToTheEnd) {
   ExpectEndedAndClean();
   // Next made the directory; the stages after it ran to the end of the run.
   EXPECT_NE(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// The existing-installation check answered No brings the same destination dialog back,
+// proposing BID again rather than the directory just accepted; Cancel there ends the run
+// without installing anything.
+TEST_F(StartupSequence, NoToTheRepairPromptShowsTheDestinationDialogAgain) {
+  const std::string existing = folder_.Subfolder("existing");
+  ASSERT_TRUE(WriteTextFile(existing + "Uninstall.exe", "earlier installation"));
+  const std::string bid = folder_.path() + "proposed\\";
+  ASSERT_TRUE(WriteTextFile(folder_.File("zap.txt"), "zap"));
+  Start("[General]\nProduct=Zap\nBID=" + bid + "\n[File]\nFile=1\nFile1=zap.txt\n");
+
+  WindowQuery dialog;
+  dialog.processId = child_.processId();
+  dialog.caption = "Vorlatch installing Zap";
+  const WindowSnapshot first = WaitForSnapshot(dialog);
+  ASSERT_NE(first.hwnd, nullptr);
+  EXPECT_EQ(first.ControlText(kDestinationEdit), bid);
+  SetControlText(first.hwnd, kDestinationEdit, existing);
+  PressButton(first.hwnd, kDestinationNext);
+
+  WindowQuery prompt;
+  prompt.processId = child_.processId();
+  prompt.caption = "Confirm";
+  prompt.controlText = "Setup has found the program in";
+  const WindowSnapshot repair = WaitForSnapshot(prompt);
+  ASSERT_NE(repair.hwnd, nullptr) << DumpWindows(child_.processId());
+  EXPECT_NE(repair.MessageText().find("'" + existing + "' folder."), std::string::npos)
+      << repair.MessageText();
+  PressButton(repair.hwnd, IDNO);
+  WaitForWindowGone(repair.hwnd);
+
+  const WindowSnapshot again = WaitForSnapshot(dialog);
+  ASSERT_NE(again.hwnd, nullptr) << DumpWindows(child_.processId());
+  EXPECT_EQ(again.ControlText(kDestinationEdit), bid);
+  PressButton(again.hwnd, IDCANCEL);
+  ExpectEndedAndClean();
+  // Nothing was installed: neither the proposal nor the existing folder gained a file.
+  EXPECT_FALSE(FileExists(existing + "zap.txt"));
+  EXPECT_EQ(FolderEntries(existing), std::vector<std::string>{"Uninstall.exe"});
+  EXPECT_EQ(GetFileAttributesA(bid.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(StartupSequence, ArchiveErrorForAStubWithoutPackage) {

@@ -179,6 +179,23 @@ TEST_F(PackageOpeningTest, CleanupWithoutNamesTriesTheTildeFile) {
   CleanupTemporaryFiles();  // nothing left: every deletion fails quietly
 }
 
+// A run that ended without its clean-up (terminated by the user, or killed) leaves its
+// script behind, read-only when its project file was. The next installation replaces it.
+// (Under Wine as root a read-only file can be written anyway; Windows refuses.)
+TEST_F(PackageOpeningTest, AStaleReadOnlyScriptIsReplaced) {
+  const std::string installer = BuildInstaller();
+  ScopedEnvironment tmp("Tmp", temp_);
+  ASSERT_TRUE(test::WriteTextFile(temp_ + "Vorlatch.ini", "[General]\r\nProduct=stale\r\n"));
+  ASSERT_TRUE(test::SetAttributes(temp_ + "Vorlatch.ini", FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(OpenPackageFile(installer));
+  ASSERT_TRUE(ExtractScript());
+  EXPECT_EQ(ReadScriptString("General", "Product", ""), "Opening Test");
+  EXPECT_EQ(test::GetAttributes(ScriptPath()) & FILE_ATTRIBUTE_READONLY, 0u);
+  ClosePackage();
+  CleanupTemporaryFiles();
+  EXPECT_TRUE(test::FolderEntries(temp_).empty());
+}
+
 TEST(ArchiveErrorText, ShortAndLongForm) {
   EXPECT_EQ(ArchiveErrorText(""), "Possibly corrupted archive.");
   EXPECT_EQ(ArchiveErrorText("C:\\Program Files\\App\\app.exe"),
