@@ -22,7 +22,8 @@ constexpr const char* kUsage =
     "         beside this program; UNINSTALLER to [Build] Uninstaller, else\n"
     "         vorlatch-uninstall.exe beside this program.\n"
     "inspect  prints the script of an installer and every packed item with its position,\n"
-    "         length, size, attributes and times, and whether it inflates to its size.\n"
+    "         length, size, attributes and times, and whether it inflates to its size;\n"
+    "         says whether the installer asks for a password (never the password).\n"
     "\n"
     "Exit status: 0 on success, 1 when building or inspecting fails, 2 on a usage error.\n";
 

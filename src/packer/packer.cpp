@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string_view>
 #include <vector>
 
 #include "package/format.h"
 #include "packer/ini_text.h"
+#include "packer/password_protection.h"
 #include "packer/source_file.h"
 
 #ifdef _WIN32
@@ -189,11 +191,15 @@ class Builder {
       return Fail(outputKey_, output_, "is the project file itself");
     }
 
-    if (project_.GetInt("Before", "Protect") != 0) {
-      // The protection block needs the builder's password, which this version cannot take.
+    if (auto password = project_.Get("Build", "Password")) {
+      std::string problem;
+      if (!ProtectPassword(*password, protection_.emplace(), problem)) {
+        return Fail("[Build] Password", "", problem);
+      }
+    } else if (project_.GetInt("Before", "Protect") != 0) {
+      // The protection block can only be made from the password.
       return Fail("[Before] Protect", "",
-                  "protected packages need [Build] Password, which this builder does not "
-                  "support yet");
+                  "a protected installer needs its password in [Build] Password");
     }
     return true;
   }
@@ -321,11 +327,16 @@ class Builder {
       script.Set(planned.section, planned.posKey, std::to_string(position));
       position += length;
     }
+    if (protection_) {
+      // The builder owns both keys of a locked installer; the password itself stays out.
+      script.Set("Before", "Protect", "1");
+      script.Set("Before", "Password", protection_->key);
+    }
     const std::string text = script.Serialize();
     std::vector<std::uint8_t> end;
     if (!AppendPackageEnd(end,
                           Bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
-                          projectTail_)) {
+                          projectTail_, protection_ ? protection_->block.data() : nullptr)) {
       return Fail("script", options_.project, "cannot be compressed");
     }
     if (position + end.size() > kMaxInstallerSize) {
@@ -350,6 +361,7 @@ class Builder {
   std::string output_, outputKey_;
   long long fileCount_ = 0;
   std::vector<PlannedItem> items_;
+  std::optional<Protection> protection_;  // set when [Build] Password locks the installer
 };
 
 // Every item that the script names through a Zip/Pos pair, with the key that names it.
@@ -457,6 +469,9 @@ bool InspectInstaller(const std::string& path, std::ostream& out, std::string& e
   if (isProtected) {
     out << "protection block: position " << *reserved + 1 << ", length " << kProtectionBlockSize
         << "\n";
+    out << "password: required (not shown)\n";
+  } else {
+    out << "password: none\n";
   }
   int damaged = sound ? 0 : 1;
   for (const NamedItem& named : NamedItems(script)) {

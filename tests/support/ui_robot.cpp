@@ -275,6 +275,23 @@ std::string ReadControlText(HWND window, int id) {
   return control != nullptr ? TextOf(control) : std::string();
 }
 
+bool WaitForControlText(HWND window, int id, const std::string& text, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    const std::string current = ReadControlText(window, id);
+    if (current == text) {
+      return true;
+    }
+    if (GetTickCount64() >= deadline) {
+      ADD_FAILURE() << "Timed out after " << timeoutMs << " ms waiting for control " << id
+                    << " to read \"" << text << "\"; it reads \"" << current << "\" in\n"
+                    << Snapshot(window).Describe();
+      return false;
+    }
+    Sleep(kPollIntervalMs);
+  }
+}
+
 bool SendKey(HWND window, WORD virtualKey) {
   GUITHREADINFO info = {};
   info.cbSize = sizeof info;

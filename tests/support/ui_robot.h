@@ -95,6 +95,10 @@ bool SetControlText(HWND window, int id, const std::string& text);
 // Reads one control's current text (the window itself for id 0).
 std::string ReadControlText(HWND window, int id);
 
+// Waits until one control's text (the window's own for id 0) is `text`, e.g. after a posted
+// button press has been handled. Fails the test on time-out.
+bool WaitForControlText(HWND window, int id, const std::string& text, DWORD timeoutMs = 10000);
+
 // Posts a key press (WM_KEYDOWN/WM_KEYUP) to the window's focused control, or to the window:
 // VK_RETURN and VK_ESCAPE reach the dialog's own key handling in its modal loop.
 bool SendKey(HWND window, WORD virtualKey);
