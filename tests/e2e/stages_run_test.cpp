@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +15,7 @@
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "support/window_answers.h"
+#include "win/handles.h"
 
 namespace vorlatch::test {
 namespace {
@@ -37,22 +41,42 @@ std::optional<std::string> WaitForFile(const std::string& path) {
   }
 }
 
+// Whether a process with this program file name runs now.
+bool ProcessRuns(const std::string& exeName) {
+  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) {
+    ADD_FAILURE() << "no process snapshot";
+    return false;
+  }
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
+       more = ::Process32Next(snapshot.get(), &entry)) {
+    if (::lstrcmpiA(entry.szExeFile, exeName.c_str()) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 class StagesRun : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string pid = std::to_string(::GetCurrentProcessId());
     product_ = "Zap" + pid;
     company_ = "Vorlatch Stages " + pid;
+    // Unique, so that a program of a test running beside this one is not taken for this one.
+    program_ = "runme" + pid + ".exe";
   }
 
-  // A project with app.txt and runme.exe (a program that records how it was started) as
+  // A project with app.txt and the program (one that records how it was started) as
   // installed files, the fixture DLL as ext.dll, and the given [Before] and [After] keys.
   std::string Project(const std::string& before, const std::string& after) {
     const std::string app = folder_.File("app.txt");
     EXPECT_TRUE(WriteTextFile(app, "the program"));
     return "[General]\r\nCompany=" + company_ + "\r\nProduct=" + product_ +
-           "\r\n[File]\r\nFile=2\r\nFile1=app.txt\r\nSource1=" + app +
-           "\r\nFile2=runme.exe\r\nSource2=" + BesideTests("recording_uninstaller.exe") +
+           "\r\n[File]\r\nFile=2\r\nFile1=app.txt\r\nSource1=" + app + "\r\nFile2=" + program_ +
+           "\r\nSource2=" + BesideTests("recording_uninstaller.exe") +
            "\r\nTarget2=\r\nDll=ext.dll\r\nDllSource=" + BesideTests("extension_fixture.dll") +
            "\r\n[Before]\r\n" + before + "[After]\r\n" + after;
   }
@@ -105,6 +129,7 @@ class StagesRun : public ::testing::Test {
   ScopedEnvironment recordVariable_{"VORLATCH_EXTENSION_RECORD", record_};
   std::string product_;
   std::string company_;
+  std::string program_;
   std::vector<AnsweredWindow> seen_;
 };
 
@@ -115,7 +140,8 @@ TEST_P(ClosingAnswer, DecidesWhetherTheInstalledProgramStarts) {
   Run(Project("Dialog=1\r\nButton=2\r\nLine=1\r\nLine1=Install Zap?\r\nFooter=Do you agree?\r\n"
               "Advanced=1\r\nFunction=RecordBefore\r\n",
               "Advanced=1\r\nFunction=RecordAfter\r\nDialog=1\r\nButton=2\r\nLine=1\r\n"
-              "Line1=Start Zap now?\r\nRun=1\r\nFile=runme.exe\r\n"),
+              "Line1=Start Zap now?\r\nRun=1\r\nFile=" +
+                  program_ + "\r\n"),
       {Press(IDYES), ChooseDestination(), Press(IDOK), Press(GetParam())});
   if (HasFatalFailure()) {
     return;
@@ -129,12 +155,14 @@ TEST_P(ClosingAnswer, DecidesWhetherTheInstalledProgramStarts) {
   EXPECT_EQ(Record(), "RecordBefore|" + dest_ + "\r\nRecordAfter|" + dest_ + "\r\n");
   EXPECT_EQ(ReadTextFile(dest_ + "app.txt").value_or("<missing>"), "the program");
   if (yes) {
-    const std::optional<std::string> started = WaitForFile(dest_ + "runme.exe.cmdline");
+    const std::optional<std::string> started = WaitForFile(dest_ + program_ + ".cmdline");
     ASSERT_TRUE(started.has_value()) << "the program was not started";
-    EXPECT_NE(started->find(dest_ + "runme.exe"), std::string::npos) << *started;
+    EXPECT_NE(started->find(dest_ + program_), std::string::npos) << *started;
   } else {
-    // The run has ended: a program it started would have been started by now.
-    EXPECT_FALSE(FileExists(dest_ + "runme.exe.cmdline"));
+    // The run has ended: a program it started would run now or have left its record (which
+    // it writes before it ends), so the record is looked for after the process.
+    EXPECT_FALSE(ProcessRuns(program_));
+    EXPECT_FALSE(FileExists(dest_ + program_ + ".cmdline"));
   }
   ExpectTemporaryFolderClean();
 }
@@ -160,7 +188,7 @@ TEST_F(StagesRun, FailingExtensionFunctionsAreReportedAndTheInstallationRuns) {
                                       "Info: Bye\n"}));
   EXPECT_EQ(Record(), "DereferenceNull|" + dest_ + "\r\nThrowException|" + dest_ + "\r\n");
   EXPECT_EQ(ReadTextFile(dest_ + "app.txt").value_or("<missing>"), "the program");
-  EXPECT_TRUE(FileExists(dest_ + "runme.exe"));
+  EXPECT_TRUE(FileExists(dest_ + program_));
   ExpectTemporaryFolderClean();
 }
 

@@ -57,12 +57,13 @@ class ExtensionCalls : public ::testing::Test {
     ASSERT_TRUE(test::WriteTextFile(source, "the program"));
     const std::string dll =
         dllKeys.empty() ? "Dll=ext.dll\r\nDllSource=" + Fixture() + "\r\n" : dllKeys;
+    // Appended piece by piece: GCC 12 misreports "literal" + string as overlapping copies.
+    std::string project = "[File]\r\nFile=";
+    project.append(std::to_string(files)).append("\r\nFile1=app.txt\r\nSource1=");
+    project.append(source).append("\r\n").append(dll);
+    project.append("[Before]\r\n").append(before).append("[After]\r\n").append(after);
     std::string error;
-    const std::string installer = test::BuildTestInstaller(
-        folder_,
-        "[File]\r\nFile=" + std::to_string(files) + "\r\nFile1=app.txt\r\nSource1=" + source +
-            "\r\n" + dll + "[Before]\r\n" + before + "[After]\r\n" + after,
-        error);
+    const std::string installer = test::BuildTestInstaller(folder_, project, error);
     ASSERT_FALSE(installer.empty()) << error;
     ASSERT_TRUE(OpenPackageFile(installer));
     ASSERT_TRUE(ExtractScript());
