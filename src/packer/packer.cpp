@@ -13,6 +13,7 @@
 #include "packer/ini_text.h"
 #include "packer/password_protection.h"
 #include "packer/source_file.h"
+#include "stages/command_text.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -47,29 +48,16 @@ std::string Quoted(const std::string& path) {
 }
 
 std::string KeyLabel(std::string_view section, std::string_view key) {
-  return "[" + std::string(section) + "] " + std::string(key);
+  // Appended piece by piece: GCC 12 misreports "literal" + string as overlapping copies.
+  std::string label = "[";
+  label.append(section).append("] ").append(key);
+  return label;
 }
 
-// The program of an [After] File command, as the stub finds it among the installed files.
+// The program of an [After] File command, as the stub finds it among the installed files
+// and extracts it: the program part without quotes, arguments left out.
 std::string ProgramPartOf(std::string_view command) {
-  command = TrimBlanks(command);
-  if (!command.empty() && command.front() == '"') {
-    command.remove_prefix(1);
-    const std::size_t close = command.find('"');
-    return std::string(close == std::string_view::npos ? command : command.substr(0, close));
-  }
-  const std::size_t blank = command.find(' ');
-  if (blank != std::string_view::npos) {
-    const std::string_view first = command.substr(0, blank);
-    const std::size_t nameStart = first.find_last_of('\\');
-    const std::string_view fileName =
-        nameStart == std::string_view::npos ? first : first.substr(nameStart + 1);
-    const std::size_t dot = fileName.find('.');
-    if (dot != std::string_view::npos && dot + 1 < fileName.size()) {
-      return std::string(first);
-    }
-  }
-  return std::string(command);
+  return SplitCommand(std::string(command)).program;
 }
 
 // Index of the installed file with this name (without regard to case), 0 when none.
@@ -224,6 +212,13 @@ class Builder {
                         std::to_string(n) + ", which the installer uses instead");
       }
       return true;
+    }
+    // The installer extracts its own items into its temporary directory under this name.
+    if (name.find_first_of("\\/:") != std::string::npos) {
+      return Fail(KeyLabel(section, nameKey), name,
+                  "must be a plain file name (the installer extracts it into its temporary "
+                  "folder); name the file to pack with " +
+                      KeyLabel(section, sourceKey));
     }
     items_.push_back(PlannedItem{section, zipKey, posKey,
                                  KeyLabel(section, hasSource ? sourceKey : nameKey),

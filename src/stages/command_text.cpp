@@ -1,5 +1,7 @@
 #include "stages/command_text.h"
 
+#include <utility>
+
 #include "script/path_text.h"
 
 namespace vorlatch {
@@ -60,6 +62,29 @@ std::string ProgramPart(const std::string& command) {
     }
   }
   return trimmed;
+}
+
+CommandParts SplitCommand(const std::string& command) {
+  const std::string trimmed = Trimmed(command);
+  CommandParts parts;
+  if (!trimmed.empty() && trimmed.front() == '"') {
+    const std::size_t closing = trimmed.find('"', 1);
+    if (closing == std::string::npos) {
+      parts.program = trimmed.substr(1);
+    } else {
+      parts.program = trimmed.substr(1, closing - 1);
+      parts.arguments = Trimmed(trimmed.substr(closing + 1));
+    }
+    return parts;
+  }
+  // Unquoted, the program part is a beginning of the command, quoted when it has blanks.
+  std::string program = ProgramPart(trimmed);
+  if (program.size() >= 2 && program.front() == '"' && program.back() == '"') {
+    program = program.substr(1, program.size() - 2);
+  }
+  parts.arguments = Trimmed(trimmed.substr(program.size()));
+  parts.program = std::move(program);
+  return parts;
 }
 
 std::string PathArgument(const std::string& path) {

@@ -17,6 +17,14 @@ namespace vorlatch {
 // - otherwise the whole trimmed command (a path with blanks and no arguments).
 std::string ProgramPart(const std::string& command);
 
+// A command split into its program, without quotes, and the arguments after it (trimmed);
+// the program is found as ProgramPart finds it.
+struct CommandParts {
+  std::string program;
+  std::string arguments;
+};
+CommandParts SplitCommand(const std::string& command);
+
 // A path as one argument of a command line: quoted when it contains a blank and is not
 // quoted already, so that neither the program search nor the started program splits it.
 std::string PathArgument(const std::string& path);

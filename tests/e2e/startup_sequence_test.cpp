@@ -96,6 +96,14 @@ TEST_F(StartupSequence, OkRunsThroughToTheEnd) {
   const std::string target = folder_.path() + "Zap\\Program";
   SetControlText(destination, kDestinationEdit, target);
   PressButton(destination, kDestinationNext);
+  // The empty installation succeeds and says so.
+  WindowQuery success;
+  success.processId = child_.processId();
+  success.caption = "Zap";
+  const WindowSnapshot done = WaitForSnapshot(success);
+  ASSERT_NE(done.hwnd, nullptr);
+  EXPECT_EQ(done.MessageText(), "Successfully installed.");
+  PressButton(done.hwnd, IDOK);
   ExpectEndedAndClean();
   // Next made the directory; the stages after it ran to the end of the run.
   EXPECT_NE(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);

@@ -39,6 +39,23 @@ TEST(ProgramPart, UnquotedPathWithBlanksInItsDirectory) {
   EXPECT_EQ(ProgramPart("C:\\My Apps\\view %1"), "C:\\My Apps\\view %1");
 }
 
+TEST(SplitCommand, ProgramWithoutQuotesAndTheArgumentsAfterIt) {
+  const auto split = [](const std::string& command) {
+    const CommandParts parts = SplitCommand(command);
+    return parts.program + "|" + parts.arguments;
+  };
+  EXPECT_EQ(split("app.exe"), "app.exe|");
+  EXPECT_EQ(split("  app.exe   /first run  "), "app.exe|/first run");
+  EXPECT_EQ(split("\"my app.exe\" /x \"a b\""), "my app.exe|/x \"a b\"");
+  EXPECT_EQ(split("\"app.exe\""), "app.exe|");
+  EXPECT_EQ(split("\"my app.exe"), "my app.exe|");
+  EXPECT_EQ(split("my app.exe"), "my app.exe|");
+  EXPECT_EQ(split("my app.exe /x"), "my app.exe|/x");
+  EXPECT_EQ(split("tools\\my app.exe -a -b"), "tools\\my app.exe|-a -b");
+  EXPECT_EQ(split("readme"), "readme|");
+  EXPECT_EQ(split("   "), "|");
+}
+
 TEST(OpenCommandLine, DocumentPathIsOneArgument) {
   EXPECT_EQ(OpenCommandLine("notepad.exe", "C:\\Docs\\readme.txt"),
             "notepad.exe C:\\Docs\\readme.txt");

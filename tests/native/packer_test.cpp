@@ -229,6 +229,33 @@ TEST_F(PackerTest, DocumentsAndDllThatAreInstalledFilesGetNoItemOfTheirOwn) {
   EXPECT_NE(error.find("[Before] FileSource"), std::string::npos) << error;
 }
 
+TEST_F(PackerTest, AfterProgramIsPackedWithoutItsQuotesAndArguments) {
+  WriteFile(dir / "run me.exe", "MZ quoted");
+  WriteFile(dir / "tools/set up.exe", "MZ unquoted");
+  WriteFile(dir / "welcome.txt", "welcome");
+  struct Case {
+    std::string file;
+    std::string source;
+    std::string packed;
+  };
+  const std::vector<Case> cases = {
+      {"\"run me.exe\" /first", "", "MZ quoted"},
+      // Unquoted with blanks: the program ends after the first name with an extension.
+      {"set up.exe --welcome now", "tools/set up.exe", "MZ unquoted"},
+      {"welcome.txt", "", "welcome"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir / "app.vlp", "[After]\nRun=1\nFile=" + c.file + "\n" +
+                                   (c.source.empty() ? "" : "FileSource=" + c.source + "\n"));
+    std::string error;
+    ASSERT_TRUE(Build(error)) << c.file << ": " << error;
+    const auto built = ReadInstaller(output);
+    ASSERT_TRUE(built);
+    EXPECT_EQ(ItemOf(*built, "After", "FileZip", "FilePos"), AsBytes(c.packed)) << c.file;
+    EXPECT_EQ(built->script.GetString("After", "File"), c.file);
+  }
+}
+
 TEST_F(PackerTest, ScriptOnlyProjectGivesScriptOnlyPackage) {
   WriteFile(dir / "app.vlp", "[General]\nProduct=Nothing\n");
   std::string error;
@@ -296,6 +323,9 @@ TEST_F(PackerTest, EveryBuildErrorIsOneLineAndLeavesNothing) {
       {"[File]\nDll=x.dll\n", "[File] Dll", dir / "x.dll"},
       {"[After]\nRun=1\nFile=\"run me.exe\" -now\n", "[After] File", dir / "run me.exe"},
       {"[Before]\nProtect=1\nPassword=x\n", "[Before] Protect", ""},
+      // Packed items of their own go into the installer's temporary folder by name.
+      {"[Before]\nLoad=1\nFile=docs\\one.txt\n", "[Before] File", "docs\\one.txt"},
+      {"[File]\nDll=ext/one.txt\nDllSource=one.txt\n", "[File] Dll", "ext/one.txt"},
       {"[File]\nFile=-1\n", "[File] File", ""},
   };
   for (const Case& c : cases) {
