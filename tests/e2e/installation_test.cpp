@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kDestinationEdit = 1007;
 constexpr int kDestinationNext = 1010;
+constexpr int kConfirmText = 1015;  // the text of the overwrite question
 constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 std::string Quoted(const std::string& path) {
@@ -148,17 +149,10 @@ class Installation : public ::testing::Test {
   // of the After stage gets OK. Any other window fails the test.
   void RunThroughDestination(const std::string& destination, const std::string& project,
                              const std::vector<int>& answers = {}) {
-    std::string error;
-    const std::string installer = BuildTestInstaller(folder_, project, error);
-    ASSERT_FALSE(installer.empty()) << error;
-    ASSERT_TRUE(child_.Start(Quoted(installer)));
-    WindowQuery dialog;
-    dialog.processId = child_.processId();
-    dialog.caption = company_ + " installing " + product_;
-    const HWND window = WaitForWindow(dialog);
-    ASSERT_NE(window, nullptr);
-    SetControlText(window, kDestinationEdit, destination);
-    PressButton(window, kDestinationNext);
+    StartWithDestination(destination, project);
+    if (HasFatalFailure()) {
+      return;
+    }
 
     const DWORD deadline = ::GetTickCount() + 60000;
     while (!HasEnded(child_.processId()) && ::GetTickCount() < deadline) {
@@ -184,6 +178,21 @@ class Installation : public ::testing::Test {
     const ProcessResult result = child_.Wait(5000);
     ASSERT_TRUE(result.finished) << DumpWindows(child_.processId());
     EXPECT_EQ(result.exitCode, 0u);
+  }
+
+  // Builds the installer, starts it, and chooses the destination in its dialog.
+  void StartWithDestination(const std::string& destination, const std::string& project) {
+    std::string error;
+    const std::string installer = BuildTestInstaller(folder_, project, error);
+    ASSERT_FALSE(installer.empty()) << error;
+    ASSERT_TRUE(child_.Start(Quoted(installer)));
+    WindowQuery dialog;
+    dialog.processId = child_.processId();
+    dialog.caption = company_ + " installing " + product_;
+    const HWND window = WaitForWindow(dialog);
+    ASSERT_NE(window, nullptr);
+    SetControlText(window, kDestinationEdit, destination);
+    PressButton(window, kDestinationNext);
   }
 
   TempFolder folder_;
@@ -272,6 +281,62 @@ TEST_F(Installation, AFileLeftOutIsSummedUpAtTheEnd) {
             (std::vector<std::string>{cantExtract, "Info: There were errors during extraction."}));
   EXPECT_EQ(ReadTextFile(dest + AppFile()).value_or("<missing>"), "the program");
   EXPECT_TRUE(FolderEntries(temp_).empty());
+}
+
+// The user ends the installation in the overwrite question: the uninstaller is started with
+// /u, "Done." is shown, and the installer's process ends at once, without its clean-up.
+TEST_F(Installation, TerminationStartsTheRollbackAndEndsTheProcess) {
+  const std::string dest = folder_.Subfolder("Terminated");
+  const std::string docs = folder_.Subfolder("Terminated\\docs");
+  ASSERT_TRUE(WriteTextFile(docs + "notes.txt", "older notes"));
+  StartWithDestination(dest, Project());
+  if (HasFatalFailure()) {
+    return;
+  }
+
+  // Cancel in the overwrite question of file 2, Yes to terminating, OK to "Done.".
+  const std::vector<int> answers = {IDCANCEL, IDYES, IDOK};
+  std::vector<std::string> seen;
+  const DWORD deadline = ::GetTickCount() + 60000;
+  while (!HasEnded(child_.processId()) && ::GetTickCount() < deadline) {
+    for (const HWND shown : TopLevelWindows(child_.processId(), true)) {
+      const WindowSnapshot snapshot = Snapshot(shown);
+      if (snapshot.caption == "Extracting" || snapshot.className.empty()) {
+        continue;
+      }
+      const std::string text = snapshot.HasControl(kConfirmText)
+                                   ? snapshot.ControlText(kConfirmText)
+                                   : snapshot.MessageText();
+      seen.push_back(snapshot.caption + ": " + text);
+      if (seen.size() > answers.size()) {
+        ADD_FAILURE() << "unexpected window: " << snapshot.Describe();
+        CloseAllWindows(child_.processId());
+        break;
+      }
+      PressButton(shown, answers[seen.size() - 1]);
+      WaitForWindowGone(shown);
+    }
+    ::Sleep(20);
+  }
+  const ProcessResult result = child_.Wait(10000);
+  ASSERT_TRUE(result.finished) << "the installer did not end: " << DumpWindows(child_.processId());
+  EXPECT_EQ(result.exitCode, 0u);
+  const std::string overwrite = "Confirm: File " + dest + "DOCS\\notes.txt exists.\r\nOverwrite?";
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      overwrite, "Confirm: Are you sure you want to terminate installation?",
+                      "Uninstall: Done."}));
+
+  // The stand-in uninstaller records the command line it was started with.
+  const std::string record = dest + "Uninstall.exe.cmdline";
+  for (int i = 0; i < 400 && !FileExists(record); ++i) {
+    ::Sleep(25);
+  }
+  EXPECT_EQ(ReadTextFile(record).value_or("<not started>"), "\"" + dest + "Uninstall.exe\" /u");
+  // Nothing after the terminated file was extracted, the file asked about is untouched, and
+  // the temporary files stay (no clean-up after termination).
+  EXPECT_FALSE(FileExists(dest + AppFile()));
+  EXPECT_EQ(ReadTextFile(docs + "notes.txt").value_or("<missing>"), "older notes");
+  EXPECT_TRUE(FileExists(temp_ + "Vorlatch.ini"));
 }
 
 }  // namespace

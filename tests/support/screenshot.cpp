@@ -56,6 +56,28 @@ bool EncodePng(const std::uint8_t* bgra, int width, int height, std::string& png
   return true;
 }
 
+// Whether the window itself is what the screen shows at its centre and near its corners.
+// Tests run side by side on one screen, and another program's window may lie over this one.
+bool ShownOnTop(HWND window) {
+  RECT rect{};
+  if (!GetWindowRect(window, &rect)) {
+    return false;
+  }
+  const LONG inset = 4;
+  const POINT points[] = {{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2},
+                          {rect.left + inset, rect.top + inset},
+                          {rect.right - inset, rect.top + inset},
+                          {rect.left + inset, rect.bottom - inset},
+                          {rect.right - inset, rect.bottom - inset}};
+  for (const POINT& point : points) {
+    const HWND shown = WindowFromPoint(point);
+    if (shown == nullptr || GetAncestor(shown, GA_ROOT) != window) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool SaveScreenPicture(HWND window, const std::string& path) {
@@ -65,7 +87,9 @@ bool SaveScreenPicture(HWND window, const std::string& path) {
   // loop; when that thread is this one, look into the queue (without taking anything) so that
   // it does.
   const bool ownThread = GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
-  for (int i = 0; i < 8; ++i) {
+  // At least 8 rounds; up to 5 s more while another program's window covers this one (the
+  // picture is taken anyway after that).
+  for (int i = 0; i < 8 || (i < 108 && !ShownOnTop(window)); ++i) {
     if (ownThread) {
       MSG message;
       PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);

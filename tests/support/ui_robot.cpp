@@ -292,13 +292,34 @@ bool WaitForControlText(HWND window, int id, const std::string& text, DWORD time
   }
 }
 
-bool SendKey(HWND window, WORD virtualKey) {
+namespace {
+
+// The control of `window` that has the keyboard focus of its thread; null when the focus is
+// elsewhere, as when another program's window took the activation.
+HWND FocusIn(HWND window) {
   GUITHREADINFO info = {};
   info.cbSize = sizeof info;
-  HWND target = window;
   if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) &&
       info.hwndFocus != nullptr && (info.hwndFocus == window || IsChild(window, info.hwndFocus))) {
-    target = info.hwndFocus;
+    return info.hwndFocus;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool SendKey(HWND window, WORD virtualKey) {
+  // Tests run side by side on one screen: a window that lost the activation to another
+  // program's window is activated again first, as a user's click would, so that the key
+  // reaches the control a user would type into.
+  HWND target = FocusIn(window);
+  for (int i = 0; target == nullptr && i < 40; ++i) {
+    SetForegroundWindow(window);
+    Sleep(25);
+    target = FocusIn(window);
+  }
+  if (target == nullptr) {
+    target = window;
   }
   const UINT scan = MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC);
   const LPARAM down = static_cast<LPARAM>(1 | (scan << 16));
