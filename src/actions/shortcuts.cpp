@@ -176,10 +176,24 @@ void CreateQuickLaunchShortcut() {
                       kQuickLaunchSubfolder);
 }
 
+std::optional<std::string> ShortcutFilePath(int folderId, const std::string& subfolder,
+                                            const std::string& linkName) {
+  const std::optional<std::string> shellFolder = ShellFolderPath(folderId);
+  if (!shellFolder) {
+    return std::nullopt;
+  }
+  std::string path = *shellFolder;
+  if (!subfolder.empty()) {
+    if (subfolder.front() != '\\') {
+      path += '\\';
+    }
+    path += subfolder;
+  }
+  return WithoutTrailingBackslash(path) + '\\' + ShortcutFileName(linkName);
+}
+
 int CreateShellLink(int folderId, const std::string& subfolder, const std::string& target,
                     const std::string& linkName) {
-  const std::string fileName = ShortcutFileName(linkName);
-
   ComPtr<IShellLinkA> link;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                               link.put_void()))) {
@@ -195,19 +209,11 @@ int CreateShellLink(int folderId, const std::string& subfolder, const std::strin
   }
 
   // An unknown folder would put the shortcut at the root of the current drive.
-  const std::optional<std::string> shellFolder = ShellFolderPath(folderId);
-  if (!shellFolder) {
+  const std::optional<std::string> path = ShortcutFilePath(folderId, subfolder, linkName);
+  if (!path) {
     return 0;
   }
-  std::string path = *shellFolder;
-  if (!subfolder.empty()) {
-    if (subfolder.front() != '\\') {
-      path += '\\';
-    }
-    path += subfolder;
-  }
-  path = WithoutTrailingBackslash(path) + '\\' + fileName;
-  const std::wstring widePath = WideFromAnsi(path);
+  const std::wstring widePath = WideFromAnsi(*path);
   if (widePath.empty() || FAILED(persistFile->Save(widePath.c_str(), TRUE))) {
     return 0;
   }
