@@ -21,8 +21,6 @@ namespace vorlatch {
 
 namespace {
 
-// [General] Instance of the uninstall log: the number of the program group variant.
-constexpr char kInstanceKey[] = "Instance";
 // Room for an icon location as the shell link reports it.
 constexpr int kIconLocationBufferSize = 520;
 // ExtractIconA's answer for a file that is no program, library or icon file.
@@ -134,7 +132,7 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
     }
   }
   if (!uninstallLog.empty()) {
-    WriteIniInt(kGeneral, kInstanceKey, g_state.instanceNumber, 0, uninstallLog);
+    WriteIniInt(kGeneral, kInstance, g_state.instanceNumber, 0, uninstallLog);
   }
 
   std::string folder = groupFolder + suffix + '\\';

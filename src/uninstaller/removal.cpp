@@ -24,9 +24,6 @@ namespace vorlatch {
 
 namespace {
 
-// [General] Instance: the number of the Start Menu group's variant.
-constexpr char kInstanceKey[] = "Instance";
-
 // Shell folders that stay whatever a log says.
 constexpr int kProtectedShellFolders[] = {
     CSIDL_DESKTOPDIRECTORY,
@@ -469,7 +466,7 @@ void Removal::RemoveDesktopShortcut() {
 void Removal::RemoveStartMenuGroup() {
   const std::string group =
       LoggedProgramGroup(log_.String(kGeneral, kCompany), log_.String(kGeneral, kProduct),
-                         log_.Int(kGeneral, kInstanceKey));
+                         log_.Int(kGeneral, kInstance));
   const std::optional<std::string> programs = SpecialFolderPath(kCsidlPrograms);
   if (group.empty() || !programs) {
     return;
