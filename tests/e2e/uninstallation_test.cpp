@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <functional>
 #include <iterator>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -175,47 +174,50 @@ bool HasEnded(DWORD processId) {
   return !process || ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
 }
 
-bool IsUninstallerName(std::string name) {
-  std::transform(name.begin(), name.end(), name.begin(), [](char c) {
-    return static_cast<char>(::tolower(static_cast<unsigned char>(c)));
-  });
-  return Contains(name, "uninstall");
+// The full path of a running program; empty when it cannot be asked.
+std::string ProgramPathOf(DWORD processId) {
+  UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  char path[MAX_PATH + 1] = {};
+  DWORD size = MAX_PATH;
+  if (!process || !::QueryFullProcessImageNameA(process.get(), 0, path, &size)) {
+    return std::string();
+  }
+  return std::string(path, size);
 }
 
-// Waits until every uninstaller that the process started, directly or through another one
-// (the rollback that the stub starts, the copy that finishes the removal), has ended; kills
-// them after the time-out. True when they all ended by themselves.
-bool WaitForUninstallersOf(DWORD root) {
-  std::set<DWORD> family = {root};
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+  return text.size() >= prefix.size() &&
+         ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text.c_str(),
+                          static_cast<int>(prefix.size()), prefix.c_str(),
+                          static_cast<int>(prefix.size())) == CSTR_EQUAL;
+}
+
+// Waits until no program started from `folder` runs any more: the uninstallers there and the
+// copies in the temporary folder below it that finish their work (a program that ends starts
+// such a copy first, so none is missed); kills them after the time-out. True when they all
+// ended by themselves.
+bool WaitForProgramsIn(const std::string& folder) {
   const DWORD deadline = ::GetTickCount() + kRunTimeoutMs;
   for (;;) {
+    std::vector<DWORD> running;
     UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    std::vector<PROCESSENTRY32> processes;
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
          more = ::Process32Next(snapshot.get(), &entry)) {
-      processes.push_back(entry);
-    }
-    for (bool grew = true; grew;) {
-      grew = false;
-      for (const PROCESSENTRY32& process : processes) {
-        if (family.count(process.th32ParentProcessID) != 0 &&
-            family.count(process.th32ProcessID) == 0 && IsUninstallerName(process.szExeFile)) {
-          family.insert(process.th32ProcessID);
-          grew = true;
-        }
+      if (entry.th32ProcessID != ::GetCurrentProcessId() &&
+          StartsWithIgnoringCase(ProgramPathOf(entry.th32ProcessID), folder) &&
+          !HasEnded(entry.th32ProcessID)) {
+        running.push_back(entry.th32ProcessID);
       }
     }
-    const bool running = std::any_of(family.begin(), family.end(),
-                                     [&](DWORD id) { return id != root && !HasEnded(id); });
-    if (!running) {
+    if (running.empty()) {
       return true;
     }
     if (::GetTickCount() > deadline) {
-      for (const DWORD id : family) {
+      for (const DWORD id : running) {
         UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, id));
-        if (id != root && process) {
+        if (process) {
           ::TerminateProcess(process.get(), 1);
         }
       }
@@ -355,7 +357,7 @@ class Uninstallation : public ::testing::Test {
     ProcessResult result;
     std::vector<std::string> seen = AnswerUntilEnd(stub, replies, result);
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_TRUE(WaitForUninstallersOf(stub.processId()));
+    EXPECT_TRUE(WaitForProgramsIn(folder_.path()));
     return seen;
   }
 
@@ -371,7 +373,7 @@ class Uninstallation : public ::testing::Test {
     ProcessResult result;
     std::vector<std::string> seen = AnswerUntilEnd(uninstaller, replies, result);
     EXPECT_EQ(result.exitCode, exitCode) << commandLine;
-    EXPECT_TRUE(WaitForUninstallersOf(uninstaller.processId()));
+    EXPECT_TRUE(WaitForProgramsIn(folder_.path()));
     return seen;
   }
 
