@@ -21,8 +21,6 @@ namespace vorlatch {
 
 namespace {
 
-// [General] Instance of the uninstall log: the number of the program group variant.
-constexpr char kInstanceKey[] = "Instance";
 // Room for an icon location as the shell link reports it.
 constexpr int kIconLocationBufferSize = 520;
 // ExtractIconA's answer for a file that is no program, library or icon file.
@@ -134,7 +132,7 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
     }
   }
   if (!uninstallLog.empty()) {
-    WriteIniInt(kGeneral, kInstanceKey, g_state.instanceNumber, 0, uninstallLog);
+    WriteIniInt(kGeneral, kInstance, g_state.instanceNumber, 0, uninstallLog);
   }
 
   std::string folder = groupFolder + suffix + '\\';
@@ -176,10 +174,24 @@ void CreateQuickLaunchShortcut() {
                       kQuickLaunchSubfolder);
 }
 
+std::optional<std::string> ShortcutFilePath(int folderId, const std::string& subfolder,
+                                            const std::string& linkName) {
+  const std::optional<std::string> shellFolder = ShellFolderPath(folderId);
+  if (!shellFolder) {
+    return std::nullopt;
+  }
+  std::string path = *shellFolder;
+  if (!subfolder.empty()) {
+    if (subfolder.front() != '\\') {
+      path += '\\';
+    }
+    path += subfolder;
+  }
+  return WithoutTrailingBackslash(path) + '\\' + ShortcutFileName(linkName);
+}
+
 int CreateShellLink(int folderId, const std::string& subfolder, const std::string& target,
                     const std::string& linkName) {
-  const std::string fileName = ShortcutFileName(linkName);
-
   ComPtr<IShellLinkA> link;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                               link.put_void()))) {
@@ -195,19 +207,11 @@ int CreateShellLink(int folderId, const std::string& subfolder, const std::strin
   }
 
   // An unknown folder would put the shortcut at the root of the current drive.
-  const std::optional<std::string> shellFolder = ShellFolderPath(folderId);
-  if (!shellFolder) {
+  const std::optional<std::string> path = ShortcutFilePath(folderId, subfolder, linkName);
+  if (!path) {
     return 0;
   }
-  std::string path = *shellFolder;
-  if (!subfolder.empty()) {
-    if (subfolder.front() != '\\') {
-      path += '\\';
-    }
-    path += subfolder;
-  }
-  path = WithoutTrailingBackslash(path) + '\\' + fileName;
-  const std::wstring widePath = WideFromAnsi(path);
+  const std::wstring widePath = WideFromAnsi(*path);
   if (widePath.empty() || FAILED(persistFile->Save(widePath.c_str(), TRUE))) {
     return 0;
   }

@@ -3,6 +3,7 @@
 // uninstaller's shortcut and one per file that asks for one), the Desktop shortcut and the
 // Quick Launch shortcut. Failures are silent; no caller looks at a result.
 
+#include <optional>
 #include <string>
 
 #include "win/handles.h"
@@ -30,6 +31,11 @@ void CreateQuickLaunchShortcut();
 // none, icon 1 of shell32.dll. 1 on success, 0 on failure. COM must be initialised.
 int CreateShellLink(int folderId, const std::string& subfolder, const std::string& target,
                     const std::string& linkName);
+
+// The full path of the shortcut file that CreateShellLink saves for these arguments (the
+// uninstaller finds the shortcuts this way); none when the shell folder is unknown.
+std::optional<std::string> ShortcutFilePath(int folderId, const std::string& subfolder,
+                                            const std::string& linkName);
 
 // An icon of the file itself, else the icon of its file type; none when both fail.
 UniqueIcon GetFileIcon(const std::string& path);

@@ -20,9 +20,6 @@ namespace vorlatch {
 
 namespace {
 
-// The Start Menu step raises it later; here it is still 0 and leaves no line.
-constexpr char kInstance[] = "Instance";
-
 // Integers and strings of the log, written with the log's own defaults (0 and empty) so that
 // zero numbers and empty strings leave no line.
 void LogString(std::string_view section, const std::string& key, const std::string& value,
@@ -51,6 +48,7 @@ std::string LoggedFilePath(const std::string& target, const std::string& name) {
 
 void LogGeneral(const std::string& log) {
   LogString(kGeneral, kProduct, LoggedProductName(), log);
+  // The Start Menu step raises it later; here it is still 0 and leaves no line.
   LogInt(kGeneral, kInstance, g_state.instanceNumber, log);
   LogString(kGeneral, kCompany, ReadScriptString(kGeneral, kCompany, ""), log);
   LogString(kGeneral, kBid, g_state.destinationDirectory, log);

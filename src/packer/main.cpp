@@ -20,7 +20,7 @@ constexpr const char* kUsage =
     "         the stub followed by the package. OUT defaults to [Build] Output, else the\n"
     "         project file's name with .exe; STUB to [Build] Stub, else vorlatch-stub.exe\n"
     "         beside this program; UNINSTALLER to [Build] Uninstaller, else\n"
-    "         vorlatch-uninstall.exe beside this program.\n"
+    "         vorlatch-uninstall.exe beside this program, else the one beside STUB.\n"
     "inspect  prints the script of an installer and every packed item with its position,\n"
     "         length, size, attributes and times, and whether it inflates to its size;\n"
     "         says whether the installer asks for a password (never the password).\n"

@@ -192,6 +192,22 @@ class Builder {
     return true;
   }
 
+  // The uninstaller built with the packer; a packer built for another system (the Linux one)
+  // has none beside it, and then the one built beside the stub goes in.
+  std::string DefaultUninstaller() const {
+    const std::string name = "vorlatch-uninstall.exe";
+    const std::string beside = ProgramDirectory() + name;
+    const std::string besideStub = FolderOf(stub_) + name;
+    if (!IsReadableFile(beside) && IsReadableFile(besideStub)) {
+      return besideStub;
+    }
+    return beside;
+  }
+
+  static bool IsReadableFile(const std::string& path) {
+    return UniqueFile(std::fopen(path.c_str(), "rb")) != nullptr;
+  }
+
   // Adds the item of a DLL or document unless the stub takes it from the installed files.
   bool PlanExtra(const std::string& section, const std::string& nameKey,
                  const std::string& sourceKey, const std::string& zipKey, const std::string& posKey,
@@ -254,7 +270,7 @@ class Builder {
         item.source = ResolvePath(folder_, *path);
       } else {
         item.sourceKey = "[Build] Uninstaller (default)";
-        item.source = ProgramDirectory() + "vorlatch-uninstall.exe";
+        item.source = DefaultUninstaller();
       }
       items_.push_back(item);
     }

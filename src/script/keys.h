@@ -22,6 +22,8 @@ inline constexpr char kProduct[] = "Product";
 inline constexpr char kCompany[] = "Company";
 inline constexpr char kBid[] = "BID";
 inline constexpr char kPackage[] = "Package";
+// [General] of the uninstall log: the number of the Start Menu group's variant.
+inline constexpr char kInstance[] = "Instance";
 
 // [Info], [Before], [After]: the screen texts.
 inline constexpr char kLine[] = "Line";  // count, and the word of Line<n>

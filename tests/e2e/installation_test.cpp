@@ -193,6 +193,8 @@ class Installation : public ::testing::Test {
     ASSERT_NE(window, nullptr);
     SetControlText(window, kDestinationEdit, destination);
     PressButton(window, kDestinationNext);
+    // The dialog stays up while it makes the destination's folders.
+    WaitForWindowGone(window, 30000);
   }
 
   TempFolder folder_;

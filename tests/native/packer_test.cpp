@@ -305,6 +305,25 @@ TEST_F(PackerTest, MissingSourceNamesProjectKeyAndFileAndLeavesNoOutput) {
   EXPECT_EQ(testing::NamesIn(dir / "out"), std::vector<std::string>{"setup.exe"});
 }
 
+TEST_F(PackerTest, WithoutAnUninstallerBesideThePackerTheOneBesideTheStubIsPacked) {
+  // This packer is the Linux one: no vorlatch-uninstall.exe lies beside it.
+  WriteFile(dir / "one.txt", "one");
+  WriteFile(dir / "vorlatch-uninstall.exe", "MZ the uninstaller beside the stub");
+  WriteFile(dir / "app.vlp", "[File]\nFile=1\nFile1=one.txt\nUninstall=1\n");
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  const auto built = ReadInstaller(output);
+  ASSERT_TRUE(built);
+  EXPECT_EQ(ItemOf(*built, "File", "UninstallZip", "UninstallPos"),
+            AsBytes("MZ the uninstaller beside the stub"));
+
+  // With none there either, the message names the one the packer looked for first.
+  std::filesystem::remove(dir / "vorlatch-uninstall.exe");
+  ASSERT_FALSE(Build(error));
+  EXPECT_NE(error.find("[Build] Uninstaller (default)"), std::string::npos) << error;
+  EXPECT_EQ(error.find(dir / "vorlatch-uninstall.exe"), std::string::npos) << error;
+}
+
 TEST_F(PackerTest, EveryBuildErrorIsOneLineAndLeavesNothing) {
   WriteFile(dir / "one.txt", "one");
   WriteFile(dir / "empty.txt", "");

@@ -1,0 +1,197 @@
+#include "uninstaller/log_reader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include <windows.h>
+
+#include "package/opening.h"
+#include "script/keys.h"
+#include "script/path_text.h"
+#include "script/script_access.h"
+#include "uninstaller/uninstall_text.h"
+#include "win/handles.h"
+
+namespace vorlatch {
+
+namespace {
+
+bool ReadAt(HANDLE file, std::uint64_t offset, void* buffer, std::uint32_t length) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
+    return false;
+  }
+  DWORD read = 0;
+  return ::ReadFile(file, buffer, length, &read, nullptr) && read == length;
+}
+
+// A folder for the temporary copy: the one the installer uses, else the system's.
+std::string TemporaryFolder() {
+  std::string folder = TemporaryDirectory();
+  if (!folder.empty()) {
+    return folder;
+  }
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD length = ::GetTempPathA(sizeof buffer, buffer);
+  return length > 0 && length < sizeof buffer ? WithTrailingBackslash(buffer) : std::string();
+}
+
+// Writes the text to a new file of a unique name; empty when that fails.
+std::string WriteTemporaryCopy(const std::string& text) {
+  const std::string folder = TemporaryFolder();
+  char name[MAX_PATH + 1] = {};
+  if (folder.empty() || ::GetTempFileNameA(folder.c_str(), "vlu", 0, name) == 0) {
+    return std::string();
+  }
+  UniqueHandle file(::CreateFileA(name, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                  FILE_ATTRIBUTE_TEMPORARY, nullptr));
+  DWORD written = 0;
+  if (!file ||
+      !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+      written != text.size()) {
+    file.reset();
+    ::DeleteFileA(name);
+    return std::string();
+  }
+  return name;
+}
+
+int LineCountOf(const std::string& text) {
+  const auto lines = std::count(text.begin(), text.end(), '\n') + 1;
+  return lines > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(lines);
+}
+
+}  // namespace
+
+std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProblem& problem) {
+  problem = TailProblem::kUnreadable;
+  UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) {
+    return std::nullopt;
+  }
+  const std::uint64_t fileSize = static_cast<std::uint64_t>(size.QuadPart);
+  std::uint8_t lengthBytes[kLogLengthSize] = {};
+  if (fileSize >= kLogLengthSize &&
+      !ReadAt(file.get(), fileSize - kLogLengthSize, lengthBytes, kLogLengthSize)) {
+    return std::nullopt;
+  }
+  const std::optional<FrozenLogPlace> place =
+      PlaceOfFrozenLog(fileSize, ReadU32(lengthBytes), problem);
+  if (!place) {
+    return std::nullopt;
+  }
+
+  // The program in front of the log must be whole: a length that cuts into it is damaged.
+  std::vector<std::uint8_t> headers(
+      static_cast<std::size_t>(std::min<std::uint64_t>(place->offset, kProgramHeaderReadSize)));
+  if (!ReadAt(file.get(), 0, headers.data(), static_cast<std::uint32_t>(headers.size()))) {
+    problem = TailProblem::kUnreadable;
+    return std::nullopt;
+  }
+  const std::optional<std::uint64_t> imageEnd =
+      ProgramImageEnd(Bytes(headers.data(), headers.size()));
+  if (!imageEnd || *imageEnd > place->offset) {
+    problem = TailProblem::kNotAProgram;
+    return std::nullopt;
+  }
+
+  std::string text(place->length, '\0');
+  if (!ReadAt(file.get(), place->offset, text.data(), place->length)) {
+    problem = TailProblem::kUnreadable;
+    return std::nullopt;
+  }
+  if (!LooksLikeLogText(text)) {
+    problem = TailProblem::kNotText;
+    return std::nullopt;
+  }
+  problem = TailProblem::kNone;
+  return text;
+}
+
+std::optional<UninstallLog> UninstallLog::FromUninstaller(const std::string& path,
+                                                          TailProblem& problem) {
+  const std::optional<std::string> text = ReadFrozenLogText(path, problem);
+  if (!text) {
+    return std::nullopt;
+  }
+  const std::string copy = WriteTemporaryCopy(*text);
+  if (copy.empty()) {
+    problem = TailProblem::kUnreadable;
+    return std::nullopt;
+  }
+  UninstallLog log(copy, true, LineCountOf(*text));
+  if (!IsAbsolutePath(WithTrailingBackslash(log.InstallationFolder()))) {
+    problem = TailProblem::kNoDestination;
+    return std::nullopt;
+  }
+  return log;
+}
+
+UninstallLog UninstallLog::FromFile(const std::string& iniPath) {
+  const std::optional<std::string> text = [&]() -> std::optional<std::string> {
+    UniqueHandle file(::CreateFileA(iniPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxFrozenLogLength) {
+      return std::nullopt;
+    }
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    if (!bytes.empty() &&
+        !ReadAt(file.get(), 0, bytes.data(), static_cast<std::uint32_t>(bytes.size()))) {
+      return std::nullopt;
+    }
+    return bytes;
+  }();
+  return UninstallLog(iniPath, false, text ? LineCountOf(*text) : 0);
+}
+
+UninstallLog::UninstallLog(std::string file, bool owned, int lineCount)
+    : file_(std::move(file)), owned_(owned), lineCount_(lineCount) {}
+
+UninstallLog::UninstallLog(UninstallLog&& other) noexcept
+    : file_(std::move(other.file_)),
+      owned_(std::exchange(other.owned_, false)),
+      lineCount_(other.lineCount_) {}
+
+UninstallLog& UninstallLog::operator=(UninstallLog&& other) noexcept {
+  if (this != &other) {
+    if (owned_) {
+      ::DeleteFileA(file_.c_str());
+    }
+    file_ = std::move(other.file_);
+    owned_ = std::exchange(other.owned_, false);
+    lineCount_ = other.lineCount_;
+  }
+  return *this;
+}
+
+UninstallLog::~UninstallLog() {
+  if (owned_) {
+    ::DeleteFileA(file_.c_str());
+  }
+}
+
+std::string UninstallLog::String(std::string_view section, std::string_view key,
+                                 std::string_view defaultValue) const {
+  return ReadScriptString(section, key, defaultValue, file_);
+}
+
+int UninstallLog::Int(std::string_view section, std::string_view key) const {
+  return ReadScriptInt(section, key, 0, file_);
+}
+
+int UninstallLog::Count(std::string_view section, std::string_view key) const {
+  return std::clamp(Int(section, key), 0, lineCount_);
+}
+
+std::string UninstallLog::InstallationFolder() const {
+  return String(kGeneral, kBid);
+}
+
+}  // namespace vorlatch

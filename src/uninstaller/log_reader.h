@@ -1,0 +1,53 @@
+#pragma once
+// The log frozen into an uninstaller's own file, checked and made readable: the text is
+// copied into a temporary file of its own and every value is read from there through the
+// profile functions, the same functions that wrote it.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "uninstaller/frozen_log.h"
+
+namespace vorlatch {
+
+class UninstallLog {
+ public:
+  // Reads the tail of the uninstaller at `path` and checks it (length, the program before
+  // the log, the text, an absolute [General] BID). None, with `problem` set, when it cannot be
+  // trusted; nothing is left behind then.
+  static std::optional<UninstallLog> FromUninstaller(const std::string& path, TailProblem& problem);
+  // A log that is already an INI file; the file stays when the object goes.
+  static UninstallLog FromFile(const std::string& iniPath);
+
+  UninstallLog(const UninstallLog&) = delete;
+  UninstallLog& operator=(const UninstallLog&) = delete;
+  UninstallLog(UninstallLog&& other) noexcept;
+  UninstallLog& operator=(UninstallLog&& other) noexcept;
+  // Deletes the temporary copy, when it made one.
+  ~UninstallLog();
+
+  std::string String(std::string_view section, std::string_view key,
+                     std::string_view defaultValue = "") const;
+  int Int(std::string_view section, std::string_view key) const;
+  // A count of numbered entries, never below 0 and never above the number of lines of the
+  // log: no more entries than that can be in it, however large a damaged count is.
+  int Count(std::string_view section, std::string_view key) const;
+
+  // [General] BID as the installer wrote it.
+  std::string InstallationFolder() const;
+
+  const std::string& file() const { return file_; }
+
+ private:
+  UninstallLog(std::string file, bool owned, int lineCount);
+
+  std::string file_;
+  bool owned_ = false;
+  int lineCount_ = 0;
+};
+
+// The log text in the tail of the file at `path`, when the tail can be trusted.
+std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProblem& problem);
+
+}  // namespace vorlatch

@@ -1,0 +1,532 @@
+#include "uninstaller/removal.h"
+
+#include <algorithm>
+#include <utility>
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include "actions/com_registration.h"
+#include "actions/registry_entries.h"
+#include "actions/shortcut_names.h"
+#include "actions/shortcuts.h"
+#include "actions/uninstall_log.h"
+#include "actions/uninstaller_interface.h"
+#include "package/opening.h"
+#include "script/keys.h"
+#include "script/path_macros.h"
+#include "script/path_text.h"
+#include "script/script_access.h"
+#include "win/handles.h"
+
+namespace vorlatch {
+
+namespace {
+
+// Shell folders that stay whatever a log says.
+constexpr int kProtectedShellFolders[] = {
+    CSIDL_DESKTOPDIRECTORY,
+    CSIDL_PERSONAL,
+    CSIDL_PROFILE,
+    CSIDL_APPDATA,
+    CSIDL_LOCAL_APPDATA,
+    CSIDL_PROGRAMS,
+    CSIDL_STARTMENU,
+    CSIDL_STARTUP,
+    CSIDL_COMMON_PROGRAMS,
+    CSIDL_COMMON_STARTMENU,
+    CSIDL_COMMON_STARTUP,
+    CSIDL_COMMON_DESKTOPDIRECTORY,
+    CSIDL_COMMON_APPDATA,
+    CSIDL_COMMON_DOCUMENTS,
+    CSIDL_PROGRAM_FILES,
+    CSIDL_PROGRAM_FILESX86,
+    CSIDL_PROGRAM_FILES_COMMON,
+    CSIDL_PROGRAM_FILES_COMMONX86,
+    CSIDL_MYMUSIC,
+    CSIDL_MYPICTURES,
+    CSIDL_MYVIDEO,
+    CSIDL_FAVORITES,
+    CSIDL_SENDTO,
+    CSIDL_TEMPLATES,
+    CSIDL_FONTS,
+    CSIDL_WINDOWS,
+    CSIDL_SYSTEM,
+};
+
+constexpr DWORD kRegistryValueBufferSize = 1024;
+
+std::string FullPathOf(const std::string& path) {
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+bool IsLinkFolder(const std::string& folder) {
+  const DWORD attributes = ::GetFileAttributesA(WithoutTrailingBackslash(folder).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// A folder between the macro folder and the file that is a link elsewhere would lead the
+// path out of the folder the log names.
+bool PassesThroughLink(const std::string& base, const std::string& path) {
+  for (const std::string& folder : FoldersBetween(base, path)) {
+    if (IsLinkFolder(folder)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::size_t DepthOf(const std::string& folder) {
+  return static_cast<std::size_t>(std::count(folder.begin(), folder.end(), '\\'));
+}
+
+void DeleteKeyIfEmpty(HKEY root, const std::string& subkey) {
+  DWORD subkeys = 0;
+  DWORD values = 0;
+  {
+    UniqueHkey key;
+    if (::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
+        ::RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                           &values, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+      return;
+    }
+  }
+  if (subkeys == 0 && values == 0) {
+    ::RegDeleteKeyA(root, subkey.c_str());
+  }
+}
+
+// The string value `name` of the key; none when it is missing or no string.
+std::optional<std::string> StringValue(HKEY key, const char* name) {
+  char buffer[kRegistryValueBufferSize + 1] = {};
+  DWORD size = kRegistryValueBufferSize;
+  DWORD type = 0;
+  if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return std::nullopt;
+  }
+  return std::string(buffer);
+}
+
+// The file a shell link opens; none when the file is no readable link.
+std::optional<std::string> LinkTarget(const std::string& link) {
+  ComPtr<IShellLinkA> shellLink;
+  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                shellLink.put_void()))) {
+    return std::nullopt;
+  }
+  ComPtr<IPersistFile> file;
+  if (FAILED(shellLink->QueryInterface(IID_IPersistFile, file.put_void()))) {
+    return std::nullopt;
+  }
+  const int length = ::MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, nullptr, 0);
+  if (length <= 0) {
+    return std::nullopt;
+  }
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  if (::MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide.data(), length) != length ||
+      FAILED(file->Load(wide.c_str(), STGM_READ))) {
+    return std::nullopt;
+  }
+  char target[MAX_PATH + 1] = {};
+  if (FAILED(shellLink->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH)) || target[0] == '\0') {
+    return std::nullopt;
+  }
+  return std::string(target);
+}
+
+bool IsBlankText(const std::string& text) {
+  return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+std::optional<std::string> SmallFileText(const std::string& path) {
+  UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart > 65536) {
+    return std::nullopt;
+  }
+  std::string text(static_cast<std::size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!text.empty() &&
+      (!::ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) ||
+       read != text.size())) {
+    return std::nullopt;
+  }
+  return text;
+}
+
+bool IsFile(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+ProtectedFolders ProtectedFolders::OfSystem(const MacroFolders& folders) {
+  std::vector<std::string> list = {folders.system, folders.temp, folders.programFiles};
+  for (const int csidl : kProtectedShellFolders) {
+    if (const std::optional<std::string> folder = SpecialFolderPath(csidl)) {
+      list.push_back(*folder);
+    }
+  }
+  // The folder of all profiles.
+  if (const std::optional<std::string> profile = SpecialFolderPath(CSIDL_PROFILE)) {
+    const std::string bare = WithoutTrailingBackslash(*profile);
+    const std::size_t slash = bare.rfind('\\');
+    if (slash != std::string::npos) {
+      list.push_back(bare.substr(0, slash + 1));
+    }
+  }
+  char temp[MAX_PATH + 1] = {};
+  const DWORD length = ::GetTempPathA(sizeof temp, temp);
+  if (length > 0 && length < sizeof temp) {
+    list.emplace_back(temp, length);
+  }
+  list.erase(std::remove(list.begin(), list.end(), std::string()), list.end());
+  return ProtectedFolders(folders.windows, std::move(list));
+}
+
+ProtectedFolders::ProtectedFolders(std::string windows, std::vector<std::string> folders)
+    : windows_(std::move(windows)), folders_(std::move(folders)) {}
+
+bool ProtectedFolders::Contains(const std::string& folder) const {
+  if (IsRootFolder(folder) || (!windows_.empty() && IsSameOrInside(folder, windows_))) {
+    return true;
+  }
+  return std::any_of(folders_.begin(), folders_.end(),
+                     [&](const std::string& kept) { return IsSamePath(folder, kept); });
+}
+
+MacroFolders MacroFoldersFor(const UninstallLog& log) {
+  MacroFolders folders;
+  folders.windows = WindowsDirectory();
+  folders.system = SystemDirectory();
+  folders.temp = TemporaryDirectory();
+  folders.programFiles = ProgramFilesDirectory();
+  const std::string bid = WithTrailingBackslash(log.InstallationFolder());
+  // Levels such as ".." are resolved the way the installer's file calls resolved them.
+  if (IsAbsolutePath(bid)) {
+    folders.bid = WithTrailingBackslash(FullPathOf(bid));
+  }
+  return folders;
+}
+
+std::string LoggedUninstallerPath(const UninstallLog& log) {
+  return UninstallerPathIn(log.InstallationFolder());
+}
+
+std::vector<std::string> InstallationFolders(const UninstallLog& log, const MacroFolders& folders,
+                                             const ProtectedFolders& protectedFolders) {
+  std::vector<std::string> result;
+  if (folders.bid.empty() || protectedFolders.Contains(folders.bid)) {
+    return result;
+  }
+  auto add = [&](const std::string& folder) {
+    if (protectedFolders.Contains(folder)) {
+      return;
+    }
+    const bool known = std::any_of(result.begin(), result.end(),
+                                   [&](const std::string& f) { return IsSamePath(f, folder); });
+    if (!known) {
+      result.push_back(folder);
+    }
+  };
+  add(folders.bid);
+  const int count = log.Count(kFile, kFile);
+  for (int n = 1; n <= count; ++n) {
+    const std::string entry = log.String(kFile, NumberedName(kFile, n));
+    if (const std::optional<LoggedPlace> place = ExpandLoggedFile(entry, folders)) {
+      for (const std::string& folder : FoldersBetween(place->base, place->path)) {
+        add(folder);
+      }
+    }
+  }
+  std::stable_sort(result.begin(), result.end(), [](const std::string& a, const std::string& b) {
+    return DepthOf(a) > DepthOf(b);
+  });
+  return result;
+}
+
+bool RemoveFolderIfEmpty(const std::string& folder) {
+  // Removing a link to a folder would not remove a folder at all, but the link to its files.
+  return !IsLinkFolder(folder) && ::RemoveDirectoryA(folder.c_str()) != 0;
+}
+
+std::optional<std::uint64_t> ChangeTimeOf(const std::string& path) {
+  UniqueHandle file(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  FILE_BASIC_INFO info{};
+  if (!file || !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &info, sizeof info) ||
+      info.ChangeTime.QuadPart <= 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(info.ChangeTime.QuadPart);
+}
+
+bool ChangedSince(const std::string& path, std::uint64_t since) {
+  const std::optional<std::uint64_t> changed = ChangeTimeOf(path);
+  return !changed || *changed >= since;
+}
+
+Removal::Removal(const UninstallLog& log, MacroFolders folders, ProtectedFolders protectedFolders,
+                 std::optional<std::uint64_t> madeSince)
+    : log_(log),
+      folders_(std::move(folders)),
+      protected_(std::move(protectedFolders)),
+      madeSince_(madeSince),
+      uninstaller_(UninstallerPathIn(folders_.bid)) {}
+
+void Removal::Run() {
+  // A terminated installation never reached the After stage that writes the INI keys.
+  if (!madeSince_) {
+    RemoveIniEntries();
+  }
+  RemoveFiles();
+  RemoveUninstallEntry();
+  RemoveQuickLaunchShortcut();
+  RemoveDesktopShortcut();
+  RemoveStartMenuGroup();
+  RemoveRegistryEntries();
+}
+
+std::vector<LoggedPlace> Removal::LoggedFiles() const {
+  std::vector<LoggedPlace> files;
+  const int count = log_.Count(kFile, kFile);
+  for (int n = 1; n <= count; ++n) {
+    const std::string entry = log_.String(kFile, NumberedName(kFile, n));
+    if (entry.empty()) {
+      files.push_back(LoggedPlace{});
+      continue;
+    }
+    files.push_back(ExpandLoggedFile(entry, folders_).value_or(LoggedPlace{}));
+  }
+  return files;
+}
+
+void Removal::DeleteFileOrKeep(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return;
+  }
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    ::SetFileAttributesA(path.c_str(), writable == 0 ? FILE_ATTRIBUTE_NORMAL : writable);
+  }
+  if (::DeleteFileA(path.c_str())) {
+    return;
+  }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    return;
+  }
+  ::SetFileAttributesA(path.c_str(), attributes);
+  leftOvers_.push_back(path);
+}
+
+void Removal::RemoveIniEntries() {
+  const int count = log_.Count(kIni, kNumber);
+  for (int i = count; i >= 1; --i) {
+    const std::string name = log_.String(kIni, NumberedName(kFile, i));
+    const std::optional<LoggedPlace> folder =
+        ExpandLoggedFolder(log_.String(kIni, NumberedName(kTarget, i)), folders_);
+    if (name.empty() || !folder || !IsPlainRelativePath(name)) {
+      continue;
+    }
+    const std::string path = folder->path + CollapseBackslashes(name);
+    // The profile functions would make a file that is not there.
+    if (!IsFile(path) || PassesThroughLink(folder->base, path)) {
+      continue;
+    }
+    const std::string sectionList = NumberedName(kSection, i);
+    const int sections = log_.Count(sectionList, kNumber);
+    for (int j = sections; j >= 1; --j) {
+      const std::string section = log_.String(sectionList, NumberedName(kSection, j));
+      if (section.empty()) {
+        continue;
+      }
+      const std::string keyList = NumberedName(kSection, i, j);
+      const int keys = log_.Count(keyList, kNumber);
+      for (int l = keys; l >= 1; --l) {
+        const std::string key = log_.String(keyList, NumberedName(kKey, l));
+        if (!key.empty()) {
+          ::WritePrivateProfileStringA(section.c_str(), key.c_str(), nullptr, path.c_str());
+        }
+      }
+      // A section left without keys goes with them.
+      char probe[4] = {};
+      if (keys > 0 &&
+          ::GetPrivateProfileSectionA(section.c_str(), probe, sizeof probe, path.c_str()) == 0) {
+        ::WritePrivateProfileStringA(section.c_str(), nullptr, nullptr, path.c_str());
+      }
+    }
+    ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
+    // A file that held nothing but these entries was made by the installation.
+    const std::optional<std::string> text = SmallFileText(path);
+    if (text && IsBlankText(*text)) {
+      DeleteFileOrKeep(path);
+    }
+  }
+}
+
+void Removal::RemoveFiles() {
+  for (const LoggedPlace& file : LoggedFiles()) {
+    if (file.path.empty() || IsSamePath(file.path, uninstaller_) ||
+        PassesThroughLink(file.base, file.path) || !IsFile(file.path)) {
+      continue;
+    }
+    // A rollback keeps the files that the installation had not reached yet.
+    if (madeSince_ && !ChangedSince(file.path, *madeSince_)) {
+      continue;
+    }
+    RegisterComServer(file.path, false);
+    DeleteFileOrKeep(file.path);
+  }
+}
+
+void Removal::RemoveUninstallEntry() {
+  const std::string product = log_.String(kGeneral, kProduct);
+  if (product.empty()) {
+    return;
+  }
+  const std::string keyPath = std::string(kUninstallKeyPrefix) + product;
+  {
+    UniqueHkey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                        key.put()) != ERROR_SUCCESS) {
+      return;
+    }
+    // The entry may by now belong to a later installation of the same product.
+    const std::optional<std::string> named = StringValue(key.get(), kUninstallStringValue);
+    if (!named || (!EqualNoCase(*named, CutToUninstallValue(
+                                            UninstallCommandLine(LoggedUninstallerPath(log_)))) &&
+                   !EqualNoCase(*named, CutToUninstallValue(UninstallCommandLine(uninstaller_))))) {
+      return;
+    }
+    ::RegDeleteValueA(key.get(), kUninstallStringValue);
+    ::RegDeleteValueA(key.get(), kDisplayNameValue);
+  }
+  DeleteKeyIfEmpty(HKEY_LOCAL_MACHINE, keyPath);
+}
+
+void Removal::RemoveShortcut(const std::string& link, const std::vector<std::string>& targets) {
+  if (!IsFile(link)) {
+    return;
+  }
+  const std::optional<std::string> target = LinkTarget(link);
+  if (!target) {
+    return;
+  }
+  const std::string opened = CollapseBackslashes(*target);
+  const bool ours = std::any_of(targets.begin(), targets.end(), [&](const std::string& t) {
+    return !t.empty() && IsSamePath(opened, CollapseBackslashes(t));
+  });
+  if (ours) {
+    DeleteFileOrKeep(link);
+  }
+}
+
+void Removal::RemoveQuickLaunchShortcut() {
+  const std::string name = log_.String(kFile, kQuickLaunch);
+  if (name.empty() || !IsPlainRelativePath(name)) {
+    return;
+  }
+  std::vector<std::string> targets;
+  for (const LoggedPlace& file : LoggedFiles()) {
+    if (EqualNoCase(FileNameOf(file.path), FileNameOf(name))) {
+      targets.push_back(file.path);
+    }
+  }
+  if (const auto link = ShortcutFilePath(kCsidlAppData, kQuickLaunchSubfolder, name)) {
+    RemoveShortcut(*link, targets);
+  }
+}
+
+void Removal::RemoveDesktopShortcut() {
+  const std::string name = log_.String(kFile, kDesktop);
+  if (name.empty() || !IsPlainRelativePath(name)) {
+    return;
+  }
+  std::vector<std::string> targets;
+  for (const LoggedPlace& file : LoggedFiles()) {
+    if (EqualNoCase(FileNameOf(file.path), FileNameOf(name))) {
+      targets.push_back(file.path);
+    }
+  }
+  if (const auto link = ShortcutFilePath(kCsidlDesktop, "", name)) {
+    RemoveShortcut(*link, targets);
+  }
+}
+
+void Removal::RemoveStartMenuGroup() {
+  const std::string group =
+      LoggedProgramGroup(log_.String(kGeneral, kCompany), log_.String(kGeneral, kProduct),
+                         log_.Int(kGeneral, kInstance));
+  const std::optional<std::string> programs = SpecialFolderPath(kCsidlPrograms);
+  if (group.empty() || !programs) {
+    return;
+  }
+  const std::vector<LoggedPlace> files = LoggedFiles();
+  for (std::size_t index = files.size(); index >= 1; --index) {
+    const int n = static_cast<int>(index);
+    const LoggedPlace& file = files[index - 1];
+    if (file.path.empty() || log_.Int(kFile, NumberedName(kShortcut, n)) == 0) {
+      continue;
+    }
+    if (const auto link = ShortcutFilePath(kCsidlPrograms, "", group + FileNameOf(file.path))) {
+      RemoveShortcut(*link, {file.path});
+    }
+  }
+  if (const auto link = ShortcutFilePath(kCsidlPrograms, "", group + kUninstallLinkName)) {
+    RemoveShortcut(*link, {LoggedUninstallerPath(log_), uninstaller_});
+  }
+  for (const std::string& level : GroupLevels(group)) {
+    const std::string folder = WithTrailingBackslash(*programs) + level;
+    if (!protected_.Contains(folder)) {
+      RemoveFolderIfEmpty(folder);
+    }
+  }
+}
+
+void Removal::RemoveRegistryRecord(int k) {
+  std::string subkey = log_.String(kRegistry, NumberedName(kKey, k));
+  const HKEY root = ParseRootKey(subkey);
+  // The installer logs levels joined by single backslashes; anything else is not its record.
+  if (root == nullptr || subkey.empty() || subkey.front() == '\\' || subkey.back() == '\\' ||
+      subkey.find("\\\\") != std::string::npos) {
+    return;
+  }
+  const std::string section = NumberedName(kKey, k);
+  const int values = log_.Count(section, kNumber);
+  if (values > 0) {
+    UniqueHkey key;
+    if (::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put()) ==
+        ERROR_SUCCESS) {
+      for (int m = values; m >= 1; --m) {
+        // Values that existed before are logged with Keep: the installer did not make them.
+        if (log_.Int(section, NumberedName(kKeep, m)) != 0) {
+          continue;
+        }
+        const std::string name = log_.String(section, NumberedName(kName, m), kDefaultValueName);
+        const std::string valueName = EqualNoCase(name, kDefaultValueName) ? std::string() : name;
+        ::RegDeleteValueA(key.get(), valueName.c_str());
+      }
+    }
+  }
+  if (log_.Int(kRegistry, NumberedName(kKeep, k)) == 0) {
+    DeleteKeyIfEmpty(root, subkey);
+  }
+}
+
+void Removal::RemoveRegistryEntries() {
+  for (int k = log_.Count(kRegistry, kNumber); k >= 1; --k) {
+    RemoveRegistryRecord(k);
+  }
+}
+
+}  // namespace vorlatch

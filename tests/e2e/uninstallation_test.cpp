@@ -1,0 +1,706 @@
+// Whole uninstallations: an installer made by the packer with the real uninstaller, run by the
+// stub with the robot answering, then removed the way the system removes it (the command line
+// of the uninstall entry) or by the installer's own termination (/u). The system is compared
+// with a snapshot taken before the installation: the files, the registry keys and the shortcut
+// folders that the package touches.
+
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "script/directories.h"
+#include "support/test_files.h"
+#include "support/ui_robot.h"
+#include "win/handles.h"
+
+namespace vorlatch::test {
+namespace {
+
+constexpr int kDestinationEdit = 1007;
+constexpr int kDestinationNext = 1010;
+constexpr DWORD kRunTimeoutMs = 60000;
+constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+// Files larger than this are described by their size in a snapshot.
+constexpr std::size_t kDescribedContent = 4096;
+
+std::string Quoted(const std::string& path) {
+  return "\"" + path + "\"";
+}
+
+std::string Line(const std::string& key, const std::string& value) {
+  return key + "=" + value + "\r\n";
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string ShellFolder(int csidl) {
+  char buffer[MAX_PATH] = {};
+  if (!::SHGetSpecialFolderPathA(nullptr, buffer, csidl, TRUE)) {
+    return std::string();
+  }
+  return std::string(buffer) + "\\";
+}
+
+// A string value; the parts of a multi-string are joined by "|".
+std::string RegistryString(HKEY root, const std::string& key, const std::string& name) {
+  UniqueHkey opened;
+  DWORD size = 0;
+  DWORD type = 0;
+  if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS ||
+      ::RegQueryValueExA(opened.get(), name.c_str(), nullptr, &type, nullptr, &size) !=
+          ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_MULTI_SZ)) {
+    return "<none>";
+  }
+  std::string buffer(size + 2, '\0');
+  if (::RegQueryValueExA(opened.get(), name.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS) {
+    return "<none>";
+  }
+  buffer.resize(size);
+  while (!buffer.empty() && buffer.back() == '\0') {
+    buffer.pop_back();
+  }
+  std::replace(buffer.begin(), buffer.end(), '\0', '|');
+  return buffer;
+}
+
+void SetRegistryString(HKEY root, const std::string& key, const std::string& name,
+                       const std::string& value) {
+  UniqueHkey created;
+  ASSERT_EQ(::RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              created.put(), nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(::RegSetValueExA(created.get(), name.c_str(), 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>(value.size() + 1)),
+            ERROR_SUCCESS);
+}
+
+// Text without carriage returns and blank lines: the profile functions may rewrite a file's
+// layout without changing what it says.
+std::string Normalised(const std::string& text) {
+  std::string result;
+  std::string line;
+  for (const char c : text + "\n") {
+    if (c == '\r') {
+      continue;
+    }
+    if (c == '\n') {
+      if (line.find_first_not_of(" \t") != std::string::npos) {
+        result += line + "|";
+      }
+      line.clear();
+    } else {
+      line += c;
+    }
+  }
+  return result;
+}
+
+// One line per folder ("label\name\") and file ("label\name=content", or the size of a large
+// or binary file).
+void DescribeTree(const std::string& folder, const std::string& label,
+                  std::vector<std::string>& lines) {
+  for (const std::string& name : FolderEntries(folder)) {
+    const std::string path = folder + (folder.back() == '\\' ? "" : "\\") + name;
+    if ((GetAttributes(path) & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      lines.push_back(label + name + "\\");
+      DescribeTree(path, label + name + "\\", lines);
+      continue;
+    }
+    const auto bytes = ReadFileBytes(path);
+    std::string content = "<unreadable>";
+    const bool text = bytes && std::find(bytes->begin(), bytes->end(), 0) == bytes->end();
+    if (text && bytes->size() <= kDescribedContent) {
+      content = Normalised(std::string(bytes->begin(), bytes->end()));
+    } else if (bytes) {
+      content = std::to_string(bytes->size()) + " bytes";
+    }
+    lines.push_back(label + name + "=" + content);
+  }
+}
+
+// One line per key ("label\") and value ("label:name=data").
+void DescribeKey(HKEY root, const std::string& path, const std::string& label,
+                 std::vector<std::string>& lines) {
+  UniqueHkey key;
+  if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    return;
+  }
+  lines.push_back(label + "\\");
+  for (DWORD index = 0;; ++index) {
+    char name[256] = {};
+    DWORD nameSize = sizeof name;
+    BYTE data[1024] = {};
+    DWORD dataSize = sizeof data - 1;
+    DWORD type = 0;
+    if (::RegEnumValueA(key.get(), index, name, &nameSize, nullptr, &type, data, &dataSize) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    const std::string value = type == REG_SZ ? std::string(reinterpret_cast<char*>(data))
+                                             : "type " + std::to_string(type);
+    lines.push_back(label + ":" + name + "=" + value);
+  }
+  std::vector<std::string> subkeys;
+  for (DWORD index = 0;; ++index) {
+    char name[256] = {};
+    DWORD nameSize = sizeof name;
+    if (::RegEnumKeyExA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    subkeys.emplace_back(name);
+  }
+  for (const std::string& subkey : subkeys) {
+    DescribeKey(root, path + "\\" + subkey, label + "\\" + subkey, lines);
+  }
+}
+
+// Whether the process of this id has ended (or is gone).
+bool HasEnded(DWORD processId) {
+  UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+  return !process || ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+}
+
+// The full path of a running program; empty when it cannot be asked.
+std::string ProgramPathOf(DWORD processId) {
+  UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  char path[MAX_PATH + 1] = {};
+  DWORD size = MAX_PATH;
+  if (!process || !::QueryFullProcessImageNameA(process.get(), 0, path, &size)) {
+    return std::string();
+  }
+  return std::string(path, size);
+}
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+  return text.size() >= prefix.size() &&
+         ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text.c_str(),
+                          static_cast<int>(prefix.size()), prefix.c_str(),
+                          static_cast<int>(prefix.size())) == CSTR_EQUAL;
+}
+
+// Waits until no program started from `folder` runs any more: the uninstallers there and the
+// copies in the temporary folder below it that finish their work (a program that ends starts
+// such a copy first, so none is missed); kills them after the time-out. True when they all
+// ended by themselves.
+bool WaitForProgramsIn(const std::string& folder) {
+  const DWORD deadline = ::GetTickCount() + kRunTimeoutMs;
+  for (;;) {
+    std::vector<DWORD> running;
+    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
+         more = ::Process32Next(snapshot.get(), &entry)) {
+      if (entry.th32ProcessID != ::GetCurrentProcessId() &&
+          StartsWithIgnoringCase(ProgramPathOf(entry.th32ProcessID), folder) &&
+          !HasEnded(entry.th32ProcessID)) {
+        running.push_back(entry.th32ProcessID);
+      }
+    }
+    if (running.empty()) {
+      return true;
+    }
+    if (::GetTickCount() > deadline) {
+      for (const DWORD id : running) {
+        UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, id));
+        if (process) {
+          ::TerminateProcess(process.get(), 1);
+        }
+      }
+      return false;
+    }
+    ::Sleep(50);
+  }
+}
+
+// One answer of the robot: the window that shows `text` (in its caption or a control) gets
+// `edit` typed into control `editId` (when that is set) and then `button` pressed; `whileShown`
+// runs before the answer, while the program waits for it.
+struct Reply {
+  std::string text;
+  int button = IDOK;
+  int editId = 0;
+  std::string edit = {};
+  std::function<void()> whileShown = {};
+};
+
+std::string WindowText(const WindowSnapshot& snapshot) {
+  std::string text = snapshot.caption;
+  for (const ControlSnapshot& control : snapshot.controls) {
+    text += "\n" + control.text;
+  }
+  return text;
+}
+
+// Answers the windows of a child process as they come, each with the first unused reply that
+// matches it, until the process ends; any other window fails the test. Returns the caption
+// and the message of every answered window ("caption: text"), and the exit code.
+std::vector<std::string> AnswerUntilEnd(ChildProcess& child, const std::vector<Reply>& replies,
+                                        ProcessResult& result) {
+  std::vector<std::string> seen;
+  std::vector<bool> used(replies.size(), false);
+  const DWORD deadline = ::GetTickCount() + kRunTimeoutMs;
+  while (!HasEnded(child.processId()) && ::GetTickCount() < deadline) {
+    for (const HWND shown : TopLevelWindows(child.processId(), true)) {
+      const WindowSnapshot snapshot = Snapshot(shown);
+      // The progress window comes and goes; a window gone by now has no class.
+      if (snapshot.caption == "Extracting" || snapshot.className.empty()) {
+        continue;
+      }
+      const std::string text = WindowText(snapshot);
+      std::size_t r = 0;
+      while (r < replies.size() && (used[r] || !Contains(text, replies[r].text))) {
+        ++r;
+      }
+      if (r == replies.size()) {
+        ADD_FAILURE() << "unexpected window: " << snapshot.Describe();
+        CloseAllWindows(child.processId());
+        continue;
+      }
+      used[r] = true;
+      seen.push_back(snapshot.caption + ": " +
+                     (snapshot.MessageText().empty() ? replies[r].text : snapshot.MessageText()));
+      if (replies[r].whileShown) {
+        replies[r].whileShown();
+      }
+      if (replies[r].editId != 0) {
+        SetControlText(shown, replies[r].editId, replies[r].edit);
+      }
+      PressButton(shown, replies[r].button);
+      WaitForWindowGone(shown);
+    }
+    ::Sleep(20);
+  }
+  result = child.Wait(5000);
+  EXPECT_TRUE(result.finished) << DumpWindows(child.processId());
+  return seen;
+}
+
+class Uninstallation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::CoInitialize(nullptr);
+    // Names of this run alone: registry, shell folders and file types are shared.
+    const std::string pid = std::to_string(::GetCurrentProcessId());
+    product_ = "VorlatchUninstall" + pid;
+    company_ = "Vorlatch Uninstall " + pid;
+    app_ = "vlun" + pid;
+    extension_ = ".vlu" + pid;
+    ownKey_ = "Software\\" + product_;
+    programs_ = ShellFolder(CSIDL_PROGRAMS);
+    desktop_ = ShellFolder(CSIDL_DESKTOPDIRECTORY);
+    quickLaunch_ = ShellFolder(CSIDL_APPDATA) + "Microsoft\\Internet Explorer\\Quick Launch\\";
+    // The prefix has no Quick Launch bar of its own; the stub makes no folders for it.
+    ::SHCreateDirectoryExA(nullptr, quickLaunch_.c_str(), nullptr);
+    ASSERT_TRUE(WriteTextFile(sources_ + "app.txt", "the program"));
+    ASSERT_TRUE(WriteTextFile(sources_ + "notes.txt", "the notes"));
+  }
+
+  void TearDown() override {
+    // Whatever a failed test left behind.
+    RemoveTree(programs_ + company_);
+    ::DeleteFileA((desktop_ + LinkName()).c_str());
+    ::DeleteFileA((quickLaunch_ + LinkName()).c_str());
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, ownKey_.c_str());
+    ::RegDeleteTreeA(HKEY_CLASSES_ROOT, extension_.c_str());
+    ::RegDeleteTreeA(HKEY_CLASSES_ROOT, ProgramId().c_str());
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, EntryKey().c_str());
+    ::CoUninitialize();
+  }
+
+  std::string AppFile() const { return app_ + ".txt"; }
+  std::string LinkName() const { return app_ + " txt.lnk"; }
+  std::string ProgramId() const { return app_ + "_file"; }
+  std::string EntryKey() const { return kUninstallKeyPrefix + product_; }
+  std::string Group() const { return programs_ + company_ + "\\" + product_; }
+
+  std::string Head() const {
+    return "[General]\r\n" + Line("Company", company_) + Line("Product", product_);
+  }
+
+  // A file of the package: its name, where it comes from, and further keys.
+  std::string FileKeys(int n, const std::string& name, const std::string& source,
+                       const std::string& more = "") const {
+    const std::string number = std::to_string(n);
+    return Line("File" + number, name) + Line("Source" + number, sources_ + source) + more;
+  }
+
+  // Builds the installer, runs it with the destination typed into its dialog and `replies`
+  // for the windows after it, and waits until it and any uninstaller it started have ended.
+  std::vector<std::string> Install(const std::string& project, const std::string& destination,
+                                   std::vector<Reply> replies = {}) {
+    std::string error;
+    const std::string installer = BuildTestInstaller(folder_, project, error);
+    EXPECT_FALSE(installer.empty()) << error;
+    ChildProcess stub;
+    if (installer.empty() || !stub.Start(Quoted(installer))) {
+      ADD_FAILURE() << "the installer did not start";
+      return {};
+    }
+    replies.insert(replies.begin(), Reply{"Please select destination directory:", kDestinationNext,
+                                          kDestinationEdit, destination});
+    replies.push_back(Reply{"Successfully installed.", IDOK});
+    ProcessResult result;
+    std::vector<std::string> seen = AnswerUntilEnd(stub, replies, result);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_TRUE(WaitForProgramsIn(folder_.path()));
+    return seen;
+  }
+
+  // Runs an uninstaller's command line with the robot answering, waits until it and the copy
+  // that finishes its work have ended, and expects `exitCode`.
+  std::vector<std::string> RunUninstaller(const std::string& commandLine,
+                                          const std::vector<Reply>& replies, DWORD exitCode) {
+    ChildProcess uninstaller;
+    if (!uninstaller.Start(commandLine)) {
+      ADD_FAILURE() << "cannot start " << commandLine;
+      return {};
+    }
+    ProcessResult result;
+    std::vector<std::string> seen = AnswerUntilEnd(uninstaller, replies, result);
+    EXPECT_EQ(result.exitCode, exitCode) << commandLine;
+    EXPECT_TRUE(WaitForProgramsIn(folder_.path()));
+    return seen;
+  }
+
+  // The way the system removes a program: the command line of its uninstall entry.
+  std::vector<std::string> UninstallThroughEntry(const std::vector<Reply>& replies,
+                                                 DWORD exitCode = 0) {
+    const std::string command = RegistryString(HKEY_LOCAL_MACHINE, EntryKey(), "UninstallString");
+    EXPECT_NE(command, "<none>");
+    return RunUninstaller(command, replies, exitCode);
+  }
+
+  std::vector<Reply> YesAndOk() const {
+    return {{"Do you want to remove " + product_ + " and all of its components?", IDYES},
+            {product_ + " has been removed.", IDOK}};
+  }
+
+  // The copies that finished the removals wait in the temporary folder for a restart that
+  // never comes here; true when there was one.
+  bool RemoveFinishingCopies() {
+    bool found = false;
+    for (const std::string& name : FolderEntries(temp_)) {
+      if (name.rfind("vorlatch-uninstall-", 0) == 0) {
+        found = true;
+        EXPECT_TRUE(::DeleteFileA((temp_ + name).c_str())) << name;
+      }
+    }
+    return found;
+  }
+
+  // Everything the packages of these tests can touch, one line per file, folder, key and
+  // value, sorted.
+  std::vector<std::string> SystemState(bool withTemporaryFolder = false) const {
+    std::vector<std::string> lines;
+    DescribeTree(place_, "place\\", lines);
+    if (withTemporaryFolder) {
+      DescribeTree(temp_, "temp\\", lines);
+    }
+    DescribeTree(programs_ + company_, "programs\\", lines);
+    for (const std::string& name : FolderEntries(desktop_)) {
+      if (Contains(name, app_)) {
+        lines.push_back("desktop\\" + name);
+      }
+    }
+    for (const std::string& name : FolderEntries(quickLaunch_)) {
+      if (Contains(name, app_)) {
+        lines.push_back("quick launch\\" + name);
+      }
+    }
+    DescribeKey(HKEY_CURRENT_USER, ownKey_, "HKCU\\" + ownKey_, lines);
+    DescribeKey(HKEY_CLASSES_ROOT, extension_, "HKCR\\" + extension_, lines);
+    DescribeKey(HKEY_CLASSES_ROOT, ProgramId(), "HKCR\\" + ProgramId(), lines);
+    DescribeKey(HKEY_LOCAL_MACHINE, EntryKey(), "HKLM\\uninstall entry", lines);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  }
+
+  TempFolder folder_;
+  std::string temp_ = folder_.Subfolder("temp");
+  std::string sources_ = folder_.Subfolder("sources");
+  // Where the installations go.
+  std::string place_ = folder_.Subfolder("place");
+  ScopedEnvironment tmp_{"Tmp", temp_};
+  ScopedEnvironment tempVariable_{"Temp", temp_};
+  std::string product_;
+  std::string company_;
+  std::string app_;
+  std::string extension_;
+  std::string ownKey_;
+  std::string programs_;
+  std::string desktop_;
+  std::string quickLaunch_;
+};
+
+TEST_F(Uninstallation, TheUninstallEntryRemovesWhatTheInstallationMade) {
+  // There before: a key of the product with a value of its own, and an INI file in the
+  // temporary folder with a key of its own.
+  SetRegistryString(HKEY_CURRENT_USER, ownKey_ + "\\Existing", "Own", "mine");
+  ASSERT_TRUE(WriteTextFile(temp_ + "shared.ini", "[Options]\r\nMine=1\r\n"));
+  const std::vector<std::string> before = SystemState(true);
+
+  const std::string project =
+      Head() + "[File]\r\nFile=2\r\n" +
+      FileKeys(1, AppFile(), "app.txt",
+               "Shortcut1=1\r\n" + Line("Associations1", extension_.substr(1))) +
+      FileKeys(2, "notes.txt", "notes.txt", "Target2=[BID]docs\\\r\nShortcut2=1\r\n") +
+      "Uninstall=1\r\n" + Line("Desktop", AppFile()) + Line("QuickLaunch", AppFile()) +
+      "[Registry]\r\nNumber=2\r\n" + Line("Key1", "HKEY_CURRENT_USER\\" + ownKey_ + "\\Existing") +
+      Line("Key2", "HKEY_CURRENT_USER\\" + ownKey_ + "\\Tool\\Sub") +
+      "[Key1]\r\nNumber=2\r\nName1=Added\r\nValue1=[BID]\r\nName2=Own\r\nValue2=changed\r\n"
+      "[Key2]\r\nNumber=3\r\nName1=InstallDir\r\nValue1=[BID]\r\nName2=Kept\r\nValue2=stays\r\n"
+      "Keep2=1\r\nName3=[Default]\r\nValue3=default\r\n"
+      "[Ini]\r\nNumber=2\r\nFile1=settings.ini\r\nFile2=shared.ini\r\nTarget2=[TEMP]\r\n"
+      "[Section1]\r\nNumber=1\r\nSection1=Options\r\n"
+      "[Section1_1]\r\nNumber=2\r\nKey1=Color\r\nValue1=blue\r\nKey2=Size\r\nValue2=big\r\n"
+      "[Section2]\r\nNumber=2\r\nSection1=Options\r\nSection2=Added\r\n"
+      "[Section2_1]\r\nNumber=1\r\nKey1=Color\r\nValue1=red\r\n"
+      "[Section2_2]\r\nNumber=1\r\nKey1=Flag\r\nValue1=1\r\n";
+  const std::string destination = place_ + "My Tool";
+  const std::string dest = destination + "\\";
+  Install(project, destination);
+  if (HasFailure()) {
+    return;
+  }
+  // The INI entries as the After stage leaves them, also where it has not written them.
+  const std::string settings = dest + "settings.ini";
+  const std::string shared = temp_ + "shared.ini";
+  ::WritePrivateProfileStringA("Options", "Color", "blue", settings.c_str());
+  ::WritePrivateProfileStringA("Options", "Size", "big", settings.c_str());
+  ::WritePrivateProfileStringA("Options", "Color", "red", shared.c_str());
+  ::WritePrivateProfileStringA("Added", "Flag", "1", shared.c_str());
+  ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, settings.c_str());
+  ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, shared.c_str());
+
+  // Everything is there, so that its absence afterwards means something.
+  const std::vector<std::string> installed = SystemState(true);
+  for (const std::string& line : std::vector<std::string>{
+           "place\\My Tool\\Uninstall.exe", "place\\My Tool\\DOCS\\notes.txt=the notes|",
+           "place\\My Tool\\settings.ini=[Options]|Color=blue|Size=big|",
+           "programs\\" + product_ + "\\Uninstall .lnk",
+           "programs\\" + product_ + "\\notes txt.lnk", "programs\\" + product_ + "\\" + LinkName(),
+           "desktop\\" + LinkName(), "quick launch\\" + LinkName(),
+           "HKCU\\" + ownKey_ + "\\Existing:Added=" + destination,
+           "HKCU\\" + ownKey_ + "\\Tool\\Sub:=default", "HKCR\\" + extension_ + ":=" + ProgramId(),
+           "HKCR\\" + ProgramId() + "\\Shell\\Open\\Command:=" + dest + AppFile() + " %1",
+           "HKLM\\uninstall entry:UninstallString=" + dest + "Uninstall.exe"}) {
+    EXPECT_TRUE(std::any_of(installed.begin(), installed.end(),
+                            [&](const std::string& l) { return l.rfind(line, 0) == 0; }))
+        << line << " not among the installed:\n"
+        << ::testing::PrintToString(installed);
+  }
+
+  EXPECT_EQ(UninstallThroughEntry(YesAndOk()),
+            (std::vector<std::string>{
+                "Uninstall: Do you want to remove " + product_ + " and all of its components?",
+                "Uninstall: " + product_ + " has been removed."}));
+  EXPECT_TRUE(RemoveFinishingCopies()) << "the removal finishes from the temporary folder";
+
+  // What stays: the value marked Keep with the keys that hold it, and the value that was
+  // there before with the data the installation gave it (the log keeps no older data).
+  std::vector<std::string> expected = before;
+  std::replace(expected.begin(), expected.end(), "HKCU\\" + ownKey_ + "\\Existing:Own=mine",
+               "HKCU\\" + ownKey_ + "\\Existing:Own=changed");
+  for (const std::string& line : std::vector<std::string>{
+           "HKCU\\" + ownKey_ + "\\Tool\\", "HKCU\\" + ownKey_ + "\\Tool\\Sub\\",
+           "HKCU\\" + ownKey_ + "\\Tool\\Sub:Kept=stays"}) {
+    expected.push_back(line);
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(SystemState(true), expected);
+}
+
+TEST_F(Uninstallation, TerminationDuringExtractionRollsBackWhatWasMade) {
+  // The destination holds a file of the user's that the package would replace last, and a
+  // file where the second file's folder should be, so that its extraction fails.
+  const std::string dest = place_ + "Half\\";
+  ASSERT_TRUE(::CreateDirectoryA(dest.c_str(), nullptr));
+  ASSERT_TRUE(WriteTextFile(dest + "first.txt", "the user's own"));
+  ASSERT_TRUE(WriteTextFile(dest + "blocked", "not a folder"));
+  ASSERT_TRUE(WriteTextFile(temp_ + "shared.ini", "[Options]\r\nColor=green\r\n"));
+  const std::vector<std::string> before = SystemState();
+
+  const std::string project =
+      Head() + "[File]\r\nFile=3\r\n" + FileKeys(1, "first.txt", "notes.txt") +
+      FileKeys(2, "notes.txt", "notes.txt", "Target2=[BID]blocked\\\r\n") +
+      FileKeys(
+          3, AppFile(), "app.txt",
+          "Target3=[BID]sub\\\r\nShortcut3=1\r\n" + Line("Associations3", extension_.substr(1))) +
+      "Uninstall=1\r\n" + Line("Desktop", AppFile()) + "[Registry]\r\nNumber=1\r\n" +
+      Line("Key1", "HKEY_CURRENT_USER\\" + ownKey_ + "\\Tool") +
+      "[Key1]\r\nNumber=1\r\nName1=InstallDir\r\nValue1=[BID]\r\n"
+      "[Ini]\r\nNumber=1\r\nFile1=shared.ini\r\nTarget1=[TEMP]\r\n"
+      "[Section1]\r\nNumber=1\r\nSection1=Options\r\n"
+      "[Section1_1]\r\nNumber=1\r\nKey1=Color\r\nValue1=red\r\n";
+  // While the installer waits at its question, the uninstaller, the shortcuts, the registry
+  // entries and the third file are there.
+  std::vector<std::string> halfway;
+  const std::vector<std::string> seen =
+      Install(project, dest,
+              {{"Can't extract", IDNO, 0, "", [&] { halfway = SystemState(); }},
+               {"Are you sure you want to terminate installation?", IDYES},
+               {"Done.", IDOK}});
+  for (const std::string& line : std::vector<std::string>{
+           "place\\Half\\SUB\\" + AppFile() + "=the program|", "place\\Half\\Uninstall.exe",
+           "programs\\" + product_ + "\\" + LinkName(), "desktop\\" + LinkName(),
+           "HKCU\\" + ownKey_ + "\\Tool:InstallDir=" + dest, "HKCR\\" + extension_ + "\\",
+           "HKLM\\uninstall entry\\"}) {
+    EXPECT_TRUE(std::any_of(halfway.begin(), halfway.end(),
+                            [&](const std::string& l) { return l.rfind(line, 0) == 0; }))
+        << line << " not made halfway:\n"
+        << ::testing::PrintToString(halfway);
+  }
+  ASSERT_EQ(seen.size(), 4u) << ::testing::PrintToString(seen);
+  EXPECT_EQ(seen[1], "Error: Can't extract " + dest + "BLOCKED\\notes.txt. Continue?");
+  EXPECT_EQ(seen[3], "Uninstall: Done.");
+
+  // The third file was extracted and the Start Menu group, the Desktop shortcut, the
+  // association and the registry key were made before the extraction; all of it is gone.
+  // The user's first.txt, which the extraction never reached, and the INI key, which only a
+  // finished installation writes, are as they were.
+  EXPECT_TRUE(RemoveFinishingCopies());
+  EXPECT_EQ(SystemState(), before);
+  EXPECT_EQ(ReadTextFile(temp_ + "shared.ini").value_or("<missing>"),
+            "[Options]\r\nColor=green\r\n");
+}
+
+TEST_F(Uninstallation, ASecondInstanceIsRemovedWithoutTouchingTheFirst) {
+  const std::vector<std::string> before = SystemState();
+  const std::string project = Head() + "[File]\r\nFile=1\r\n" +
+                              FileKeys(1, AppFile(), "app.txt", "Shortcut1=1\r\n") +
+                              "Uninstall=1\r\n";
+  Install(project, place_ + "First");
+  const std::vector<std::string> first = SystemState();
+  Install(project, place_ + "Second");
+  ASSERT_TRUE(IsDirectory(Group() + " 1")) << "the second group is numbered";
+  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, EntryKey(), "UninstallString"),
+            place_ + "Second\\Uninstall.exe");
+
+  UninstallThroughEntry(YesAndOk());
+  // The system keeps one entry per product: the second installation took it over from the
+  // first, and it went with the second.
+  std::vector<std::string> expected;
+  std::copy_if(first.begin(), first.end(), std::back_inserter(expected),
+               [](const std::string& line) { return line.rfind("HKLM\\uninstall entry", 0) != 0; });
+  EXPECT_EQ(SystemState(), expected);
+
+  // The first still removes itself through its own uninstaller.
+  RunUninstaller(Quoted(place_ + "First\\Uninstall.exe"), YesAndOk(), 0);
+  EXPECT_TRUE(RemoveFinishingCopies());
+  EXPECT_EQ(SystemState(), before);
+}
+
+TEST_F(Uninstallation, AFileInUseIsReportedAndTheRestIsRemoved) {
+  const std::string project =
+      Head() + "[File]\r\nFile=2\r\n" + FileKeys(1, AppFile(), "app.txt", "Shortcut1=1\r\n") +
+      FileKeys(2, "notes.txt", "notes.txt", "Target2=[BID]docs\\\r\n") + "Uninstall=1\r\n";
+  const std::string dest = place_ + "Busy\\";
+  Install(project, dest);
+  const std::string busy = dest + AppFile();
+  // Held open without sharing, as a running program holds its own file.
+  UniqueHandle holder(::CreateFileA(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(holder);
+
+  const std::vector<std::string> seen =
+      UninstallThroughEntry({{"Do you want to remove " + product_, IDYES},
+                             {"which are in use or may not be deleted", IDYES},
+                             {"The remaining files will be removed when Windows restarts.", IDOK}},
+                            3);
+  ASSERT_EQ(seen.size(), 3u) << ::testing::PrintToString(seen);
+  EXPECT_EQ(seen[1], "Uninstall: " + product_ +
+                         " has been removed, except for these files, which are in use or may not "
+                         "be deleted:\n\n" +
+                         busy + "\n\nRemove them when Windows restarts?");
+  // The restart is told to delete it, then its folder.
+  const std::string pending =
+      RegistryString(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                     "PendingFileRenameOperations");
+  EXPECT_TRUE(Contains(pending, busy)) << pending;
+  EXPECT_LT(pending.find(busy), pending.rfind(place_ + "Busy")) << pending;
+
+  holder.reset();
+  EXPECT_TRUE(RemoveFinishingCopies());
+  EXPECT_EQ(FolderEntries(dest), std::vector<std::string>{AppFile()});
+  EXPECT_EQ(ReadTextFile(busy).value_or("<missing>"), "the program");
+  EXPECT_FALSE(FileExists(Group()));
+  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, EntryKey(), "UninstallString"), "<none>");
+}
+
+TEST_F(Uninstallation, ADamagedTailIsRefusedAndNothingIsRemoved) {
+  const std::string project = Head() + "[File]\r\nFile=1\r\n" +
+                              FileKeys(1, AppFile(), "app.txt", "Shortcut1=1\r\n") +
+                              "Uninstall=1\r\n";
+  const std::string dest = place_ + "Damaged\\";
+  Install(project, dest);
+  const std::string uninstaller = dest + "Uninstall.exe";
+  const auto original = ReadFileBytes(uninstaller);
+  ASSERT_TRUE(original.has_value());
+  ASSERT_GT(original->size(), 4u);
+  const std::size_t size = original->size();
+  const std::uint32_t logLength = static_cast<std::uint32_t>((*original)[size - 4]) |
+                                  static_cast<std::uint32_t>((*original)[size - 3]) << 8 |
+                                  static_cast<std::uint32_t>((*original)[size - 2]) << 16 |
+                                  static_cast<std::uint32_t>((*original)[size - 1]) << 24;
+  const std::string log(original->end() - 4 - logLength, original->end() - 4);
+  EXPECT_EQ(log.rfind("[", 0), 0u) << "the log starts with a section: " << log.substr(0, 40);
+  const std::vector<std::string> installed = SystemState();
+
+  struct Damage {
+    std::uint32_t length;
+    std::string reason;
+  };
+  for (const Damage& damage :
+       {Damage{0, "the file carries no uninstall log"},
+        Damage{static_cast<std::uint32_t>(size),
+               "the length recorded at its end is larger than the file"},
+        Damage{0xFFFFFFFFu, "the length recorded at its end is larger than the file"},
+        Damage{logLength + 64, "the length recorded at its end cuts into the program"},
+        Damage{logLength - 1, "the text at its end is not an uninstall log"}}) {
+    std::vector<std::uint8_t> damaged = *original;
+    for (int i = 0; i < 4; ++i) {
+      damaged[size - 4 + static_cast<std::size_t>(i)] =
+          static_cast<std::uint8_t>(damage.length >> (8 * i));
+    }
+    // A length one short starts the log one byte late: "General]" is no section.
+    ASSERT_TRUE(WriteFileBytes(uninstaller, damaged));
+    const std::vector<std::string> seen =
+        UninstallThroughEntry({{"is missing or damaged", IDOK}}, 1);
+    EXPECT_EQ(seen, std::vector<std::string>{
+                        "Uninstall: The uninstall log at the end of\n" + uninstaller +
+                        "\nis missing or damaged: " + damage.reason + ".\n\nNothing was removed."});
+    EXPECT_EQ(SystemState(), installed) << damage.reason;
+  }
+
+  // The program alone, as the build makes it, carries no log either.
+  const std::string bare = folder_.File("vorlatch-uninstall.exe");
+  ASSERT_TRUE(::CopyFileA(BesideTests("vorlatch-uninstall.exe").c_str(), bare.c_str(), FALSE));
+  const std::vector<std::string> seen =
+      RunUninstaller(Quoted(bare) + " /u", {{"is missing or damaged", IDOK}}, 1);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(Contains(seen[0], "Nothing was removed.")) << seen[0];
+
+  // Whole again, it removes the installation.
+  ASSERT_TRUE(WriteFileBytes(uninstaller, *original));
+  UninstallThroughEntry(YesAndOk());
+  EXPECT_TRUE(RemoveFinishingCopies());
+  EXPECT_EQ(SystemState(), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace vorlatch::test
