@@ -67,7 +67,9 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
-void Answer(HWND hwnd) {
+// Answers one dialog; false for a window that asks nothing (the progress window), which is
+// left alone.
+bool Answer(HWND hwnd) {
   ::Sleep(300);  // let the window finish drawing, as a person would
   const vorlatch::WindowSnapshot window = vorlatch::Snapshot(hwnd);
   std::printf("demo: window \"%s\"\n", window.caption.c_str());
@@ -79,6 +81,11 @@ void Answer(HWND hwnd) {
     }
   }
   const int answer = DefaultAnswer(window);
+  if (answer == 0 && window.ButtonIds().empty()) {
+    std::printf("demo:   (asks nothing)\n");
+    std::fflush(stdout);
+    return false;
+  }
   if (answer == 0) {
     std::printf("demo:   (no default answer; closing it)\n");
     vorlatch::RequestClose(hwnd);
@@ -88,6 +95,7 @@ void Answer(HWND hwnd) {
   }
   vorlatch::WaitForWindowGone(hwnd, 10000);
   std::fflush(stdout);
+  return true;
 }
 
 bool HasEnded(DWORD processId) {
@@ -105,10 +113,19 @@ bool HasEnded(DWORD processId) {
 int AnswerUntilQuiet(vorlatch::test::ChildProcess& program) {
   constexpr DWORD kQuietMs = 3000;
   DWORD quietSince = ::GetTickCount();
+  std::set<HWND> leftAlone;
   for (int answered = 0; answered < 60;) {
-    const std::vector<HWND> dialogs = VisibleDialogs();
-    if (!dialogs.empty()) {
-      Answer(dialogs.front());
+    HWND next = nullptr;
+    for (HWND dialog : VisibleDialogs()) {
+      if (leftAlone.count(dialog) == 0) {
+        next = dialog;
+        break;
+      }
+    }
+    if (next != nullptr) {
+      if (!Answer(next)) {
+        leftAlone.insert(next);
+      }
       ++answered;
       quietSince = ::GetTickCount();
       continue;
