@@ -4,6 +4,8 @@ namespace vorlatch {
 
 ProcessState g_state;
 
-void ResetProcessState() { g_state = ProcessState{}; }
+void ResetProcessState() {
+  g_state = ProcessState{};
+}
 
 }  // namespace vorlatch
