@@ -38,19 +38,20 @@ int DefaultAnswer(const vorlatch::WindowSnapshot& window) {
   return 0;
 }
 
+// A named callback, not a lambda: on i686 the enumeration calls it as stdcall.
+BOOL CALLBACK CollectVisibleDialog(HWND hwnd, LPARAM param) {
+  char className[64] = {};
+  if (::IsWindowVisible(hwnd) && ::GetClassNameA(hwnd, className, sizeof className) > 0 &&
+      std::string(className) == "#32770") {
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+  }
+  return TRUE;
+}
+
 // Every visible dialog or message box on the desktop, of any process.
 std::vector<HWND> VisibleDialogs() {
   std::vector<HWND> found;
-  ::EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        char className[64] = {};
-        if (::IsWindowVisible(hwnd) && ::GetClassNameA(hwnd, className, sizeof className) > 0 &&
-            std::string(className) == "#32770") {
-          reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  ::EnumWindows(&CollectVisibleDialog, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
