@@ -374,4 +374,23 @@ void RobotThread::Join() {
   }
 }
 
+WorkerThread::WorkerThread(std::function<void()> body) : body_(std::move(body)) {
+  thread_.reset(::CreateThread(nullptr, 0, &WorkerThread::Main, this, 0, nullptr));
+}
+
+DWORD WorkerThread::Wait() {
+  if (!thread_ || ::WaitForSingleObject(thread_.get(), 60000) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << "the worker thread did not end";
+    return STILL_ACTIVE;
+  }
+  DWORD code = STILL_ACTIVE;
+  ::GetExitCodeThread(thread_.get(), &code);
+  return code;
+}
+
+DWORD WINAPI WorkerThread::Main(void* self) {
+  static_cast<WorkerThread*>(self)->body_();
+  return kReturned;
+}
+
 }  // namespace vorlatch

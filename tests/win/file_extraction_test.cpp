@@ -132,33 +132,6 @@ class PromptRobot {
   RobotThread thread_;
 };
 
-// Runs a body on a thread of its own, which termination may end from inside.
-class WorkerThread {
- public:
-  explicit WorkerThread(std::function<void()> body) : body_(std::move(body)) {
-    thread_.reset(::CreateThread(nullptr, 0, &WorkerThread::Main, this, 0, nullptr));
-  }
-  // The thread's exit code: kReturned when the body returned.
-  DWORD Wait() {
-    if (!thread_ || ::WaitForSingleObject(thread_.get(), 60000) != WAIT_OBJECT_0) {
-      ADD_FAILURE() << "the worker thread did not end";
-      return STILL_ACTIVE;
-    }
-    DWORD code = STILL_ACTIVE;
-    ::GetExitCodeThread(thread_.get(), &code);
-    return code;
-  }
-  static constexpr DWORD kReturned = 77;
-
- private:
-  static DWORD WINAPI Main(void* self) {
-    static_cast<WorkerThread*>(self)->body_();
-    return kReturned;
-  }
-  std::function<void()> body_;
-  UniqueHandle thread_;
-};
-
 struct Item {
   std::string name;
   std::string content;
