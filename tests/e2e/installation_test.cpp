@@ -39,20 +39,6 @@ std::string Line(const std::string& key, const std::string& value) {
   return line;
 }
 
-std::string RegistryString(HKEY root, const std::string& key, const std::string& name) {
-  char buffer[1024] = {};
-  DWORD size = sizeof buffer - 1;
-  DWORD type = 0;
-  UniqueHkey opened;
-  if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS ||
-      ::RegQueryValueExA(opened.get(), name.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
-      type != REG_SZ) {
-    return "<none>";
-  }
-  return std::string(buffer);
-}
-
 std::string ShellFolder(int csidl) {
   char buffer[MAX_PATH] = {};
   if (!::SHGetSpecialFolderPathA(nullptr, buffer, csidl, TRUE)) {

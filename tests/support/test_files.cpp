@@ -128,6 +128,40 @@ bool FileExists(const std::string& path) {
   return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::optional<std::string> WaitForFile(const std::string& path, DWORD timeoutMs) {
+  const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (auto text = ReadTextFile(path)) {
+      return text;
+    }
+    if (::GetTickCount64() > end) {
+      return std::nullopt;
+    }
+    ::Sleep(20);
+  }
+}
+
+void DeleteWhenReleased(const std::string& path, DWORD timeoutMs) {
+  const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+  while (!::DeleteFileA(path.c_str()) && FileExists(path) && ::GetTickCount64() < end) {
+    ::Sleep(20);
+  }
+}
+
+std::string RegistryString(HKEY root, const std::string& key, const std::string& name) {
+  char buffer[1024] = {};
+  DWORD size = sizeof buffer - 1;
+  DWORD type = 0;
+  UniqueHkey opened;
+  if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS ||
+      ::RegQueryValueExA(opened.get(), name.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return "<none>";
+  }
+  return std::string(buffer);
+}
+
 std::vector<std::string> FolderEntries(const std::string& folder) {
   std::string base = folder;
   if (!base.empty() && base.back() != '\\') {

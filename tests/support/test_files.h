@@ -41,6 +41,10 @@ bool WriteTextFile(const std::string& path, const std::string& text);
 std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path);
 std::optional<std::string> ReadTextFile(const std::string& path);
 bool FileExists(const std::string& path);
+// The text of a file once it exists; none when it does not appear within `timeoutMs`.
+std::optional<std::string> WaitForFile(const std::string& path, DWORD timeoutMs = 30000);
+// Deletes a file that a started program may still hold for a moment after its last write.
+void DeleteWhenReleased(const std::string& path, DWORD timeoutMs = 30000);
 // Names in a folder (without "." and ".."), sorted.
 std::vector<std::string> FolderEntries(const std::string& folder);
 
@@ -61,6 +65,9 @@ std::optional<FileTimes> GetFileTimes(const std::string& path);
 bool FileSystemKeepsCreationTimes(const std::string& folder);
 bool SetAttributes(const std::string& path, DWORD attributes);
 DWORD GetAttributes(const std::string& path);
+
+// A REG_SZ value (at most 1 KB); "<none>" when the key or value is missing or of another type.
+std::string RegistryString(HKEY root, const std::string& key, const std::string& name);
 
 // Sets (or with nullopt removes) an environment variable and restores it afterwards.
 class ScopedEnvironment {

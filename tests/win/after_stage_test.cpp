@@ -24,33 +24,12 @@ namespace {
 using test::AnsweredWindow;
 using test::AnswerWindows;
 using test::BoxSummary;
+using test::DeleteWhenReleased;
 using test::Press;
 using test::ScopedEnvironment;
 using test::TempFolder;
+using test::WaitForFile;
 using test::WindowAnswer;
-
-constexpr DWORD kRecordTimeoutMs = 30000;
-
-std::optional<std::string> WaitForFile(const std::string& path) {
-  const ULONGLONG end = ::GetTickCount64() + kRecordTimeoutMs;
-  for (;;) {
-    if (auto text = test::ReadTextFile(path)) {
-      return text;
-    }
-    if (::GetTickCount64() > end) {
-      return std::nullopt;
-    }
-    ::Sleep(20);
-  }
-}
-
-// A started program may still hold its file for a moment after its last write.
-void DeleteWhenReleased(const std::string& path) {
-  const ULONGLONG end = ::GetTickCount64() + kRecordTimeoutMs;
-  while (!::DeleteFileA(path.c_str()) && test::FileExists(path) && ::GetTickCount64() < end) {
-    ::Sleep(20);
-  }
-}
 
 std::string Recorder() {
   return test::BesideTests("recording_uninstaller.exe");

@@ -29,6 +29,7 @@
 namespace vorlatch {
 namespace {
 
+using test::RegistryString;
 using test::ScopedEnvironment;
 using test::TempFolder;
 
@@ -98,20 +99,6 @@ class MessageRobot {
   std::atomic<bool> done_{false};
   RobotThread thread_;
 };
-
-std::string RegistryString(HKEY root, const std::string& key, const std::string& name) {
-  char buffer[1024] = {};
-  DWORD size = sizeof buffer - 1;
-  DWORD type = 0;
-  UniqueHkey opened;
-  if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS ||
-      ::RegQueryValueExA(opened.get(), name.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
-      type != REG_SZ) {
-    return "<none>";
-  }
-  return std::string(buffer);
-}
 
 bool KeyExists(HKEY root, const std::string& key) {
   UniqueHkey opened;
