@@ -1,8 +1,11 @@
 #include "support/test_files.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 
+#include "package/opening.h"
 #include "packer/packer.h"
 #include "win/handles.h"
 
@@ -361,6 +364,14 @@ std::string BuildTestInstaller(const TempFolder& folder, const std::string& proj
     return std::string();
   }
   return BuildInstallerFromProject(project, error);
+}
+
+void OpenTestPackage(const TempFolder& folder, const std::string& projectText) {
+  std::string error;
+  const std::string installer = BuildTestInstaller(folder, projectText, error);
+  ASSERT_FALSE(installer.empty()) << error;
+  ASSERT_TRUE(OpenPackageFile(installer));
+  ASSERT_TRUE(ExtractScript());
 }
 
 }  // namespace vorlatch::test

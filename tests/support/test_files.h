@@ -140,4 +140,9 @@ std::string BuildInstallerFromProject(const std::string& projectPath, std::strin
 std::string BuildTestInstaller(const TempFolder& folder, const std::string& projectText,
                                std::string& error, const std::string& projectName = "setup.vlp");
 
+// Builds an installer from the project text as BuildTestInstaller does, opens its package and
+// extracts the script, as start-up does. A step that fails is a fatal test failure that ends
+// only this call (wrap it in ASSERT_NO_FATAL_FAILURE to end the test there).
+void OpenTestPackage(const TempFolder& folder, const std::string& projectText);
+
 }  // namespace vorlatch::test

@@ -160,6 +160,15 @@ std::string WindowSnapshot::Describe() const {
   return out.str();
 }
 
+HICON WindowSnapshot::MessageBoxIcon() const {
+  for (const ControlSnapshot& control : controls) {
+    if (control.className == "Static" && (control.style & SS_TYPEMASK) == SS_ICON) {
+      return reinterpret_cast<HICON>(::SendMessageA(control.hwnd, STM_GETICON, 0, 0));
+    }
+  }
+  return nullptr;
+}
+
 WindowSnapshot Snapshot(HWND hwnd) {
   WindowSnapshot window;
   if (hwnd == nullptr || !IsWindow(hwnd)) {

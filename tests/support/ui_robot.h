@@ -51,6 +51,8 @@ struct WindowSnapshot {
   // Ids of the visible controls of class "Button", in z order.
   std::vector<int> ButtonIds() const;
   bool IsTopmost() const { return (exStyle & WS_EX_TOPMOST) != 0; }
+  // The icon that the first icon static shows now (a message box's icon); null without one.
+  HICON MessageBoxIcon() const;
   // A readable description of the window and its controls, for failure messages.
   std::string Describe() const;
 };

@@ -61,15 +61,10 @@ class AfterStage : public ::testing::Test {
   void Package(const std::string& after) {
     const std::string source = folder_.File("app.txt");
     ASSERT_TRUE(test::WriteTextFile(source, "the program"));
-    std::string error;
-    const std::string installer = test::BuildTestInstaller(
-        folder_,
+    const std::string project =
         "[File]\r\nFile=2\r\nFile1=app.txt\r\nSource1=" + source + "\r\nTarget1=[BID]docs\r\n" +
-            "File2=runme.exe\r\nSource2=" + Recorder() + "\r\nTarget2=\r\n[After]\r\n" + after,
-        error);
-    ASSERT_FALSE(installer.empty()) << error;
-    ASSERT_TRUE(OpenPackageFile(installer));
-    ASSERT_TRUE(ExtractScript());
+        "File2=runme.exe\r\nSource2=" + Recorder() + "\r\nTarget2=\r\n[After]\r\n" + after;
+    test::OpenTestPackage(folder_, project);
   }
 
   int Screen(const std::vector<WindowAnswer>& answers) {

@@ -51,13 +51,7 @@ class BeforeStage : public ::testing::Test {
   }
 
   // A package made by the packer from the project, opened with its script extracted.
-  void Package(const std::string& project) {
-    std::string error;
-    const std::string installer = test::BuildTestInstaller(folder_, project, error);
-    ASSERT_FALSE(installer.empty()) << error;
-    ASSERT_TRUE(OpenPackageFile(installer));
-    ASSERT_TRUE(ExtractScript());
-  }
+  void Package(const std::string& project) { test::OpenTestPackage(folder_, project); }
 
   void SetScriptValue(const char* section, const char* key, const std::string& value) {
     ::WritePrivateProfileStringA(section, key, value.c_str(), ScriptPath().c_str());

@@ -42,15 +42,6 @@ bool IsPromptCaption(const std::string& caption) {
          caption == "I/O Error";
 }
 
-HICON IconOf(const WindowSnapshot& window) {
-  for (const ControlSnapshot& control : window.controls) {
-    if (control.className == "Static" && (control.style & SS_TYPEMASK) == SS_ICON) {
-      return reinterpret_cast<HICON>(SendMessageA(control.hwnd, STM_GETICON, 0, 0));
-    }
-  }
-  return nullptr;
-}
-
 // Answers the prompts of this process in turn, on a helper thread, until Finish. A prompt
 // beyond the scripted answers fails the test and is answered No (or Cancel, or OK), so that
 // the code under test does not wait for ever.
@@ -90,7 +81,7 @@ class PromptRobot {
       seen.text = window.HasControl(IDC_CONFIRM_TEXT) ? window.ControlText(IDC_CONFIRM_TEXT)
                                                       : window.MessageText();
       seen.buttons = window.ButtonIds();
-      seen.icon = IconOf(window);
+      seen.icon = window.MessageBoxIcon();
       for (const HWND other : TopLevelWindows(0, true)) {
         if (Snapshot(other).caption == "Extracting") {
           seen.progressText = ReadControlText(other, IDC_PROGRESS_TEXT);
@@ -173,11 +164,7 @@ class FileExtractionTest : public ::testing::Test {
       project.append("Target").append(n).append("=").append(items[i].target).append("\r\n");
       project.append("Source").append(n).append("=").append(source).append("\r\n");
     }
-    std::string error;
-    const std::string installer = test::BuildTestInstaller(folder_, project, error);
-    ASSERT_FALSE(installer.empty()) << error;
-    ASSERT_TRUE(OpenPackageFile(installer));
-    ASSERT_TRUE(ExtractScript());
+    test::OpenTestPackage(folder_, project);
   }
 
   // Runs ExtractFiles on this thread while the robot gives the answers.

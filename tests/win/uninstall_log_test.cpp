@@ -183,11 +183,7 @@ class UninstallLogTest : public ::testing::Test {
     }
     // The first of two equal keys wins: a test may say Uninstall=0.
     project.append(fileKeys).append("Uninstall=1\r\n");
-    std::string error;
-    const std::string installer = test::BuildTestInstaller(folder_, project, error);
-    ASSERT_FALSE(installer.empty()) << error;
-    ASSERT_TRUE(OpenPackageFile(installer));
-    ASSERT_TRUE(ExtractScript());
+    test::OpenTestPackage(folder_, project);
   }
 
   std::string General() const {
