@@ -27,18 +27,6 @@ constexpr int kDestinationNext = 1010;
 constexpr int kConfirmText = 1015;  // the text of the overwrite question
 constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-std::string Quoted(const std::string& path) {
-  std::string quoted = "\"";
-  quoted.append(path).push_back('"');
-  return quoted;
-}
-
-std::string Line(const std::string& key, const std::string& value) {
-  std::string line = key;
-  line.append("=").append(value).append("\r\n");
-  return line;
-}
-
 std::string ShellFolder(int csidl) {
   char buffer[MAX_PATH] = {};
   if (!::SHGetSpecialFolderPathA(nullptr, buffer, csidl, TRUE)) {

@@ -20,12 +20,6 @@
 namespace vorlatch::test {
 namespace {
 
-std::string Quoted(const std::string& path) {
-  std::string quoted = "\"";
-  quoted.append(path).push_back('"');
-  return quoted;
-}
-
 // Whether a process with this program file name runs now.
 bool ProcessRuns(const std::string& exeName) {
   UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));

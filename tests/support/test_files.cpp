@@ -366,6 +366,18 @@ std::string BuildTestInstaller(const TempFolder& folder, const std::string& proj
   return BuildInstallerFromProject(project, error);
 }
 
+std::string Quoted(const std::string& text) {
+  std::string quoted = "\"";
+  quoted.append(text).push_back('"');
+  return quoted;
+}
+
+std::string Line(const std::string& key, const std::string& value) {
+  std::string line = key;
+  line.append("=").append(value).append("\r\n");
+  return line;
+}
+
 void OpenTestPackage(const TempFolder& folder, const std::string& projectText) {
   std::string error;
   const std::string installer = BuildTestInstaller(folder, projectText, error);

@@ -131,6 +131,11 @@ class ChildProcess {
 ProcessResult RunProcess(const std::string& commandLine, DWORD timeoutMs,
                          const std::string& workingFolder = "");
 
+// The text in double quotes, as a command line names a path.
+std::string Quoted(const std::string& text);
+// "key=value" and a line break: one line of a project file or script.
+std::string Line(const std::string& key, const std::string& value);
+
 // Builds the installer of an existing project file (output beside it, named after it) with
 // the stub built beside the tests. Returns its path, or empty with `error` filled.
 std::string BuildInstallerFromProject(const std::string& projectPath, std::string& error);

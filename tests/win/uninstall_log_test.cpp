@@ -29,6 +29,7 @@
 namespace vorlatch {
 namespace {
 
+using test::Line;
 using test::RegistryString;
 using test::ScopedEnvironment;
 using test::TempFolder;
@@ -109,12 +110,6 @@ std::uint32_t U32At(const std::vector<std::uint8_t>& bytes, std::size_t at) {
   return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
          static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
          static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-
-std::string Line(const std::string& key, const std::string& value) {
-  std::string line = key;
-  line.append("=").append(value).append("\r\n");
-  return line;
 }
 
 class UninstallLogTest : public ::testing::Test {
