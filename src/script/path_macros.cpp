@@ -92,6 +92,13 @@ std::string SystemDirectory() {
       [](char* buffer, UINT size) { return GetSystemDirectoryA(buffer, size); });
 }
 
+std::string SystemTemporaryDirectory() {
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathA(sizeof buffer, buffer);
+  return length > 0 && length < sizeof buffer ? WithTrailingBackslash(std::string(buffer, length))
+                                              : std::string();
+}
+
 std::string ProgramFilesDirectory() {
   return ProgramFilesDirectoryFrom(WindowsDirectory(), SpecialFolderPath(kCsidlProgramFiles));
 }

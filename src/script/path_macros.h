@@ -20,6 +20,9 @@ inline constexpr int kSpecialFolderBufferSize = 260;
 std::string CurrentDirectory();
 std::string WindowsDirectory();
 std::string SystemDirectory();
+// The temporary folder that the system reports (GetTempPathA), not the Tmp/Temp one the
+// installer uses.
+std::string SystemTemporaryDirectory();
 // CSIDL_PROGRAM_FILES, else "Program Files" on the Windows drive (C when that is unknown).
 std::string ProgramFilesDirectory();
 

@@ -194,7 +194,6 @@ void Dialog::SetItemText(int id, const std::string& text) const {
   }
 }
 
-namespace {
 std::string WindowText(HWND window) {
   if (window == nullptr) {
     return {};
@@ -208,7 +207,6 @@ std::string WindowText(HWND window) {
   text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
   return text;
 }
-}  // namespace
 
 std::string Dialog::ItemText(int id) const {
   return WindowText(Item(id));

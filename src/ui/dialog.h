@@ -13,6 +13,9 @@ namespace vorlatch {
 
 class Dialog;
 
+// The text of a window; empty for no window or no text.
+std::string WindowText(HWND window);
+
 // A dialog item owned by an object. Bind it with Dialog::AddControl before the window exists
 // (it is attached when the dialog initialises, before OnInitDialog) or with Attach later.
 class Control {

@@ -30,17 +30,6 @@ bool ReadClassesDefault(const std::string& keyName, std::string& value) {
   return true;
 }
 
-std::string WindowText(HWND window) {
-  const int length = GetWindowTextLengthA(window);
-  if (length <= 0) {
-    return {};
-  }
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  const int copied = GetWindowTextA(window, text.data(), length + 1);
-  text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-  return text;
-}
-
 // An icon or bitmap static names its picture with its text; writing the address there, or
 // fitting the control to that text, would wipe out the picture.
 bool ShowsPicture(HWND window) {

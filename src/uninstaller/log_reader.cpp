@@ -9,6 +9,7 @@
 
 #include "package/opening.h"
 #include "script/keys.h"
+#include "script/path_macros.h"
 #include "script/path_text.h"
 #include "script/script_access.h"
 #include "uninstaller/uninstall_text.h"
@@ -28,20 +29,9 @@ bool ReadAt(HANDLE file, std::uint64_t offset, void* buffer, std::uint32_t lengt
   return ::ReadFile(file, buffer, length, &read, nullptr) && read == length;
 }
 
-// A folder for the temporary copy: the one the installer uses, else the system's.
-std::string TemporaryFolder() {
-  std::string folder = TemporaryDirectory();
-  if (!folder.empty()) {
-    return folder;
-  }
-  char buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetTempPathA(sizeof buffer, buffer);
-  return length > 0 && length < sizeof buffer ? WithTrailingBackslash(buffer) : std::string();
-}
-
 // Writes the text to a new file of a unique name; empty when that fails.
 std::string WriteTemporaryCopy(const std::string& text) {
-  const std::string folder = TemporaryFolder();
+  const std::string folder = UninstallerTemporaryFolder();
   char name[MAX_PATH + 1] = {};
   if (folder.empty() || ::GetTempFileNameA(folder.c_str(), "vlu", 0, name) == 0) {
     return std::string();
@@ -65,6 +55,11 @@ int LineCountOf(const std::string& text) {
 }
 
 }  // namespace
+
+std::string UninstallerTemporaryFolder() {
+  const std::string folder = TemporaryDirectory();
+  return folder.empty() ? SystemTemporaryDirectory() : folder;
+}
 
 std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProblem& problem) {
   problem = TailProblem::kUnreadable;

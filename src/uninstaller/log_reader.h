@@ -47,6 +47,10 @@ class UninstallLog {
   int lineCount_ = 0;
 };
 
+// The folder for the uninstaller's temporary files: the installer's temporary directory, else
+// the system's; empty when neither is known.
+std::string UninstallerTemporaryFolder();
+
 // The log text in the tail of the file at `path`, when the tail can be trusted.
 std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProblem& problem);
 

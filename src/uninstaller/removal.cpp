@@ -182,11 +182,7 @@ ProtectedFolders ProtectedFolders::OfSystem(const MacroFolders& folders) {
       list.push_back(bare.substr(0, slash + 1));
     }
   }
-  char temp[MAX_PATH + 1] = {};
-  const DWORD length = ::GetTempPathA(sizeof temp, temp);
-  if (length > 0 && length < sizeof temp) {
-    list.emplace_back(temp, length);
-  }
+  list.push_back(SystemTemporaryDirectory());
   list.erase(std::remove(list.begin(), list.end(), std::string()), list.end());
   return ProtectedFolders(folders.windows, std::move(list));
 }
@@ -431,8 +427,9 @@ void Removal::RemoveShortcut(const std::string& link, const std::vector<std::str
   }
 }
 
-void Removal::RemoveQuickLaunchShortcut() {
-  const std::string name = log_.String(kFile, kQuickLaunch);
+void Removal::RemoveNamedShortcut(std::string_view key, int folderId,
+                                  const std::string& subfolder) {
+  const std::string name = log_.String(kFile, key);
   if (name.empty() || !IsPlainRelativePath(name)) {
     return;
   }
@@ -442,25 +439,17 @@ void Removal::RemoveQuickLaunchShortcut() {
       targets.push_back(file.path);
     }
   }
-  if (const auto link = ShortcutFilePath(kCsidlAppData, kQuickLaunchSubfolder, name)) {
+  if (const auto link = ShortcutFilePath(folderId, subfolder, name)) {
     RemoveShortcut(*link, targets);
   }
 }
 
+void Removal::RemoveQuickLaunchShortcut() {
+  RemoveNamedShortcut(kQuickLaunch, kCsidlAppData, kQuickLaunchSubfolder);
+}
+
 void Removal::RemoveDesktopShortcut() {
-  const std::string name = log_.String(kFile, kDesktop);
-  if (name.empty() || !IsPlainRelativePath(name)) {
-    return;
-  }
-  std::vector<std::string> targets;
-  for (const LoggedPlace& file : LoggedFiles()) {
-    if (EqualNoCase(FileNameOf(file.path), FileNameOf(name))) {
-      targets.push_back(file.path);
-    }
-  }
-  if (const auto link = ShortcutFilePath(kCsidlDesktop, "", name)) {
-    RemoveShortcut(*link, targets);
-  }
+  RemoveNamedShortcut(kDesktop, kCsidlDesktop, "");
 }
 
 void Removal::RemoveStartMenuGroup() {

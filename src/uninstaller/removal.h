@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "uninstaller/log_reader.h"
@@ -84,6 +85,8 @@ class Removal {
   // The full paths of the logged files, in log order (entries that are unsafe are left out).
   std::vector<LoggedPlace> LoggedFiles() const;
   void RemoveShortcut(const std::string& link, const std::vector<std::string>& targets);
+  // The shortcut that [File] `key` names, in that folder, when it leads to a logged file.
+  void RemoveNamedShortcut(std::string_view key, int folderId, const std::string& subfolder);
   void RemoveRegistryRecord(int k);
   void DeleteFileOrKeep(const std::string& path);
 

@@ -23,19 +23,9 @@ constexpr DWORD kFirstProcessWaitMs = 60000;
 constexpr int kDeleteAttempts = 50;
 constexpr DWORD kDeleteRetryMs = 100;
 
-std::string TemporaryFolderForCopy() {
-  std::string folder = TemporaryDirectory();
-  if (!folder.empty()) {
-    return folder;
-  }
-  char buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetTempPathA(sizeof buffer, buffer);
-  return length > 0 && length < sizeof buffer ? WithTrailingBackslash(buffer) : std::string();
-}
-
 // Copies the program to a new name in the temporary folder; empty when that fails.
 std::string CopyIntoTemporaryFolder(const std::string& ownPath) {
-  const std::string folder = TemporaryFolderForCopy();
+  const std::string folder = UninstallerTemporaryFolder();
   if (folder.empty()) {
     return std::string();
   }
@@ -120,7 +110,7 @@ bool StartFinishingCopy(const std::string& ownPath) {
                             std::to_string(reinterpret_cast<std::uintptr_t>(inheritable));
   // The copy works from the temporary folder, so that no process keeps the installation
   // folder as its current folder.
-  const std::string folder = WithoutTrailingBackslash(TemporaryFolderForCopy());
+  const std::string folder = WithoutTrailingBackslash(UninstallerTemporaryFolder());
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started{};

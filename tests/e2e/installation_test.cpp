@@ -27,32 +27,6 @@ constexpr int kDestinationNext = 1010;
 constexpr int kConfirmText = 1015;  // the text of the overwrite question
 constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-std::string Quoted(const std::string& path) {
-  std::string quoted = "\"";
-  quoted.append(path).push_back('"');
-  return quoted;
-}
-
-std::string Line(const std::string& key, const std::string& value) {
-  std::string line = key;
-  line.append("=").append(value).append("\r\n");
-  return line;
-}
-
-std::string RegistryString(HKEY root, const std::string& key, const std::string& name) {
-  char buffer[1024] = {};
-  DWORD size = sizeof buffer - 1;
-  DWORD type = 0;
-  UniqueHkey opened;
-  if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS ||
-      ::RegQueryValueExA(opened.get(), name.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
-      type != REG_SZ) {
-    return "<none>";
-  }
-  return std::string(buffer);
-}
-
 std::string ShellFolder(int csidl) {
   char buffer[MAX_PATH] = {};
   if (!::SHGetSpecialFolderPathA(nullptr, buffer, csidl, TRUE)) {

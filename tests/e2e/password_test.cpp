@@ -14,10 +14,6 @@ namespace {
 constexpr int kPasswordField = 1019;
 constexpr int kDestinationEdit = 1007;
 
-std::string Quoted(const std::string& path) {
-  return "\"" + path + "\"";
-}
-
 class PasswordRun : public ::testing::Test {
  protected:
   void Start(const std::string& project) {

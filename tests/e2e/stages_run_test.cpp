@@ -20,27 +20,6 @@
 namespace vorlatch::test {
 namespace {
 
-constexpr DWORD kRecordTimeoutMs = 30000;
-
-std::string Quoted(const std::string& path) {
-  std::string quoted = "\"";
-  quoted.append(path).push_back('"');
-  return quoted;
-}
-
-std::optional<std::string> WaitForFile(const std::string& path) {
-  const ULONGLONG end = ::GetTickCount64() + kRecordTimeoutMs;
-  for (;;) {
-    if (auto text = ReadTextFile(path)) {
-      return text;
-    }
-    if (::GetTickCount64() > end) {
-      return std::nullopt;
-    }
-    ::Sleep(20);
-  }
-}
-
 // Whether a process with this program file name runs now.
 bool ProcessRuns(const std::string& exeName) {
   UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));

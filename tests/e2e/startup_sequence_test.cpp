@@ -16,12 +16,6 @@ constexpr int kDestinationEdit = 1007;
 constexpr int kDestinationNext = 1010;
 
 // A program path in quotes, as the shell starts it.
-std::string Quoted(const std::string& path) {
-  std::string quoted = "\"";
-  quoted.append(path).push_back('"');
-  return quoted;
-}
-
 class StartupSequence : public ::testing::Test {
  protected:
   // Builds an installer from the project text and starts it with its temporary files in a

@@ -31,14 +31,6 @@ constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVer
 // Files larger than this are described by their size in a snapshot.
 constexpr std::size_t kDescribedContent = 4096;
 
-std::string Quoted(const std::string& path) {
-  return "\"" + path + "\"";
-}
-
-std::string Line(const std::string& key, const std::string& value) {
-  return key + "=" + value + "\r\n";
-}
-
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }

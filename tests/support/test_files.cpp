@@ -1,8 +1,11 @@
 #include "support/test_files.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 
+#include "package/opening.h"
 #include "packer/packer.h"
 #include "win/handles.h"
 
@@ -126,6 +129,40 @@ std::optional<std::string> ReadTextFile(const std::string& path) {
 
 bool FileExists(const std::string& path) {
   return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::optional<std::string> WaitForFile(const std::string& path, DWORD timeoutMs) {
+  const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (auto text = ReadTextFile(path)) {
+      return text;
+    }
+    if (::GetTickCount64() > end) {
+      return std::nullopt;
+    }
+    ::Sleep(20);
+  }
+}
+
+void DeleteWhenReleased(const std::string& path, DWORD timeoutMs) {
+  const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+  while (!::DeleteFileA(path.c_str()) && FileExists(path) && ::GetTickCount64() < end) {
+    ::Sleep(20);
+  }
+}
+
+std::string RegistryString(HKEY root, const std::string& key, const std::string& name) {
+  char buffer[1024] = {};
+  DWORD size = sizeof buffer - 1;
+  DWORD type = 0;
+  UniqueHkey opened;
+  if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS ||
+      ::RegQueryValueExA(opened.get(), name.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return "<none>";
+  }
+  return std::string(buffer);
 }
 
 std::vector<std::string> FolderEntries(const std::string& folder) {
@@ -327,6 +364,26 @@ std::string BuildTestInstaller(const TempFolder& folder, const std::string& proj
     return std::string();
   }
   return BuildInstallerFromProject(project, error);
+}
+
+std::string Quoted(const std::string& text) {
+  std::string quoted = "\"";
+  quoted.append(text).push_back('"');
+  return quoted;
+}
+
+std::string Line(const std::string& key, const std::string& value) {
+  std::string line = key;
+  line.append("=").append(value).append("\r\n");
+  return line;
+}
+
+void OpenTestPackage(const TempFolder& folder, const std::string& projectText) {
+  std::string error;
+  const std::string installer = BuildTestInstaller(folder, projectText, error);
+  ASSERT_FALSE(installer.empty()) << error;
+  ASSERT_TRUE(OpenPackageFile(installer));
+  ASSERT_TRUE(ExtractScript());
 }
 
 }  // namespace vorlatch::test

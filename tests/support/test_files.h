@@ -41,6 +41,10 @@ bool WriteTextFile(const std::string& path, const std::string& text);
 std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path);
 std::optional<std::string> ReadTextFile(const std::string& path);
 bool FileExists(const std::string& path);
+// The text of a file once it exists; none when it does not appear within `timeoutMs`.
+std::optional<std::string> WaitForFile(const std::string& path, DWORD timeoutMs = 30000);
+// Deletes a file that a started program may still hold for a moment after its last write.
+void DeleteWhenReleased(const std::string& path, DWORD timeoutMs = 30000);
 // Names in a folder (without "." and ".."), sorted.
 std::vector<std::string> FolderEntries(const std::string& folder);
 
@@ -61,6 +65,9 @@ std::optional<FileTimes> GetFileTimes(const std::string& path);
 bool FileSystemKeepsCreationTimes(const std::string& folder);
 bool SetAttributes(const std::string& path, DWORD attributes);
 DWORD GetAttributes(const std::string& path);
+
+// A REG_SZ value (at most 1 KB); "<none>" when the key or value is missing or of another type.
+std::string RegistryString(HKEY root, const std::string& key, const std::string& name);
 
 // Sets (or with nullopt removes) an environment variable and restores it afterwards.
 class ScopedEnvironment {
@@ -124,6 +131,11 @@ class ChildProcess {
 ProcessResult RunProcess(const std::string& commandLine, DWORD timeoutMs,
                          const std::string& workingFolder = "");
 
+// The text in double quotes, as a command line names a path.
+std::string Quoted(const std::string& text);
+// "key=value" and a line break: one line of a project file or script.
+std::string Line(const std::string& key, const std::string& value);
+
 // Builds the installer of an existing project file (output beside it, named after it) with
 // the stub built beside the tests. Returns its path, or empty with `error` filled.
 std::string BuildInstallerFromProject(const std::string& projectPath, std::string& error);
@@ -132,5 +144,10 @@ std::string BuildInstallerFromProject(const std::string& projectPath, std::strin
 // stub built beside the tests. Returns the installer's path, or empty with `error` filled.
 std::string BuildTestInstaller(const TempFolder& folder, const std::string& projectText,
                                std::string& error, const std::string& projectName = "setup.vlp");
+
+// Builds an installer from the project text as BuildTestInstaller does, opens its package and
+// extracts the script, as start-up does. A step that fails is a fatal test failure that ends
+// only this call (wrap it in ASSERT_NO_FATAL_FAILURE to end the test there).
+void OpenTestPackage(const TempFolder& folder, const std::string& projectText);
 
 }  // namespace vorlatch::test

@@ -160,6 +160,15 @@ std::string WindowSnapshot::Describe() const {
   return out.str();
 }
 
+HICON WindowSnapshot::MessageBoxIcon() const {
+  for (const ControlSnapshot& control : controls) {
+    if (control.className == "Static" && (control.style & SS_TYPEMASK) == SS_ICON) {
+      return reinterpret_cast<HICON>(::SendMessageA(control.hwnd, STM_GETICON, 0, 0));
+    }
+  }
+  return nullptr;
+}
+
 WindowSnapshot Snapshot(HWND hwnd) {
   WindowSnapshot window;
   if (hwnd == nullptr || !IsWindow(hwnd)) {
@@ -372,6 +381,25 @@ void RobotThread::Join() {
   if (thread_.joinable()) {
     thread_.join();
   }
+}
+
+WorkerThread::WorkerThread(std::function<void()> body) : body_(std::move(body)) {
+  thread_.reset(::CreateThread(nullptr, 0, &WorkerThread::Main, this, 0, nullptr));
+}
+
+DWORD WorkerThread::Wait() {
+  if (!thread_ || ::WaitForSingleObject(thread_.get(), 60000) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << "the worker thread did not end";
+    return STILL_ACTIVE;
+  }
+  DWORD code = STILL_ACTIVE;
+  ::GetExitCodeThread(thread_.get(), &code);
+  return code;
+}
+
+DWORD WINAPI WorkerThread::Main(void* self) {
+  static_cast<WorkerThread*>(self)->body_();
+  return kReturned;
 }
 
 }  // namespace vorlatch

@@ -14,6 +14,8 @@
 
 #include <windows.h>
 
+#include "win/handles.h"
+
 namespace vorlatch {
 
 // A message box's text is the static control with this id.
@@ -49,6 +51,8 @@ struct WindowSnapshot {
   // Ids of the visible controls of class "Button", in z order.
   std::vector<int> ButtonIds() const;
   bool IsTopmost() const { return (exStyle & WS_EX_TOPMOST) != 0; }
+  // The icon that the first icon static shows now (a message box's icon); null without one.
+  HICON MessageBoxIcon() const;
   // A readable description of the window and its controls, for failure messages.
   std::string Describe() const;
 };
@@ -130,6 +134,25 @@ class RobotThread {
 
  private:
   std::thread thread_;
+};
+
+// Runs a body on a Win32 thread of its own, which the code under test may end from inside
+// (ExitThread), as the installer's termination does.
+class WorkerThread {
+ public:
+  static constexpr DWORD kReturned = 77;
+
+  explicit WorkerThread(std::function<void()> body);
+  WorkerThread(const WorkerThread&) = delete;
+  WorkerThread& operator=(const WorkerThread&) = delete;
+  // The thread's exit code (kReturned when the body returned), after waiting up to a minute;
+  // a thread that does not end is a test failure.
+  DWORD Wait();
+
+ private:
+  static DWORD WINAPI Main(void* self);
+  std::function<void()> body_;
+  UniqueHandle thread_;
 };
 
 }  // namespace vorlatch

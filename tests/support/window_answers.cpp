@@ -8,15 +8,6 @@ namespace {
 constexpr char kProgressCaption[] = "Extracting";
 constexpr DWORD kPollMs = 20;
 
-HICON IconOf(const WindowSnapshot& window) {
-  for (const ControlSnapshot& control : window.controls) {
-    if (control.className == "Static" && (control.style & SS_TYPEMASK) == SS_ICON) {
-      return reinterpret_cast<HICON>(::SendMessageA(control.hwnd, STM_GETICON, 0, 0));
-    }
-  }
-  return nullptr;
-}
-
 // The next window to answer: a visible top-level window that is not the progress window.
 HWND NextWindow(DWORD processId) {
   for (const HWND window : TopLevelWindows(processId, true)) {
@@ -53,7 +44,7 @@ std::vector<AnsweredWindow> AnswerWindows(DWORD processId, const std::vector<Win
     }
     AnsweredWindow seen;
     seen.window = Snapshot(window);
-    seen.icon = IconOf(seen.window);
+    seen.icon = seen.window.MessageBoxIcon();
     answered.push_back(seen);
     answer(window);
     WaitForWindowGone(window);

@@ -24,33 +24,12 @@ namespace {
 using test::AnsweredWindow;
 using test::AnswerWindows;
 using test::BoxSummary;
+using test::DeleteWhenReleased;
 using test::Press;
 using test::ScopedEnvironment;
 using test::TempFolder;
+using test::WaitForFile;
 using test::WindowAnswer;
-
-constexpr DWORD kRecordTimeoutMs = 30000;
-
-std::optional<std::string> WaitForFile(const std::string& path) {
-  const ULONGLONG end = ::GetTickCount64() + kRecordTimeoutMs;
-  for (;;) {
-    if (auto text = test::ReadTextFile(path)) {
-      return text;
-    }
-    if (::GetTickCount64() > end) {
-      return std::nullopt;
-    }
-    ::Sleep(20);
-  }
-}
-
-// A started program may still hold its file for a moment after its last write.
-void DeleteWhenReleased(const std::string& path) {
-  const ULONGLONG end = ::GetTickCount64() + kRecordTimeoutMs;
-  while (!::DeleteFileA(path.c_str()) && test::FileExists(path) && ::GetTickCount64() < end) {
-    ::Sleep(20);
-  }
-}
 
 std::string Recorder() {
   return test::BesideTests("recording_uninstaller.exe");
@@ -82,15 +61,10 @@ class AfterStage : public ::testing::Test {
   void Package(const std::string& after) {
     const std::string source = folder_.File("app.txt");
     ASSERT_TRUE(test::WriteTextFile(source, "the program"));
-    std::string error;
-    const std::string installer = test::BuildTestInstaller(
-        folder_,
+    const std::string project =
         "[File]\r\nFile=2\r\nFile1=app.txt\r\nSource1=" + source + "\r\nTarget1=[BID]docs\r\n" +
-            "File2=runme.exe\r\nSource2=" + Recorder() + "\r\nTarget2=\r\n[After]\r\n" + after,
-        error);
-    ASSERT_FALSE(installer.empty()) << error;
-    ASSERT_TRUE(OpenPackageFile(installer));
-    ASSERT_TRUE(ExtractScript());
+        "File2=runme.exe\r\nSource2=" + Recorder() + "\r\nTarget2=\r\n[After]\r\n" + after;
+    test::OpenTestPackage(folder_, project);
   }
 
   int Screen(const std::vector<WindowAnswer>& answers) {

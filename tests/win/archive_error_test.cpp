@@ -28,11 +28,7 @@ SeenBox ShowAndAnswer(const std::string& currentOutputFile) {
     if (seen.window.hwnd == nullptr) {
       return;
     }
-    for (const ControlSnapshot& control : seen.window.controls) {
-      if (control.className == "Static" && (control.style & SS_TYPEMASK) == SS_ICON) {
-        seen.icon = reinterpret_cast<HICON>(SendMessageA(control.hwnd, STM_GETICON, 0, 0));
-      }
-    }
+    seen.icon = seen.window.MessageBoxIcon();
     PressButton(seen.window.hwnd, IDOK);
   });
   ShowArchiveError();

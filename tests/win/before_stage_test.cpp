@@ -25,34 +25,12 @@ namespace {
 
 using test::AnsweredWindow;
 using test::AnswerWindows;
+using test::DeleteWhenReleased;
 using test::Press;
 using test::ScopedEnvironment;
 using test::TempFolder;
+using test::WaitForFile;
 using test::WindowAnswer;
-
-constexpr DWORD kRecordTimeoutMs = 30000;
-
-// The text of a file once it exists; none after the time-out.
-std::optional<std::string> WaitForFile(const std::string& path) {
-  const ULONGLONG end = ::GetTickCount64() + kRecordTimeoutMs;
-  for (;;) {
-    if (auto text = test::ReadTextFile(path)) {
-      return text;
-    }
-    if (::GetTickCount64() > end) {
-      return std::nullopt;
-    }
-    ::Sleep(20);
-  }
-}
-
-// A started program may still hold its file for a moment after its last write.
-void DeleteWhenReleased(const std::string& path) {
-  const ULONGLONG end = ::GetTickCount64() + kRecordTimeoutMs;
-  while (!::DeleteFileA(path.c_str()) && test::FileExists(path) && ::GetTickCount64() < end) {
-    ::Sleep(20);
-  }
-}
 
 class BeforeStage : public ::testing::Test {
  protected:
@@ -73,13 +51,7 @@ class BeforeStage : public ::testing::Test {
   }
 
   // A package made by the packer from the project, opened with its script extracted.
-  void Package(const std::string& project) {
-    std::string error;
-    const std::string installer = test::BuildTestInstaller(folder_, project, error);
-    ASSERT_FALSE(installer.empty()) << error;
-    ASSERT_TRUE(OpenPackageFile(installer));
-    ASSERT_TRUE(ExtractScript());
-  }
+  void Package(const std::string& project) { test::OpenTestPackage(folder_, project); }
 
   void SetScriptValue(const char* section, const char* key, const std::string& value) {
     ::WritePrivateProfileStringA(section, key, value.c_str(), ScriptPath().c_str());

@@ -62,11 +62,7 @@ class ComRegistration : public ::testing::Test {
       if (seen.window.hwnd == nullptr) {
         return;
       }
-      for (const ControlSnapshot& control : seen.window.controls) {
-        if (control.className == "Static" && (control.style & SS_TYPEMASK) == SS_ICON) {
-          seen.icon = reinterpret_cast<HICON>(SendMessageA(control.hwnd, STM_GETICON, 0, 0));
-        }
-      }
+      seen.icon = seen.window.MessageBoxIcon();
       PressButton(seen.window.hwnd, IDOK);
     });
     RegisterComServer(path, registerServer);
@@ -198,11 +194,7 @@ TEST_F(ComRegistration, ExtractionOffersEveryFileAndGoesOnAfterEachFailure) {
     project.append("Target").append(n).append("=[BID]\r\n");
     project.append("Source").append(n).append("=").append(source).append("\r\n");
   }
-  std::string error;
-  const std::string installer = test::BuildTestInstaller(folder_, project, error);
-  ASSERT_FALSE(installer.empty()) << error;
-  ASSERT_TRUE(OpenPackageFile(installer));
-  ASSERT_TRUE(ExtractScript());
+  ASSERT_NO_FATAL_FAILURE(test::OpenTestPackage(folder_, project));
 
   std::vector<std::string> messages;
   RobotThread robot([&] {

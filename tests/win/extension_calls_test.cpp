@@ -62,11 +62,7 @@ class ExtensionCalls : public ::testing::Test {
     project.append(std::to_string(files)).append("\r\nFile1=app.txt\r\nSource1=");
     project.append(source).append("\r\n").append(dll);
     project.append("[Before]\r\n").append(before).append("[After]\r\n").append(after);
-    std::string error;
-    const std::string installer = test::BuildTestInstaller(folder_, project, error);
-    ASSERT_FALSE(installer.empty()) << error;
-    ASSERT_TRUE(OpenPackageFile(installer));
-    ASSERT_TRUE(ExtractScript());
+    test::OpenTestPackage(folder_, project);
   }
 
   static std::string Fixture() { return test::BesideTests("extension_fixture.dll"); }

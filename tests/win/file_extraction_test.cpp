@@ -42,15 +42,6 @@ bool IsPromptCaption(const std::string& caption) {
          caption == "I/O Error";
 }
 
-HICON IconOf(const WindowSnapshot& window) {
-  for (const ControlSnapshot& control : window.controls) {
-    if (control.className == "Static" && (control.style & SS_TYPEMASK) == SS_ICON) {
-      return reinterpret_cast<HICON>(SendMessageA(control.hwnd, STM_GETICON, 0, 0));
-    }
-  }
-  return nullptr;
-}
-
 // Answers the prompts of this process in turn, on a helper thread, until Finish. A prompt
 // beyond the scripted answers fails the test and is answered No (or Cancel, or OK), so that
 // the code under test does not wait for ever.
@@ -90,7 +81,7 @@ class PromptRobot {
       seen.text = window.HasControl(IDC_CONFIRM_TEXT) ? window.ControlText(IDC_CONFIRM_TEXT)
                                                       : window.MessageText();
       seen.buttons = window.ButtonIds();
-      seen.icon = IconOf(window);
+      seen.icon = window.MessageBoxIcon();
       for (const HWND other : TopLevelWindows(0, true)) {
         if (Snapshot(other).caption == "Extracting") {
           seen.progressText = ReadControlText(other, IDC_PROGRESS_TEXT);
@@ -130,33 +121,6 @@ class PromptRobot {
   std::atomic<bool> done_{false};
   std::atomic<bool> stopped_{false};
   RobotThread thread_;
-};
-
-// Runs a body on a thread of its own, which termination may end from inside.
-class WorkerThread {
- public:
-  explicit WorkerThread(std::function<void()> body) : body_(std::move(body)) {
-    thread_.reset(::CreateThread(nullptr, 0, &WorkerThread::Main, this, 0, nullptr));
-  }
-  // The thread's exit code: kReturned when the body returned.
-  DWORD Wait() {
-    if (!thread_ || ::WaitForSingleObject(thread_.get(), 60000) != WAIT_OBJECT_0) {
-      ADD_FAILURE() << "the worker thread did not end";
-      return STILL_ACTIVE;
-    }
-    DWORD code = STILL_ACTIVE;
-    ::GetExitCodeThread(thread_.get(), &code);
-    return code;
-  }
-  static constexpr DWORD kReturned = 77;
-
- private:
-  static DWORD WINAPI Main(void* self) {
-    static_cast<WorkerThread*>(self)->body_();
-    return kReturned;
-  }
-  std::function<void()> body_;
-  UniqueHandle thread_;
 };
 
 struct Item {
@@ -200,11 +164,7 @@ class FileExtractionTest : public ::testing::Test {
       project.append("Target").append(n).append("=").append(items[i].target).append("\r\n");
       project.append("Source").append(n).append("=").append(source).append("\r\n");
     }
-    std::string error;
-    const std::string installer = test::BuildTestInstaller(folder_, project, error);
-    ASSERT_FALSE(installer.empty()) << error;
-    ASSERT_TRUE(OpenPackageFile(installer));
-    ASSERT_TRUE(ExtractScript());
+    test::OpenTestPackage(folder_, project);
   }
 
   // Runs ExtractFiles on this thread while the robot gives the answers.

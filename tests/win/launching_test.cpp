@@ -17,6 +17,7 @@
 namespace vorlatch {
 namespace {
 
+using test::Quoted;
 using test::TempFolder;
 
 constexpr DWORD kRecordTimeoutMs = 30000;
@@ -46,13 +47,6 @@ std::optional<std::string> WaitForRecord(const std::string& path) {
     }
     ::Sleep(20);
   }
-}
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "\"";
-  quoted.append(text);
-  quoted.push_back('"');
-  return quoted;
 }
 
 bool SetDefaultValue(const std::string& keyName, DWORD type, const std::string& data) {

@@ -19,34 +19,6 @@ namespace {
 
 using test::TempFolder;
 
-// Runs a body on a thread of its own, which termination ends from inside.
-class WorkerThread {
- public:
-  static constexpr DWORD kReturned = 77;
-
-  explicit WorkerThread(std::function<void()> body) : body_(std::move(body)) {
-    thread_.reset(::CreateThread(nullptr, 0, &WorkerThread::Main, this, 0, nullptr));
-  }
-  // The thread's exit code: kReturned when the body returned.
-  DWORD Wait() {
-    if (!thread_ || ::WaitForSingleObject(thread_.get(), 60000) != WAIT_OBJECT_0) {
-      ADD_FAILURE() << "the worker thread did not end";
-      return STILL_ACTIVE;
-    }
-    DWORD code = STILL_ACTIVE;
-    ::GetExitCodeThread(thread_.get(), &code);
-    return code;
-  }
-
- private:
-  static DWORD WINAPI Main(void* self) {
-    static_cast<WorkerThread*>(self)->body_();
-    return kReturned;
-  }
-  std::function<void()> body_;
-  UniqueHandle thread_;
-};
-
 // The robot answers the termination question, and "Done." when `done` is given.
 struct Seen {
   WindowSnapshot question;

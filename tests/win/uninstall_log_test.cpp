@@ -29,6 +29,8 @@
 namespace vorlatch {
 namespace {
 
+using test::Line;
+using test::RegistryString;
 using test::ScopedEnvironment;
 using test::TempFolder;
 
@@ -99,20 +101,6 @@ class MessageRobot {
   RobotThread thread_;
 };
 
-std::string RegistryString(HKEY root, const std::string& key, const std::string& name) {
-  char buffer[1024] = {};
-  DWORD size = sizeof buffer - 1;
-  DWORD type = 0;
-  UniqueHkey opened;
-  if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS ||
-      ::RegQueryValueExA(opened.get(), name.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
-      type != REG_SZ) {
-    return "<none>";
-  }
-  return std::string(buffer);
-}
-
 bool KeyExists(HKEY root, const std::string& key) {
   UniqueHkey opened;
   return ::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
@@ -122,12 +110,6 @@ std::uint32_t U32At(const std::vector<std::uint8_t>& bytes, std::size_t at) {
   return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
          static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
          static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-
-std::string Line(const std::string& key, const std::string& value) {
-  std::string line = key;
-  line.append("=").append(value).append("\r\n");
-  return line;
 }
 
 class UninstallLogTest : public ::testing::Test {
@@ -196,11 +178,7 @@ class UninstallLogTest : public ::testing::Test {
     }
     // The first of two equal keys wins: a test may say Uninstall=0.
     project.append(fileKeys).append("Uninstall=1\r\n");
-    std::string error;
-    const std::string installer = test::BuildTestInstaller(folder_, project, error);
-    ASSERT_FALSE(installer.empty()) << error;
-    ASSERT_TRUE(OpenPackageFile(installer));
-    ASSERT_TRUE(ExtractScript());
+    test::OpenTestPackage(folder_, project);
   }
 
   std::string General() const {

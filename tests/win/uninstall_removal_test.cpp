@@ -20,11 +20,8 @@
 namespace vorlatch {
 namespace {
 
+using test::Line;
 using test::TempFolder;
-
-std::string Line(const std::string& key, const std::string& value) {
-  return key + "=" + value + "\r\n";
-}
 
 bool KeyExists(const std::string& path) {
   HKEY key = nullptr;
