@@ -317,16 +317,22 @@ HWND FocusIn(HWND window) {
 
 }  // namespace
 
-bool SendKey(HWND window, WORD virtualKey) {
+HWND FocusedControl(HWND window) {
   // Tests run side by side on one screen: a window that lost the activation to another
-  // program's window is activated again first, as a user's click would, so that the key
-  // reaches the control a user would type into.
-  HWND target = FocusIn(window);
-  for (int i = 0; target == nullptr && i < 40; ++i) {
+  // program's window is activated again first, as a user's click would, which gives the focus
+  // back to the control that had it.
+  HWND focus = FocusIn(window);
+  for (int i = 0; focus == nullptr && i < 40; ++i) {
     SetForegroundWindow(window);
     Sleep(25);
-    target = FocusIn(window);
+    focus = FocusIn(window);
   }
+  return focus;
+}
+
+bool SendKey(HWND window, WORD virtualKey) {
+  // The key goes to the control a user would type into.
+  HWND target = FocusedControl(window);
   if (target == nullptr) {
     target = window;
   }

@@ -103,6 +103,10 @@ std::string ReadControlText(HWND window, int id);
 // button press has been handled. Fails the test on time-out.
 bool WaitForControlText(HWND window, int id, const std::string& text, DWORD timeoutMs = 10000);
 
+// The control of the window that has the keyboard focus (the window itself when it has it),
+// after activating the window again when another window took the activation; null when none.
+HWND FocusedControl(HWND window);
+
 // Posts a key press (WM_KEYDOWN/WM_KEYUP) to the window's focused control, or to the window:
 // VK_RETURN and VK_ESCAPE reach the dialog's own key handling in its modal loop.
 bool SendKey(HWND window, WORD virtualKey);

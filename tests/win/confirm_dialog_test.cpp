@@ -65,10 +65,7 @@ TEST(ConfirmDialog, EnterRightAfterOpeningAnswersYes) {
   HWND focused = nullptr;
   HWND yes = nullptr;
   const int result = AskWithRobot("Question?", [&](HWND window) {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    focused = info.hwndFocus;
+    focused = FocusedControl(window);
     yes = GetDlgItem(window, IDYES);
     SendKey(window, VK_RETURN);
   });
@@ -83,10 +80,8 @@ TEST(ConfirmDialog, EscapeAnswersCancel) {
 TEST(ConfirmDialog, AltF4AndCloseRequestAnswerCancel) {
   // Alt+F4 as the keyboard sends it to the focused button: a system key with the Alt bit.
   const int altF4 = AskWithRobot("Question?", [](HWND window) {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    const HWND target = info.hwndFocus != nullptr ? info.hwndFocus : window;
+    const HWND focus = FocusedControl(window);
+    const HWND target = focus != nullptr ? focus : window;
     const LPARAM down =
         static_cast<LPARAM>(1 | (MapVirtualKeyA(VK_F4, MAPVK_VK_TO_VSC) << 16) | (1u << 29));
     PostMessageA(target, WM_SYSKEYDOWN, VK_F4, down);

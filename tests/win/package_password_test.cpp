@@ -29,13 +29,6 @@ using test::TempFolder;
 // The label has no id of its own: the template's -1 reads back as the 16-bit 65535.
 constexpr int kLabelId = 0xFFFF;
 
-HWND FocusOf(HWND window) {
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof info;
-  GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-  return info.hwndFocus;
-}
-
 WindowSnapshot WaitForPasswordDialog(const std::string& title) {
   return WaitForSnapshot({.caption = title, .className = "#32770"});
 }
@@ -52,7 +45,7 @@ void ExpectRefused(HWND dialog, const std::string& typed, bool withEnter = false
   }
   EXPECT_TRUE(WaitForControlText(dialog, IDC_PASSWORD, ""));
   EXPECT_TRUE(IsWindowVisible(dialog));
-  EXPECT_EQ(FocusOf(dialog), GetDlgItem(dialog, IDC_PASSWORD));
+  EXPECT_EQ(FocusedControl(dialog), GetDlgItem(dialog, IDC_PASSWORD));
 }
 
 // Runs AskPassword on this thread while `answer` works the dialog on the robot's.
@@ -81,7 +74,7 @@ TEST(PasswordDialog, Template136AsTheRobotSeesIt) {
   DeleteFileA(picture.c_str());
   const int result = AskWithRobot("Acme Corp", "pw", [&](HWND window) {
     seen = Snapshot(window);
-    focused = FocusOf(window);
+    focused = FocusedControl(window);
     passwordChar = SendMessageA(GetDlgItem(window, IDC_PASSWORD), EM_GETPASSWORDCHAR, 0, 0);
     fieldExStyle =
         static_cast<DWORD>(GetWindowLongPtrA(GetDlgItem(window, IDC_PASSWORD), GWL_EXSTYLE));
