@@ -14,6 +14,7 @@
 
 #include "package/opening.h"
 #include "package/process_state.h"
+#include "support/installer_test.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "support/window_answers.h"
@@ -35,28 +36,8 @@ std::string Recorder() {
   return test::BesideTests("recording_uninstaller.exe");
 }
 
-class AfterStage : public ::testing::Test {
+class AfterStage : public test::InstallerTest {
  protected:
-  void SetUp() override {
-    ResetProcessState();
-    temp_ = folder_.Subfolder("temp");
-    dest_ = folder_.Subfolder("dest");
-    tmp_ = std::make_unique<ScopedEnvironment>("Tmp", temp_);
-    g_state.destinationDirectory = dest_;
-  }
-  void TearDown() override {
-    ClosePackage();
-    if (g_state.extensionDll != nullptr) {
-      ::FreeLibrary(g_state.extensionDll);
-    }
-    ResetProcessState();
-  }
-
-  void Script(const std::string& text) {
-    ASSERT_TRUE(test::WriteTextFile(ScriptPath(), text));
-    ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, ScriptPath().c_str());
-  }
-
   // A package whose installed file 2 is a program that records how it was started.
   void Package(const std::string& after) {
     const std::string source = folder_.File("app.txt");
@@ -82,10 +63,6 @@ class AfterStage : public ::testing::Test {
     return summaries;
   }
 
-  TempFolder folder_;
-  std::string temp_;
-  std::string dest_;
-  std::unique_ptr<ScopedEnvironment> tmp_;
   std::vector<AnsweredWindow> seen_;
 };
 

@@ -16,6 +16,7 @@
 #include "package/opening.h"
 #include "package/process_state.h"
 #include "resources/resource.h"
+#include "support/installer_test.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "support/window_answers.h"
@@ -32,24 +33,9 @@ using test::TempFolder;
 using test::WaitForFile;
 using test::WindowAnswer;
 
-class BeforeStage : public ::testing::Test {
+class BeforeStage : public test::InstallerTest {
  protected:
-  void SetUp() override {
-    ResetProcessState();
-    temp_ = folder_.Subfolder("temp");
-    tmp_ = std::make_unique<ScopedEnvironment>("Tmp", temp_);
-  }
-  void TearDown() override {
-    ClosePackage();
-    ResetProcessState();
-  }
-
   // The script alone, as start-up leaves it in the temporary directory.
-  void Script(const std::string& text) {
-    ASSERT_TRUE(test::WriteTextFile(ScriptPath(), text));
-    ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, ScriptPath().c_str());
-  }
-
   // A package made by the packer from the project, opened with its script extracted.
   void Package(const std::string& project) { test::OpenTestPackage(folder_, project); }
 
@@ -66,9 +52,6 @@ class BeforeStage : public ::testing::Test {
     return result;
   }
 
-  TempFolder folder_;
-  std::string temp_;
-  std::unique_ptr<ScopedEnvironment> tmp_;
   std::vector<AnsweredWindow> seen_;
 };
 

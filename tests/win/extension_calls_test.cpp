@@ -15,6 +15,7 @@
 #include "package/opening.h"
 #include "package/process_state.h"
 #include "script/script_access.h"
+#include "support/installer_test.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "support/window_answers.h"
@@ -29,24 +30,12 @@ using test::ScopedEnvironment;
 using test::TempFolder;
 using test::WindowAnswer;
 
-class ExtensionCalls : public ::testing::Test {
+class ExtensionCalls : public test::InstallerTest {
  protected:
   void SetUp() override {
-    ResetProcessState();
-    temp_ = folder_.Subfolder("temp");
-    dest_ = folder_.Subfolder("dest");
+    InstallerTest::SetUp();
     record_ = folder_.File("calls.txt");
-    tmp_ = std::make_unique<ScopedEnvironment>("Tmp", temp_);
     recordVariable_ = std::make_unique<ScopedEnvironment>("VORLATCH_EXTENSION_RECORD", record_);
-    g_state.destinationDirectory = dest_;
-  }
-  void TearDown() override {
-    ClosePackage();
-    // The installer keeps the DLL until it ends; the test lets it go so that its folder can.
-    if (g_state.extensionDll != nullptr) {
-      ::FreeLibrary(g_state.extensionDll);
-    }
-    ResetProcessState();
   }
 
   // A package with one installed file, app.txt, the fixture DLL as ext.dll (or `dllKeys`),
@@ -78,11 +67,7 @@ class ExtensionCalls : public ::testing::Test {
   std::string Record() const { return test::ReadTextFile(record_).value_or(""); }
   bool Installed() const { return test::ReadTextFile(dest_ + "app.txt") == "the program"; }
 
-  TempFolder folder_;
-  std::string temp_;
-  std::string dest_;
   std::string record_;
-  std::unique_ptr<ScopedEnvironment> tmp_;
   std::unique_ptr<ScopedEnvironment> recordVariable_;
   std::vector<AnsweredWindow> seen_;
 };

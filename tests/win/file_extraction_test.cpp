@@ -12,6 +12,7 @@
 #include "package/process_state.h"
 #include "resources/resource.h"
 #include "script/script_access.h"
+#include "support/installer_test.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "ui/progress_dialog.h"
@@ -135,21 +136,8 @@ std::string Quoted(const std::string& prefix, const std::string& path, const std
   return text;
 }
 
-class FileExtractionTest : public ::testing::Test {
+class FileExtractionTest : public test::InstallerTest {
  protected:
-  void SetUp() override {
-    ResetProcessState();
-    temp_ = folder_.Subfolder("temp");
-    dest_ = folder_.Subfolder("dest");
-    tmp_ = std::make_unique<ScopedEnvironment>("Tmp", temp_);
-    g_state.destinationDirectory = dest_;
-  }
-  void TearDown() override {
-    CloseProgress();
-    ClosePackage();
-    ResetProcessState();
-  }
-
   // Packs the items (File1 is the first) with the packer, opens the package and extracts the
   // script, as start-up does.
   void Package(const std::vector<Item>& items) {
@@ -180,11 +168,6 @@ class FileExtractionTest : public ::testing::Test {
 
   std::string Dest(const std::string& name) const { return dest_ + name; }
   std::string Text(const std::string& path) const { return test::ReadTextFile(path).value_or(""); }
-
-  TempFolder folder_;
-  std::string temp_;
-  std::string dest_;
-  std::unique_ptr<ScopedEnvironment> tmp_;
 };
 
 TEST_F(FileExtractionTest, ExistingFilesAreAskedAboutLastFirstAndReplaced) {
@@ -262,7 +245,6 @@ TEST_F(FileExtractionTest, TargetsInTheTemporaryDirectoryAreOverwrittenWithoutAs
 }
 
 TEST_F(FileExtractionTest, WithoutATemporaryDirectoryNoTargetIsAskedAbout) {
-  tmp_.reset();
   ScopedEnvironment tmp("Tmp", std::nullopt);
   ScopedEnvironment temp("Temp", std::nullopt);
   test::ScopedCurrentDirectory current(temp_);

@@ -21,6 +21,7 @@
 #include "package/opening.h"
 #include "package/process_state.h"
 #include "script/script_access.h"
+#include "support/installer_test.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "ui/progress_dialog.h"
@@ -112,15 +113,11 @@ std::uint32_t U32At(const std::vector<std::uint8_t>& bytes, std::size_t at) {
          static_cast<std::uint32_t>(bytes[at + 3]) << 24;
 }
 
-class UninstallLogTest : public ::testing::Test {
+class UninstallLogTest : public test::InstallerTest {
  protected:
   void SetUp() override {
-    ResetProcessState();
+    InstallerTest::SetUp();
     ::CoInitialize(nullptr);
-    temp_ = folder_.Subfolder("temp");
-    dest_ = folder_.Subfolder("dest");
-    tmp_ = std::make_unique<ScopedEnvironment>("Tmp", temp_);
-    g_state.destinationDirectory = dest_;
     // Names of this test alone: the registry and the Start Menu are shared by every test.
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     unique_ = std::string("VorlatchLog") + info->name() + std::to_string(::GetCurrentProcessId());
@@ -130,9 +127,7 @@ class UninstallLogTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    CloseProgress();
-    ClosePackage();
-    ResetProcessState();
+    InstallerTest::TearDown();
     ::RegDeleteTreeA(HKEY_CURRENT_USER, registryKey_.c_str());
     if (!product_.empty()) {  // never the whole list of products
       ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, UninstallKey().c_str());
@@ -207,10 +202,6 @@ class UninstallLogTest : public ::testing::Test {
     EXPECT_FALSE(test::FileExists(*programs + company_));
   }
 
-  TempFolder folder_;
-  std::string temp_;
-  std::string dest_;
-  std::unique_ptr<ScopedEnvironment> tmp_;
   std::string unique_;
   std::string product_;
   std::string company_;
