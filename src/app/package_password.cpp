@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "app/password_text.h"
+#include "package/password_text.h"
 #include "package/format.h"
 #include "package/opening.h"
 #include "package/process_state.h"

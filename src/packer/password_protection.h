@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/password_text.h"
+#include "package/password_text.h"
 
 namespace vorlatch::packer {
 

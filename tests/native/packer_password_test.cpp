@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "app/password_text.h"
+#include "package/password_text.h"
 #include "package/format.h"
 #include "packer/ini_text.h"
 #include "packer/packer.h"

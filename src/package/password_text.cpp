@@ -1,4 +1,4 @@
-#include "app/password_text.h"
+#include "package/password_text.h"
 
 namespace vorlatch {
 
