@@ -107,11 +107,11 @@ bool OpenPackageFile(const std::string& path) {
   if (!view) {
     return false;
   }
-  const Bytes file(static_cast<const std::uint8_t*>(view.get()),
-                   static_cast<std::size_t>(size.QuadPart));
+  const Bytes whole(static_cast<const std::uint8_t*>(view.get()),
+                    static_cast<std::size_t>(size.QuadPart));
   // A signed installer's package ends before its certificate table; the view still covers
   // the whole file, and every position counts from its start.
-  const Bytes package = PackageOf(file);
+  const Bytes package = PackageOf(whole);
   // A trailer that points outside the file is a package that cannot be read.
   if (!LocateScriptBlock(package)) {
     return false;
