@@ -3,6 +3,7 @@
 // section holding a manifest, and optionally a certificate table recorded in the security
 // directory. It stands in for the stub where the native tests need a real image layout.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
