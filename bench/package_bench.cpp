@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "package/format.h"
+#include "package/signature_layout.h"
 #include "packer/ini_text.h"
 #include "packer/packer.h"
 
@@ -112,7 +113,8 @@ int main(int argc, char** argv) {
   // Extraction: every item of the installer, as the stub inflates it, and with plain zlib.
   std::ifstream in(options.output, std::ios::binary);
   const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-  const vorlatch::Bytes package(bytes);
+  // A signed installer's package ends before its certificate table.
+  const vorlatch::Bytes package = vorlatch::PackageOf(bytes);
   const auto block = vorlatch::LocateScriptBlock(package);
   const auto scriptBytes = block ? vorlatch::InflateItem(*block) : std::nullopt;
   if (!scriptBytes) {

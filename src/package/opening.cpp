@@ -9,6 +9,7 @@
 #include "package/format.h"
 #include "package/item_extraction.h"
 #include "package/process_state.h"
+#include "package/signature_layout.h"
 #include "script/keys.h"
 #include "script/script_access.h"
 #include "win/handles.h"
@@ -106,15 +107,18 @@ bool OpenPackageFile(const std::string& path) {
   if (!view) {
     return false;
   }
-  const Bytes package(static_cast<const std::uint8_t*>(view.get()),
-                      static_cast<std::size_t>(size.QuadPart));
+  const Bytes whole(static_cast<const std::uint8_t*>(view.get()),
+                    static_cast<std::size_t>(size.QuadPart));
+  // A signed installer's package ends before its certificate table; the view still covers
+  // the whole file, and every position counts from its start.
+  const Bytes package = PackageOf(whole);
   // A trailer that points outside the file is a package that cannot be read.
   if (!LocateScriptBlock(package)) {
     return false;
   }
   g_state.packageView = static_cast<const std::uint8_t*>(view.release());
   g_state.packageMapping = mapping.release();
-  g_state.packageSize = static_cast<std::int32_t>(size.QuadPart);
+  g_state.packageSize = static_cast<std::int32_t>(package.size());
   return true;
 }
 

@@ -16,7 +16,8 @@ class ProgressDialog;
 enum class OverwriteMode { kAsk, kYesToAll, kNoToAll };
 
 struct ProcessState {
-  // Package opening: the read-only view of the package file, its mapping and size.
+  // Package opening: the read-only view of the package file, its mapping, and the size of
+  // the package in it (the file size, or where a signed file's certificate table begins).
   const std::uint8_t* packageView = nullptr;
   HANDLE packageMapping = nullptr;
   std::int32_t packageSize = 0;

@@ -13,6 +13,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage:\n"
     "  vorlatch-pack build PROJECT [-o OUT] [--stub STUB] [--uninstaller UNINSTALLER]\n"
+    "                      [--sign COMMAND]\n"
     "  vorlatch-pack inspect INSTALLER\n"
     "  vorlatch-pack --help\n"
     "\n"
@@ -21,9 +22,16 @@ constexpr const char* kUsage =
     "         project file's name with .exe; STUB to [Build] Stub, else vorlatch-stub.exe\n"
     "         beside this program; UNINSTALLER to [Build] Uninstaller, else\n"
     "         vorlatch-uninstall.exe beside this program, else the one beside STUB.\n"
+    "         COMMAND (default [Build] Sign) signs the finished installer before it gets\n"
+    "         its name: %1 stands for its quoted path; it runs through /bin/sh (cmd on\n"
+    "         Windows), and a non-zero exit status fails the build. [Build]\n"
+    "         ExecutionLevel (requireAdministrator, the default, highestAvailable or\n"
+    "         asInvoker) sets the level in the stub's and the uninstaller's manifests.\n"
     "inspect  prints the script of an installer and every packed item with its position,\n"
     "         length, size, attributes and times, and whether it inflates to its size;\n"
-    "         says whether the installer asks for a password (never the password).\n"
+    "         says whether the installer is signed (where its certificate table lies),\n"
+    "         the execution level its stub asks for, and whether the installer asks for a\n"
+    "         password (never the password).\n"
     "\n"
     "Exit status: 0 on success, 1 when building or inspecting fails, 2 on a usage error.\n";
 
@@ -43,6 +51,8 @@ int Build(int argc, char** argv) {
       value = &options.stub;
     } else if (arg == "--uninstaller") {
       value = &options.uninstaller;
+    } else if (arg == "--sign") {
+      value = &options.sign;
     } else if (!arg.empty() && arg.front() == '-' && arg != "-") {
       return UsageError("unknown option " + std::string(arg));
     } else if (options.project.empty()) {

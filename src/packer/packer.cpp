@@ -1,7 +1,9 @@
 #include "packer/packer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -10,6 +12,8 @@
 #include <vector>
 
 #include "package/format.h"
+#include "package/signature_layout.h"
+#include "packer/execution_level.h"
 #include "packer/ini_text.h"
 #include "packer/password_protection.h"
 #include "packer/source_file.h"
@@ -19,6 +23,7 @@
 #include <process.h>
 #include <windows.h>
 #else
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -28,6 +33,9 @@ namespace {
 
 // Positions are read back by the stub as signed 32-bit integers.
 constexpr std::uint64_t kMaxInstallerSize = 0x7FFFFFFF;
+// Signing tools pad a file to a multiple of 8 before they append the certificate table; an
+// installer of such a length needs no padding.
+constexpr std::uint64_t kSigningAlignment = 8;
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -105,7 +113,7 @@ class Builder {
       return false;
     }
     const std::string temporary = output_ + ".tmp-" + std::to_string(ProcessId());
-    const bool written = WriteInstaller(temporary);
+    const bool written = WriteInstaller(temporary) && (sign_.empty() || Sign(temporary));
     if (!written) {
       std::remove(temporary.c_str());
       return false;
@@ -130,6 +138,85 @@ class Builder {
 #else
     return getpid();
 #endif
+  }
+
+  // The path as one word of the shell that runs the sign command.
+  static std::string ShellQuoted(const std::string& path) {
+#ifdef _WIN32
+    return "\"" + path + "\"";  // a Windows path holds no double quote
+#else
+    std::string quoted = "'";
+    for (char c : path) {
+      quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+#endif
+  }
+
+  // Runs the command line through the shell; the exit status, or a text saying why there is
+  // none.
+  static std::optional<int> RunShell(const std::string& command, std::string& why) {
+#ifdef _WIN32
+    // cmd /c drops the first and the last quote of a line that begins with one: a pair of
+    // our own keeps the command's quotes.
+    const int status = std::system(("\"" + command + "\"").c_str());
+    if (status == -1) {
+      why = std::string("cannot be run: ") + std::strerror(errno);
+      return std::nullopt;
+    }
+    return status;
+#else
+    const int status = std::system(command.c_str());
+    if (status == -1) {
+      why = std::string("cannot be run: ") + std::strerror(errno);
+      return std::nullopt;
+    }
+    if (WIFSIGNALED(status)) {
+      why = "ended by signal " + std::to_string(WTERMSIG(status));
+      return std::nullopt;
+    }
+    return WEXITSTATUS(status);
+#endif
+  }
+
+  // Runs the sign command on the finished installer, then checks that what it left is a
+  // signed installer whose package still opens where it was written.
+  bool Sign(const std::string& temporary) {
+    std::string command;
+    for (std::size_t at = 0; at < sign_.size(); ++at) {
+      if (sign_.compare(at, 2, "%1") == 0) {
+        command += ShellQuoted(temporary);
+        ++at;
+      } else {
+        command += sign_[at];
+      }
+    }
+    std::fflush(stdout);
+    std::string why;
+    const auto status = RunShell(command, why);
+    if (!status) {
+      return Fail(signKey_, sign_, why);
+    }
+    if (*status != 0) {
+      return Fail(signKey_, sign_, "exited with status " + std::to_string(*status));
+    }
+    std::vector<std::uint8_t> signedBytes;
+    ItemTail unused;
+    std::string problem;
+    if (!ReadSourceFile(temporary, signedBytes, unused, problem)) {
+      return Fail(signKey_, sign_, "the signed installer cannot be read: " + problem);
+    }
+    if (!LocateCertificateTable(signedBytes)) {
+      return Fail(signKey_, sign_, "left the installer without a certificate table at its end");
+    }
+    const Bytes package = PackageOf(signedBytes);
+    const auto block = LocateScriptBlock(package);
+    const auto script = block ? InflateItem(*block) : std::nullopt;
+    if (package.size() != writtenSize_ || !script ||
+        !std::equal(script->begin(), script->end(), scriptText_.begin(), scriptText_.end())) {
+      return Fail(signKey_, sign_, "the signed installer's package no longer opens");
+    }
+    return true;
   }
 
   static bool MoveIntoPlace(const std::string& from, const std::string& to) {
@@ -177,6 +264,24 @@ class Builder {
 
     if (output_ == options_.project) {
       return Fail(outputKey_, output_, "is the project file itself");
+    }
+
+    if (!options_.sign.empty()) {
+      sign_ = options_.sign;
+      signKey_ = "--sign";
+    } else {
+      sign_ = project_.GetString("Build", "Sign");
+      signKey_ = "[Build] Sign";
+    }
+
+    if (auto level = project_.Get("Build", "ExecutionLevel")) {
+      if (!IsExecutionLevel(*level)) {
+        return Fail("[Build] ExecutionLevel", "",
+                    Quoted(*level) +
+                        " is not an execution level (requireAdministrator, highestAvailable or "
+                        "asInvoker)");
+      }
+      level_ = *level;
     }
 
     if (auto password = project_.Get("Build", "Password")) {
@@ -305,6 +410,9 @@ class Builder {
     if (content.empty()) {
       return Fail(stubKey_, stub_, "empty file, not an installer stub");
     }
+    if (!level_.empty() && !SetExecutionLevel(content, level_, problem)) {
+      return Fail("[Build] ExecutionLevel", stub_, problem);
+    }
     UniqueFile file(std::fopen(temporary.c_str(), "wb"));
     if (!file) {
       return Fail(outputKey_, output_,
@@ -322,6 +430,12 @@ class Builder {
       if (content.empty()) {
         return Fail(planned.sourceKey, planned.source,
                     "empty file (an installer cannot extract a 0-byte file)");
+      }
+      // The uninstaller asks for the stub's level: a process that is not elevated cannot
+      // start an elevated one, and the rollback starts the uninstaller from the stub.
+      if (planned.posKey == "UninstallPos" && !level_.empty() &&
+          !SetExecutionLevel(content, level_, problem)) {
+        return Fail("[Build] ExecutionLevel", planned.source, problem);
       }
       std::vector<std::uint8_t> item;
       const std::uint32_t length = AppendPackedItem(item, content, tail);
@@ -350,12 +464,19 @@ class Builder {
                           projectTail_, protection_ ? protection_->block.data() : nullptr)) {
       return Fail("script", options_.project, "cannot be compressed");
     }
-    if (position + end.size() > kMaxInstallerSize) {
+    // Zero bytes between the last item and the reserved byte (the stub reads nothing there)
+    // make the installer's length a multiple of 8.
+    const std::uint64_t gap =
+        (kSigningAlignment - (position + end.size()) % kSigningAlignment) % kSigningAlignment;
+    if (position + gap + end.size() > kMaxInstallerSize) {
       return Fail("script", options_.project, "the installer would exceed 2 GiB");
     }
-    if (!WriteAll(file.get(), end, temporary)) {
+    if (!WriteAll(file.get(), std::vector<std::uint8_t>(gap, 0), temporary) ||
+        !WriteAll(file.get(), end, temporary)) {
       return false;
     }
+    writtenSize_ = position + gap + end.size();
+    scriptText_ = text;
     if (std::fflush(file.get()) != 0 || std::fclose(file.release()) != 0) {
       return Fail(outputKey_, output_ + " (as " + temporary + ")", "write error");
     }
@@ -373,6 +494,10 @@ class Builder {
   long long fileCount_ = 0;
   std::vector<PlannedItem> items_;
   std::optional<Protection> protection_;  // set when [Build] Password locks the installer
+  std::string level_;                     // empty: the stub's and uninstaller's own level
+  std::string sign_, signKey_;            // empty: not signed
+  std::uint64_t writtenSize_ = 0;
+  std::string scriptText_;
 };
 
 // Every item that the script names through a Zip/Pos pair, with the key that names it.
@@ -448,14 +573,24 @@ bool InspectInstaller(const std::string& path, std::ostream& out, std::string& e
     error = path + ": " + problem;
     return false;
   }
-  const Bytes package(bytes);
+  const Bytes file(bytes);
+  // A signed installer's package ends before its certificate table.
+  const Bytes package = PackageOf(file);
   const auto scriptBlock = LocateScriptBlock(package);
   if (!scriptBlock) {
     error = path + ": not an installer: its trailer locates no script block";
     return false;
   }
   const auto scriptStart = static_cast<std::uint64_t>(scriptBlock->data() - package.data());
-  out << "installer " << path << ": " << package.size() << " bytes\n";
+  out << "installer " << path << ": " << file.size() << " bytes\n";
+  if (const auto table = LocateCertificateTable(file)) {
+    out << "signed: certificate table at position " << table->offset << ", length " << table->size
+        << "; the package ends at " << package.size() << "\n";
+  } else {
+    out << "signed: no\n";
+  }
+  const auto level = ExecutionLevelOf(file);
+  out << "execution level: " << (level ? *level : "not in the stub's manifest") << "\n";
   out << "script block: position " << scriptStart << ", length " << scriptBlock->size() << "\n";
   bool sound = CheckItem(*scriptBlock, out);
   const auto scriptBytes = InflateItem(*scriptBlock);

@@ -12,14 +12,19 @@ struct BuildOptions {
   std::string output;       // empty: [Build] Output, else the project's name with .exe
   std::string stub;         // empty: [Build] Stub, else the stub beside the packer
   std::string uninstaller;  // empty: [Build] Uninstaller, else the one beside the packer
+  std::string sign;         // empty: [Build] Sign, else the installer is not signed
 };
 
 // Builds the installer. On failure returns false with one line in `error` naming the
 // project file, the key and the source file, and leaves no output file behind.
+// A sign command (`%1` stands for the quoted path of the finished installer, still under a
+// temporary name) runs through the shell (/bin/sh, cmd on Windows) before the installer gets
+// its name; a non-zero exit status, or a signed file whose package no longer opens, fails.
 bool BuildInstaller(const BuildOptions& options, std::string& error);
 
-// Writes the script text and every item (position, length, size, attributes, times, and
-// whether it inflates to its stated size). Returns false when the installer is damaged.
+// Writes the signature (where the certificate table lies), the stub's execution level, the
+// script text and every item (position, length, size, attributes, times, and whether it
+// inflates to its stated size). Returns false when the installer is damaged.
 bool InspectInstaller(const std::string& path, std::ostream& out, std::string& error);
 
 }  // namespace vorlatch::packer

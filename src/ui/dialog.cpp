@@ -194,6 +194,26 @@ void Dialog::SetItemText(int id, const std::string& text) const {
   }
 }
 
+int ScaledForDpi(HWND window, int pixelsAt96) {
+  // The window's own DPI where the system knows one per window (Windows 10 1607 on), else the
+  // system's.
+  using DpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto dpiForWindow = reinterpret_cast<DpiForWindowFunction>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+  int dpi = 0;
+  if (dpiForWindow != nullptr && window != nullptr) {
+    dpi = static_cast<int>(dpiForWindow(window));
+  }
+  if (dpi <= 0) {
+    const HDC screen = ::GetDC(nullptr);
+    if (screen != nullptr) {
+      dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+      ::ReleaseDC(nullptr, screen);
+    }
+  }
+  return dpi > 0 ? ::MulDiv(pixelsAt96, dpi, 96) : pixelsAt96;
+}
+
 std::string WindowText(HWND window) {
   if (window == nullptr) {
     return {};

@@ -16,6 +16,10 @@ class Dialog;
 // The text of a window; empty for no window or no text.
 std::string WindowText(HWND window);
 
+// A length given in pixels of a 96-DPI display, in pixels of the display that shows the
+// window (the program is DPI aware, so Windows no longer scales its pixels itself).
+int ScaledForDpi(HWND window, int pixelsAt96);
+
 // A dialog item owned by an object. Bind it with Dialog::AddControl before the window exists
 // (it is attached when the dialog initialises, before OnInitDialog) or with Attach later.
 class Control {

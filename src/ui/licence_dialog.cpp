@@ -5,8 +5,9 @@
 namespace vorlatch {
 namespace {
 
-constexpr int kMargin = 5;
-constexpr int kMinimumTrackWidth = 400;
+// Pixels of a 96-DPI display; scaled to the window's.
+constexpr int kMarginAt96 = 5;
+constexpr int kMinimumTrackWidthAt96 = 400;
 
 // A child's window rectangle in the dialog's client coordinates.
 RECT ChildRect(HWND dialog, HWND child) {
@@ -124,7 +125,7 @@ bool LicenceDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
       return true;
     case WM_GETMINMAXINFO: {
       auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-      info->ptMinTrackSize.x = kMinimumTrackWidth;
+      info->ptMinTrackSize.x = ScaledForDpi(hwnd(), kMinimumTrackWidthAt96);
       result = 0;
       return true;
     }
@@ -141,6 +142,7 @@ void LicenceDialog::Layout(int clientWidth, int clientHeight) const {
   const HWND left = Item(IDC_LICENCE_LEFT_BUTTON);
   const HWND footer = Item(IDC_LICENCE_FOOTER);
   const int iconSize = GetSystemMetrics(SM_CXICON);
+  const int margin = ScaledForDpi(dialog, kMarginAt96);
 
   int buttonWidth = 0;
   int buttonHeight = 0;
@@ -153,7 +155,7 @@ void LicenceDialog::Layout(int clientWidth, int clientHeight) const {
 
   if (text != nullptr) {
     Place(text,
-          RECT{kMargin, kMargin, clientWidth - kMargin, clientHeight - buttonHeight - 4 * kMargin});
+          RECT{margin, margin, clientWidth - margin, clientHeight - buttonHeight - 4 * margin});
   }
 
   RECT footerRect = footer != nullptr ? ChildRect(dialog, footer) : RECT{};
@@ -165,27 +167,27 @@ void LicenceDialog::Layout(int clientWidth, int clientHeight) const {
   int lastHeight = footerHeight;
 
   if (icon != nullptr) {
-    const RECT rect{kMargin, clientHeight - kMargin - iconSize, kMargin + iconSize,
-                    clientHeight - kMargin};
+    const RECT rect{margin, clientHeight - margin - iconSize, margin + iconSize,
+                    clientHeight - margin};
     Place(icon, rect);
-    footerLeft = rect.right + kMargin;
+    footerLeft = rect.right + margin;
     iconPlaced = true;
     lastHeight = rect.bottom - rect.top;
   }
   if (right != nullptr) {
-    const RECT rect{clientWidth - kMargin - buttonWidth, clientHeight - kMargin - buttonHeight,
-                    clientWidth - kMargin, clientHeight - kMargin};
+    const RECT rect{clientWidth - margin - buttonWidth, clientHeight - margin - buttonHeight,
+                    clientWidth - margin, clientHeight - margin};
     Place(right, rect);
-    footerRight = rect.left - kMargin;
+    footerRight = rect.left - margin;
     buttonPlaced = true;
     lastHeight = rect.bottom - rect.top;
   }
   if (left != nullptr) {
-    const int leftRight = clientWidth - buttonWidth - 2 * kMargin;
-    const RECT rect{leftRight - buttonWidth, clientHeight - kMargin - buttonHeight, leftRight,
-                    clientHeight - kMargin};
+    const int leftRight = clientWidth - buttonWidth - 2 * margin;
+    const RECT rect{leftRight - buttonWidth, clientHeight - margin - buttonHeight, leftRight,
+                    clientHeight - margin};
     Place(left, rect);
-    footerRight = rect.left - kMargin;
+    footerRight = rect.left - margin;
     buttonPlaced = true;
     lastHeight = rect.bottom - rect.top;
   }
@@ -195,7 +197,7 @@ void LicenceDialog::Layout(int clientWidth, int clientHeight) const {
       footerRect.left = footerLeft;
       footerRect.right = footerRight;
     }
-    footerRect.bottom = clientHeight - kMargin - (lastHeight - footerHeight) / 2;
+    footerRect.bottom = clientHeight - margin - (lastHeight - footerHeight) / 2;
     footerRect.top = footerRect.bottom - footerHeight;
     Place(footer, footerRect);
     InvalidateRect(footer, nullptr, TRUE);

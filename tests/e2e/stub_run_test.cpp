@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "package/format.h"
+#include "package/signature_layout.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "win/handles.h"
@@ -24,7 +25,7 @@ std::size_t PackedScriptSize(const std::string& installer) {
   if (!bytes) {
     return 0;
   }
-  const auto block = LocateScriptBlock(Bytes(bytes->data(), bytes->size()));
+  const auto block = LocateScriptBlock(PackageOf(Bytes(bytes->data(), bytes->size())));
   const auto script = block ? InflateItem(*block) : std::nullopt;
   return script ? script->size() : 0;
 }

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "package/password_text.h"
+#include "aligned_end.h"
 #include "package/format.h"
 #include "packer/ini_text.h"
 #include "packer/packer.h"
@@ -62,11 +63,12 @@ class PackerPasswordTest : public ::testing::Test {
     locked.scriptText.assign(text->begin(), text->end());
     locked.script = IniText::Parse(locked.scriptText);
     locked.rebuilt = RebuildPassword(*block, locked.script.GetString("Before", "Password"));
-    // The reserved byte sits before the block, and the only item ends right there.
-    const auto reserved = ReservedBytePosition(bytes, true);
-    if (!reserved ||
-        *reserved != static_cast<std::uint64_t>(locked.script.GetInt("File", "Pos1") +
-                                                locked.script.GetInt("File", "Zip1"))) {
+    // The reserved byte sits before the block, and the only item ends right there (but for
+    // the gap that aligns the installer's length).
+    if (!ReservedByteFollowsItems(bytes,
+                                  static_cast<std::uint64_t>(locked.script.GetInt("File", "Pos1") +
+                                                             locked.script.GetInt("File", "Zip1")),
+                                  true)) {
       return std::nullopt;
     }
     return locked;
@@ -142,9 +144,9 @@ TEST_F(PackerPasswordTest, BuilderOwnsProtectAndPasswordOfTheScript) {
   const IniText script = IniText::Parse(std::string(text->begin(), text->end()));
   EXPECT_EQ(script.GetInt("Before", "Protect"), 0);
   EXPECT_EQ(script.GetString("Before", "Password"), "not a lock");
-  EXPECT_EQ(
-      *ReservedBytePosition(bytes, false),
-      static_cast<std::uint64_t>(script.GetInt("File", "Pos1") + script.GetInt("File", "Zip1")));
+  EXPECT_TRUE(ReservedByteFollowsItems(
+      bytes,
+      static_cast<std::uint64_t>(script.GetInt("File", "Pos1") + script.GetInt("File", "Zip1"))));
 }
 
 TEST_F(PackerPasswordTest, UnusablePasswordsAreRefusedWithoutOutput) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <sstream>
 
+#include "aligned_end.h"
 #include "package/format.h"
 #include "packer/ini_text.h"
 #include "packer/packer.h"
@@ -140,7 +141,7 @@ TEST_F(PackerTest, RoundTripPacksEveryItemBackToBack) {
     EXPECT_EQ(script.GetInt(section, pos), expected) << section << " " << name;
     expected += script.GetInt(section, zip);
   }
-  EXPECT_EQ(ReservedBytePosition(built->bytes, false), static_cast<std::uint64_t>(expected));
+  EXPECT_TRUE(ReservedByteFollowsItems(built->bytes, static_cast<std::uint64_t>(expected)));
 
   // The builder's own keys never reach the script; the rest does, cleaned of blanks.
   EXPECT_FALSE(script.Get("Build", "Stub"));
@@ -216,9 +217,9 @@ TEST_F(PackerTest, DocumentsAndDllThatAreInstalledFilesGetNoItemOfTheirOwn) {
   }
   EXPECT_EQ(ItemOf(*built, "File", "Zip3", "Pos3"), AsBytes("MZ dll"));
   // Nothing is packed after file 3: the reserved byte follows it.
-  EXPECT_EQ(ReservedBytePosition(built->bytes, false),
-            static_cast<std::uint64_t>(built->script.GetInt("File", "Pos3") +
-                                       built->script.GetInt("File", "Zip3")));
+  EXPECT_TRUE(ReservedByteFollowsItems(
+      built->bytes, static_cast<std::uint64_t>(built->script.GetInt("File", "Pos3") +
+                                               built->script.GetInt("File", "Zip3"))));
 
   // A separate source for an installed document cannot be used, and says so.
   WriteFile(dir / "other.txt", "other");
@@ -262,7 +263,7 @@ TEST_F(PackerTest, ScriptOnlyProjectGivesScriptOnlyPackage) {
   ASSERT_TRUE(Build(error)) << error;
   const auto built = ReadInstaller(output);
   ASSERT_TRUE(built);
-  EXPECT_EQ(ReservedBytePosition(built->bytes, false), kStub.size());
+  EXPECT_TRUE(ReservedByteFollowsItems(built->bytes, kStub.size()));
   EXPECT_EQ(built->scriptText, "[General]\r\nProduct=Nothing\r\n");
 }
 

@@ -1,6 +1,7 @@
-// libFuzzer target: the package reader on arbitrary files. Locates the script through the
-// trailer, inflates it, reads the Zip/Pos pairs of the script and inflates every item they
-// name. Any read outside the input, leak or undefined behaviour is a finding.
+// libFuzzer target: the package reader on arbitrary files. Finds where the package ends (a
+// signed file's certificate table), locates the script through the trailer, inflates it,
+// reads the Zip/Pos pairs of the script and inflates every item they name. Any read outside
+// the input, leak or undefined behaviour is a finding.
 //
 // Mutated bytes rarely survive inside a zlib stream, so each input is also taken as the text
 // of a script and packed after a few real items: that way the fuzzer reaches the INI reader
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "package/format.h"
+#include "package/signature_layout.h"
 #include "packer/ini_text.h"
 
 namespace {
@@ -66,7 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace {
 
-void ReadPackage(Bytes package) {
+void ReadPackage(Bytes file) {
+  // As the stub does: a trusted certificate table ends the package.
+  (void)vorlatch::LocateCertificateTable(file);
+  const Bytes package = vorlatch::PackageOf(file);
   (void)vorlatch::LocateProtectionBlock(package);
   (void)vorlatch::ReservedBytePosition(package, true);
   const auto block = vorlatch::LocateScriptBlock(package);

@@ -1,12 +1,14 @@
 // Writes a few real packages (made with the package writer) as the fuzzer's seed corpus:
 // a script-only package, one with files, an uninstaller, a DLL and documents, a protected
-// one, and a bare script text.
+// one, a signed one (a PE image with a certificate table after the package), and a bare
+// script text.
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "../pe_fixture.h"
 #include "package/format.h"
 
 namespace {
@@ -93,7 +95,11 @@ int main(int argc, char** argv) {
       Write(folder + "protected",
             Package("[Before]\r\nProtect=1\r\nPassword=x\r\n[File]\r\nFile=1\r\nFile1=p.txt\r\n",
                     {{"File", "1", "protected content"}}, true));
-  if (!ok) {
+  std::vector<std::uint8_t> signedPackage =
+      vorlatch::testing::FixtureImage(vorlatch::testing::kFixtureManifest);
+  vorlatch::AppendPackageEnd(signedPackage, AsBytes("[General]\r\nProduct=Signed\r\n"), {});
+  vorlatch::testing::AppendCertificateTable(signedPackage);
+  if (!ok || !Write(folder + "signed", signedPackage)) {
     std::fprintf(stderr, "package_fuzz_seeds: cannot write into %s\n", folder.c_str());
     return 1;
   }
