@@ -6,6 +6,7 @@
 #include "package/process_state.h"
 #include "win/guard.h"
 #include "win/handles.h"
+#include "win/library_loading.h"
 
 namespace vorlatch {
 namespace {
@@ -63,7 +64,8 @@ void RegisterComServer(const std::string& path, bool registerServer) {
 
   bool succeeded = true;
   {
-    UniqueModule library(LoadLibraryA(libraryPath.c_str()));
+    // A server's own DLLs lie beside it in the installation.
+    UniqueModule library(LoadLibraryWithItsFolder(libraryPath));
     if (!library) {
       return;  // not a library: nothing to register
     }

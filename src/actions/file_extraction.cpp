@@ -10,6 +10,7 @@
 #include "package/item_extraction.h"
 #include "package/opening.h"
 #include "package/process_state.h"
+#include "package/run_folder.h"
 #include "resources/resource.h"
 #include "script/directories.h"
 #include "script/keys.h"
@@ -34,7 +35,7 @@ void ClearAttributes(const std::string& path) {
 }
 
 bool InTemporaryDirectory(const std::string& target) {
-  const std::string temporary = TemporaryDirectory();
+  const std::string temporary = UserTemporaryDirectory();
   return target.compare(0, temporary.size(), temporary) == 0;
 }
 

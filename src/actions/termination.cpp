@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "actions/uninstaller_interface.h"
+#include "package/run_folder.h"
 #include "ui/progress_dialog.h"
 #include "win/handles.h"
 
@@ -26,9 +27,13 @@ void StartRollback() {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started = {};
-  if (!::CreateProcessA(nullptr, commandLine.data(), &processAttributes, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &started)) {
-    return;
+  {
+    // The rollback runs on after this run's temporary folder is gone.
+    const UserTemporaryVariables userTemporary;
+    if (!::CreateProcessA(nullptr, commandLine.data(), &processAttributes, nullptr, FALSE, 0,
+                          nullptr, nullptr, &startup, &started)) {
+      return;
+    }
   }
   UniqueHandle process(started.hProcess);
   UniqueHandle thread(started.hThread);
@@ -46,8 +51,10 @@ int ConfirmTermination() {
   StartRollback();
   CloseProgress();
   ::MessageBoxA(nullptr, kTerminatedText, kTerminatedCaption, 0);
-  // The uninstaller is the only rollback; this run leaves at once, without its later stages
-  // or the clean-up.
+  // The uninstaller is the only rollback (it reads the log frozen into its own file); this
+  // run leaves at once, without its later stages or the clean-up. Its temporary folder is of
+  // no use to anyone: it goes, all but a loaded extension DLL (private to this user).
+  LeaveRunFolder();
   ::ExitThread(0);
 }
 

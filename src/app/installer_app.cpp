@@ -11,6 +11,7 @@
 #include "app/package_password.h"
 #include "package/opening.h"
 #include "package/process_state.h"
+#include "package/run_folder.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/script_access.h"
@@ -91,12 +92,20 @@ bool InstallerApp::InitInstance() {
     return false;
   }
 
-  if (ExtractScript()) {
+  // No folder of our own, no script: the run ends as when the script cannot be extracted.
+  if (EnterRunFolder() && ExtractScript()) {
     RunStages();
   }
 
   ClosePackage();
+  // The extension DLL's file cannot go while it is loaded, nor then the run's folder; the
+  // run is over, so nothing calls it any more.
+  if (g_state.extensionDll != nullptr) {
+    ::FreeLibrary(g_state.extensionDll);
+    g_state.extensionDll = nullptr;
+  }
   CleanupTemporaryFiles();
+  LeaveRunFolder();
   return false;
 }
 

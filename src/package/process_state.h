@@ -4,6 +4,7 @@
 // reach them without depending on the application layer.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include <windows.h>
@@ -39,6 +40,11 @@ struct ProcessState {
   bool oleInitialised = false;
   // The progress window while files are extracted.
   ProgressDialog* progress = nullptr;
+  // The run's own temporary folder (empty: none) and the values that Tmp and Temp had
+  // before they were pointed at it (none: not set).
+  std::string runFolder;
+  std::optional<std::string> userTmp;
+  std::optional<std::string> userTemp;
 };
 
 extern ProcessState g_state;

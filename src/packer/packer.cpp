@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <string_view>
@@ -16,6 +17,7 @@
 #include "packer/execution_level.h"
 #include "packer/ini_text.h"
 #include "packer/password_protection.h"
+#include "packer/pe_image.h"
 #include "packer/source_file.h"
 #include "stages/command_text.h"
 
@@ -109,11 +111,18 @@ class Builder {
   Builder(const BuildOptions& options, std::string& error) : options_(options), error_(error) {}
 
   bool Run() {
-    if (!ReadProject() || !PlanItems()) {
+    if (!ReadProject() || !PlanItems() || !CheckOutputIsNoInput()) {
       return false;
     }
     const std::string temporary = output_ + ".tmp-" + std::to_string(ProcessId());
-    const bool written = WriteInstaller(temporary) && (sign_.empty() || Sign(temporary));
+    bool written = false;
+    try {
+      written = WriteInstaller(temporary);
+    } catch (const std::bad_alloc&) {
+      // A source too large for this machine's memory: a message, and no half-written file.
+      written = Fail(currentKey_, currentSource_, "not enough memory to pack it");
+    }
+    written = written && (sign_.empty() || Sign(temporary));
     if (!written) {
       std::remove(temporary.c_str());
       return false;
@@ -225,6 +234,39 @@ class Builder {
 #else
     return std::rename(from.c_str(), to.c_str()) == 0;
 #endif
+  }
+
+  // The installer replaces the output file: it must not be one of the files it is made of,
+  // by whatever spelling or link.
+  bool CheckOutputIsNoInput() {
+    const std::optional<FileIdentity> output = IdentityOf(output_);
+    if (!output) {
+      return true;  // a new file
+    }
+    if (IdentityOf(options_.project) == output) {
+      return Fail(outputKey_, output_, "is the project file itself");
+    }
+    if (IdentityOf(stub_) == output) {
+      return Fail(outputKey_, output_, "is the stub itself (" + stubKey_ + ")");
+    }
+    for (const PlannedItem& planned : items_) {
+      if (IdentityOf(planned.source) == output) {
+        return Fail(outputKey_, output_, "is also packed, as " + planned.sourceKey);
+      }
+    }
+    return true;
+  }
+
+  // The uninstaller runs in the stub's world (its system folder, its registry view): both
+  // must be built for the same machine. Files that are no PE image are not judged here.
+  bool CheckSameMachine(const PlannedItem& uninstaller, Bytes content) {
+    const std::optional<std::uint16_t> machine = PeMachineOf(content);
+    if (!stubMachine_ || !machine || *machine == *stubMachine_) {
+      return true;
+    }
+    return Fail(uninstaller.sourceKey, uninstaller.source,
+                "built for " + MachineName(*machine) + ", but the stub " + Quoted(stub_) +
+                    " is built for " + MachineName(*stubMachine_) + "; they must match");
   }
 
   bool ReadProject() {
@@ -404,12 +446,15 @@ class Builder {
     std::vector<std::uint8_t> content;
     ItemTail tail;
     std::string problem;
+    currentKey_ = stubKey_;
+    currentSource_ = stub_;
     if (!ReadSourceFile(stub_, content, tail, problem)) {
       return Fail(stubKey_, stub_, problem);
     }
     if (content.empty()) {
       return Fail(stubKey_, stub_, "empty file, not an installer stub");
     }
+    stubMachine_ = PeMachineOf(content);
     if (!level_.empty() && !SetExecutionLevel(content, level_, problem)) {
       return Fail("[Build] ExecutionLevel", stub_, problem);
     }
@@ -424,8 +469,13 @@ class Builder {
     std::uint64_t position = content.size();
     IniText script = ScriptOf(project_);
     for (const PlannedItem& planned : items_) {
+      currentKey_ = planned.sourceKey;
+      currentSource_ = planned.source;
       if (!ReadSourceFile(planned.source, content, tail, problem)) {
         return Fail(planned.sourceKey, planned.source, problem);
+      }
+      if (planned.zipKey == "UninstallZip" && !CheckSameMachine(planned, content)) {
+        return false;
       }
       if (content.empty()) {
         return Fail(planned.sourceKey, planned.source,
@@ -457,6 +507,8 @@ class Builder {
       script.Set("Before", "Protect", "1");
       script.Set("Before", "Password", protection_->key);
     }
+    currentKey_ = "script";
+    currentSource_ = options_.project;
     const std::string text = script.Serialize();
     std::vector<std::uint8_t> end;
     if (!AppendPackageEnd(end,
@@ -493,11 +545,13 @@ class Builder {
   std::string output_, outputKey_;
   long long fileCount_ = 0;
   std::vector<PlannedItem> items_;
-  std::optional<Protection> protection_;  // set when [Build] Password locks the installer
-  std::string level_;                     // empty: the stub's and uninstaller's own level
-  std::string sign_, signKey_;            // empty: not signed
+  std::optional<Protection> protection_;      // set when [Build] Password locks the installer
+  std::string level_;                         // empty: the stub's and uninstaller's own level
+  std::string sign_, signKey_;                // empty: not signed
   std::uint64_t writtenSize_ = 0;
   std::string scriptText_;
+  std::optional<std::uint16_t> stubMachine_;  // none: the stub is no PE image
+  std::string currentKey_, currentSource_;    // what is being packed
 };
 
 // Every item that the script names through a Zip/Pos pair, with the key that names it.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #ifdef _WIN32
 #include "win/handles.h"
@@ -134,7 +135,14 @@ bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content,
         error = "larger than 4 GiB";
         return false;
       }
-      content.insert(content.end(), chunk, chunk + got);
+      try {
+        content.insert(content.end(), chunk, chunk + got);
+      } catch (const std::bad_alloc&) {
+        const std::size_t wanted = content.size() + got;
+        content = std::vector<std::uint8_t>();  // gives the memory back for the message
+        error = "not enough memory to read it (" + std::to_string(wanted) + " bytes and more)";
+        return false;
+      }
     }
     if (got < sizeof chunk) {
       break;
@@ -145,6 +153,28 @@ bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content,
     return false;
   }
   return true;
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+#ifdef _WIN32
+  UniqueHandle handle(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!handle || !GetFileInformationByHandle(handle.get(), &information)) {
+    return std::nullopt;
+  }
+  return FileIdentity{
+      information.dwVolumeSerialNumber,
+      (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+#else
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    return std::nullopt;
+  }
+  return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                      static_cast<std::uint64_t>(info.st_ino)};
+#endif
 }
 
 std::string ProgramDirectory() {

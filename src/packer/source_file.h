@@ -3,6 +3,7 @@
 // tail stores. Portable: Win32 calls on Windows, stat() elsewhere.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,17 @@ inline constexpr std::uint32_t kFileAttributeArchive = 0x20;
 // the item writer). On failure returns false with the reason in `error`.
 bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content, ItemTail& tail,
                     std::string& error);
+
+// Which file a path names, whatever its spelling: two paths with the same identity are the
+// same file (a link, another spelling of the folder).
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// None when the file does not exist or cannot be asked.
+std::optional<FileIdentity> IdentityOf(const std::string& path);
 
 // The folder of the running program with a trailing separator, or empty when unknown.
 std::string ProgramDirectory();

@@ -8,6 +8,7 @@
 
 #include "package/opening.h"
 #include "package/process_state.h"
+#include "package/run_folder.h"
 #include "script/keys.h"
 #include "script/script_access.h"
 #include "win/handles.h"
@@ -169,7 +170,7 @@ std::string ExpandTargetValue(const std::string& value) {
   static const LeadingMacro kLeadingMacros[] = {
       {kMacroWindows, &WindowsDirectory},
       {kMacroSystem, &SystemDirectory},
-      {kMacroTemp, &TemporaryDirectory},
+      {kMacroTemp, &UserTemporaryDirectory},
       {kMacroBid, [] { return g_state.destinationDirectory; }},
       {kMacroProgramFiles, &ProgramFilesDirectory},
   };
@@ -189,7 +190,7 @@ std::string ExpandValueMacro(const std::string& value, const std::optional<SYSTE
     return SystemDirectory();
   }
   if (EqualsIgnoringCase(value, kMacroTemp)) {
-    return TemporaryDirectory();
+    return UserTemporaryDirectory();
   }
   if (EqualsIgnoringCase(value, kMacroWindows)) {
     return WindowsDirectory();

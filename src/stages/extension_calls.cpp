@@ -11,6 +11,7 @@
 #include "script/script_access.h"
 #include "stages/stage_items.h"
 #include "win/guard.h"
+#include "win/library_loading.h"
 
 namespace vorlatch {
 namespace {
@@ -56,7 +57,8 @@ HMODULE LoadExtensionDll(const std::string& dllName) {
   }
   // A file that is no DLL for this system is skipped without the system's own error box.
   const UINT previousMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE library = ::LoadLibraryA(path.c_str());
+  // The DLLs it needs are looked for beside it, in the run's own folder.
+  HMODULE library = LoadLibraryWithItsFolder(path);
   ::SetErrorMode(previousMode);
   return library;
 }

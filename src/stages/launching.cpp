@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "package/run_folder.h"
 #include "script/path_text.h"
 #include "stages/command_text.h"
 #include "win/handles.h"
@@ -99,9 +100,13 @@ int RunProgram(const std::string& commandLine, DWORD waitMs) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started = {};
-  if (!::CreateProcessA(nullptr, line.data(), &processAttributes, &threadAttributes, FALSE, 0,
-                        nullptr, nullptr, &startup, &started)) {
-    return 0;
+  {
+    // The program outlives the run's temporary folder.
+    const UserTemporaryVariables userTemporary;
+    if (!::CreateProcessA(nullptr, line.data(), &processAttributes, &threadAttributes, FALSE, 0,
+                          nullptr, nullptr, &startup, &started)) {
+      return 0;
+    }
   }
   UniqueHandle process(started.hProcess);
   UniqueHandle thread(started.hThread);

@@ -4,6 +4,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "package/run_folder.h"
+#include "ui/common_controls.h"
 #include "ui/link_command.h"
 
 namespace vorlatch {
@@ -40,6 +42,8 @@ bool ShowsPicture(HWND window) {
 }  // namespace
 
 INT_PTR OpenLinkAddress(const std::string& address, int showMode) {
+  // The browser outlives the run's temporary folder.
+  const UserTemporaryVariables userTemporary;
   const INT_PTR shellResult = reinterpret_cast<INT_PTR>(
       ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, showMode));
   if (shellResult > 32) {
@@ -188,8 +192,7 @@ void HyperlinkLabel::LoadLinkCursor() {
 
 void HyperlinkLabel::CreateTooltip() {
   DestroyTooltip();
-  INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_WIN95_CLASSES};
-  InitCommonControlsEx(&classes);
+  InitialiseCommonControls(ICC_WIN95_CLASSES);
   tooltip_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd(), nullptr,
                              GetModuleHandleA(nullptr), nullptr);

@@ -12,6 +12,7 @@
 #include "package/opening.h"
 #include "script/path_text.h"
 #include "win/handles.h"
+#include "win/private_folder.h"
 
 namespace vorlatch {
 
@@ -23,23 +24,41 @@ constexpr DWORD kFirstProcessWaitMs = 60000;
 constexpr int kDeleteAttempts = 50;
 constexpr DWORD kDeleteRetryMs = 100;
 
-// Copies the program to a new name in the temporary folder; empty when that fails.
-std::string CopyIntoTemporaryFolder(const std::string& ownPath) {
-  const std::string folder = UninstallerTemporaryFolder();
+constexpr char kCopyFolderPrefix[] = "vorlatch-uninstall-";
+constexpr char kCopyName[] = "vorlatch-uninstall.exe";
+
+// Copies the program into a new folder of its own in the temporary folder, which no other
+// user can enter: the copy runs with the uninstaller's rights, and a DLL or a program of
+// someone else's beside it must not. Empty when that fails.
+std::string CopyIntoPrivateFolder(const std::string& ownPath) {
+  const std::string temporary = UninstallerTemporaryFolder();
+  if (temporary.empty()) {
+    return std::string();
+  }
+  const std::string folder = CreatePrivateFolder(temporary, kCopyFolderPrefix);
   if (folder.empty()) {
     return std::string();
   }
-  const std::string stem = folder + "vorlatch-uninstall-" + std::to_string(::GetCurrentProcessId());
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string copy = stem + "-" + std::to_string(attempt) + ".exe";
-    if (::CopyFileA(ownPath.c_str(), copy.c_str(), TRUE)) {
-      return copy;
-    }
-    if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-      return std::string();
-    }
+  const std::string copy = folder + kCopyName;
+  if (!::CopyFileA(ownPath.c_str(), copy.c_str(), TRUE)) {
+    RemoveFolderTree(folder);
+    return std::string();
   }
-  return std::string();
+  return copy;
+}
+
+// The folder of a finishing copy, when the program is one; empty otherwise.
+std::string CopyFolderOf(const std::string& program) {
+  const std::size_t slash = program.find_last_of('\\');
+  if (slash == std::string::npos || slash == 0) {
+    return std::string();
+  }
+  const std::string folder = program.substr(0, slash);
+  const std::size_t parent = folder.find_last_of('\\');
+  const std::string name = parent == std::string::npos ? folder : folder.substr(parent + 1);
+  const bool isCopy = name.compare(0, sizeof kCopyFolderPrefix - 1, kCopyFolderPrefix) == 0 &&
+                      IsSamePath(program.substr(slash + 1), kCopyName);
+  return isCopy ? folder : std::string();
 }
 
 bool SameBytes(const std::string& a, const std::string& b) {
@@ -95,28 +114,28 @@ std::string OwnProgramPath() {
 }
 
 bool StartFinishingCopy(const std::string& ownPath) {
-  const std::string copy = CopyIntoTemporaryFolder(ownPath);
+  const std::string copy = CopyIntoPrivateFolder(ownPath);
   if (copy.empty()) {
     return false;
   }
+  const std::string folder = CopyFolderOf(copy);
   HANDLE inheritable = nullptr;
   if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
                          &inheritable, SYNCHRONIZE, TRUE, 0)) {
-    ::DeleteFileA(copy.c_str());
+    RemoveFolderTree(folder);
     return false;
   }
   const UniqueHandle ownProcess(inheritable);
   std::string commandLine = "\"" + copy + "\" " + kFinishSwitch + " " +
                             std::to_string(reinterpret_cast<std::uintptr_t>(inheritable));
-  // The copy works from the temporary folder, so that no process keeps the installation
-  // folder as its current folder.
-  const std::string folder = WithoutTrailingBackslash(UninstallerTemporaryFolder());
+  // The copy works from its own folder, so that no process keeps the installation folder as
+  // its current folder.
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started{};
   if (!::CreateProcessA(copy.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         folder.c_str(), &startup, &started)) {
-    ::DeleteFileA(copy.c_str());
+    RemoveFolderTree(folder);
     return false;
   }
   UniqueHandle process(started.hProcess);
@@ -147,7 +166,12 @@ void FinishRemoval(std::uint64_t handle) {
          InstallationFolders(*log, folders, ProtectedFolders::OfSystem(folders))) {
       RemoveFolderIfEmpty(folder);
     }
+    // A running program cannot delete itself: the copy and then its folder go at the next
+    // restart.
     ::MoveFileExA(own.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (const std::string folder = CopyFolderOf(own); !folder.empty()) {
+      ::MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
   }
 }
 

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include "package/format.h"
 #include "package/signature_layout.h"
 #include "support/test_files.h"
@@ -55,9 +60,10 @@ class StubRunTest : public ::testing::Test {
     return installer;
   }
 
-  // Runs the command line, cancels the destination dialog when one is expected, and expects
-  // a clean end.
-  void RunStub(const std::string& commandLine, bool expectDestinationDialog = true) {
+  // Runs the command line, cancels the destination dialog when one is expected (after
+  // `atDestination`), and expects a clean end.
+  void RunStub(const std::string& commandLine, bool expectDestinationDialog = true,
+               const std::function<void(const WindowSnapshot&)>& atDestination = {}) {
     test::ChildProcess stub;
     ASSERT_TRUE(stub.Start(commandLine, temp_)) << commandLine;
     if (expectDestinationDialog) {
@@ -65,6 +71,9 @@ class StubRunTest : public ::testing::Test {
       query.processId = stub.processId();
       const WindowSnapshot destination = WaitForSnapshot(query);
       ASSERT_TRUE(destination.HasControl(kDestinationEdit)) << destination.Describe();
+      if (atDestination) {
+        atDestination(destination);
+      }
       PressButton(destination.hwnd, IDCANCEL);
     }
     const test::ProcessResult result = stub.Wait(kStubTimeoutMs);
@@ -83,39 +92,53 @@ constexpr char kProject[] =
     "[File]\r\nFile=0\r\nDll=ext.dll\r\n"
     "[Before]\r\nFile=before.txt\r\n";
 
-TEST_F(StubRunTest, ExtractsTheScriptWithItsStoredTimesAndDeletesEveryTemporaryFile) {
+// Files at the names that the installer's own files have, left or planted in the shared
+// temporary folder by someone else: the run neither reads, replaces nor deletes them. It
+// works in a folder of its own there, with the script of its package (stored times and all),
+// and leaves nothing behind.
+TEST_F(StubRunTest, ExtractsTheScriptIntoAFolderOfItsOwnAndLeavesPlantedFilesAlone) {
   const std::string installer = Build(kProject, FILE_ATTRIBUTE_ARCHIVE);
   ASSERT_FALSE(installer.empty());
-  // Files the script names, left over from an earlier run: the clean-up removes them.
-  ASSERT_TRUE(test::WriteTextFile(temp_ + "ext.dll", "stale"));
-  ASSERT_TRUE(test::WriteTextFile(temp_ + "before.txt", "stale"));
-  ASSERT_TRUE(test::WriteTextFile(temp_ + "Uninstall.ini", "stale"));
-  // Hold the script open (for its attributes only, which takes no share of its data, so that
-  // the stub's own opens are not refused) to see what the stub wrote there after its clean-up
-  // has deleted the name.
-  UniqueHandle script(::CreateFileA((temp_ + "Vorlatch.ini").c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(script);
-
-  RunStub("\"" + installer + "\"");
-
-  FILETIME creation{};
-  FILETIME access{};
-  FILETIME write{};
-  ASSERT_TRUE(::GetFileTime(script.get(), &creation, &access, &write));
-  EXPECT_EQ(test::TicksOf(write), kScriptTimes.write);
-  if (test::FileSystemKeepsCreationTimes(folder_.path())) {
-    EXPECT_EQ(test::TicksOf(creation), kScriptTimes.creation);
+  const std::vector<std::pair<std::string, std::string>> planted = {
+      {"Vorlatch.ini", "[General]\r\nProduct=Planted\r\nCompany=Someone Else\r\n"},
+      {"Vorlatch.zp", "planted"},
+      {"ext.dll", "planted"},
+      {"before.txt", "planted"},
+      {"Uninstall.ini", "planted"}};
+  for (const auto& [name, text] : planted) {
+    ASSERT_TRUE(test::WriteTextFile(temp_ + name, text));
   }
-  LARGE_INTEGER size{};
-  ASSERT_TRUE(::GetFileSizeEx(script.get(), &size));
-  EXPECT_GT(size.QuadPart, 0);
-  EXPECT_EQ(static_cast<std::size_t>(size.QuadPart), PackedScriptSize(installer));
-  script.reset();
+  ASSERT_TRUE(test::SetAttributes(temp_ + "Vorlatch.ini", FILE_ATTRIBUTE_READONLY));
 
-  EXPECT_TRUE(test::FolderEntries(temp_).empty())
-      << "left behind: " << ::testing::PrintToString(test::FolderEntries(temp_));
+  std::string runFolder;
+  RunStub("\"" + installer + "\"", true, [&](const WindowSnapshot& destination) {
+    EXPECT_EQ(destination.caption, "Vorlatch Tests installing Stub Run");
+    for (const std::string& name : test::FolderEntries(temp_)) {
+      if (name.rfind("vorlatch-", 0) == 0) {
+        EXPECT_TRUE(runFolder.empty()) << "a second folder " << name;
+        runFolder = temp_ + name + "\\";
+      }
+    }
+    ASSERT_FALSE(runFolder.empty()) << "no folder of the run in the temporary folder";
+    const std::string script = runFolder + "Vorlatch.ini";
+    const std::optional<FileTimes> times = test::GetFileTimes(script);
+    ASSERT_TRUE(times.has_value());
+    EXPECT_EQ(times->write, kScriptTimes.write);
+    if (test::FileSystemKeepsCreationTimes(folder_.path())) {
+      EXPECT_EQ(times->creation, kScriptTimes.creation);
+    }
+    EXPECT_EQ(test::ReadTextFile(script).value_or("").size(), PackedScriptSize(installer));
+  });
+
+  EXPECT_FALSE(test::FileExists(runFolder)) << "the run's folder stayed";
+  std::vector<std::string> names;
+  for (const auto& [name, text] : planted) {
+    names.push_back(name);
+    EXPECT_EQ(test::ReadTextFile(temp_ + name).value_or("<gone>"), text) << name;
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(test::FolderEntries(temp_), names);
+  test::SetAttributes(temp_ + "Vorlatch.ini", FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(StubRunTest, AStubGivenAPackageArgumentOpensThatPackage) {

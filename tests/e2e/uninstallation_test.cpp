@@ -382,14 +382,16 @@ class Uninstallation : public ::testing::Test {
             {product_ + " has been removed.", IDOK}};
   }
 
-  // The copies that finished the removals wait in the temporary folder for a restart that
-  // never comes here; true when there was one.
+  // The copies that finished the removals wait, each alone in a folder of its own in the
+  // temporary folder, for a restart that never comes here; true when there was one.
   bool RemoveFinishingCopies() {
     bool found = false;
     for (const std::string& name : FolderEntries(temp_)) {
       if (name.rfind("vorlatch-uninstall-", 0) == 0) {
         found = true;
-        EXPECT_TRUE(::DeleteFileA((temp_ + name).c_str())) << name;
+        EXPECT_EQ(FolderEntries(temp_ + name), std::vector<std::string>{"vorlatch-uninstall.exe"})
+            << name;
+        RemoveTree(temp_ + name);
       }
     }
     return found;

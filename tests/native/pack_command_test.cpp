@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "packer/source_file.h"
 #include "temp_folder.h"
@@ -21,10 +22,11 @@ struct Result {
 };
 
 // Runs vorlatch-pack (built beside this test program) with `arguments`.
-Result RunPack(const TempFolder& dir, const std::string& arguments) {
+Result RunPack(const TempFolder& dir, const std::string& arguments,
+               const std::string& shellPrefix = "") {
   const std::string program = packer::ProgramDirectory() + "vorlatch-pack";
-  const std::string command = "'" + program + "' " + arguments + " >'" + (dir / "stdout") +
-                              "' 2>'" + (dir / "stderr") + "'";
+  const std::string command = shellPrefix + "'" + program + "' " + arguments + " >'" +
+                              (dir / "stdout") + "' 2>'" + (dir / "stderr") + "'";
   const int raw = std::system(command.c_str());
   Result result;
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -83,6 +85,29 @@ TEST(PackCommand, FailuresExitNonZeroWithOneLineNamingTheFile) {
     EXPECT_EQ(result.status, 2) << usage;
     EXPECT_EQ(LineCount(result.err), 1) << usage << ": " << result.err;
   }
+}
+
+// A source larger than the memory the packer may have: one line naming it, and neither the
+// installer nor its temporary file is left.
+TEST(PackCommand, ASourceLargerThanMemoryEndsWithAMessageAndNoOutput) {
+  TempFolder dir;
+  ASSERT_TRUE(dir.ok());
+  WriteFile(dir / "stub.exe", "MZ stub");
+  WriteFile(dir / "p.vlp", "[File]\nFile=1\nFile1=huge.bin\n");
+  // Sparse: no disk space, but 1 GiB to read.
+  { std::ofstream(dir / "huge.bin"); }
+  std::filesystem::resize_file(dir / "huge.bin", 1ull << 30);
+  // 256 MiB of address space for the packer alone (ulimit in its own shell).
+  const auto result =
+      RunPack(dir, "build '" + (dir / "p.vlp") + "' --stub '" + (dir / "stub.exe") + "'",
+              "ulimit -v 262144 && ");
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_EQ(LineCount(result.err), 1) << result.err;
+  EXPECT_NE(result.err.find("[File] File1: '" + (dir / "huge.bin") + "': not enough memory"),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(testing::NamesIn(dir.path()),
+            (std::vector<std::string>{"huge.bin", "p.vlp", "stderr", "stdout", "stub.exe"}));
 }
 
 }  // namespace

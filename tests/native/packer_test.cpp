@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <optional>
@@ -385,6 +386,70 @@ TEST_F(PackerTest, EveryBuildErrorIsOneLineAndLeavesNothing) {
   ASSERT_FALSE(packer::BuildInstaller(options, error));
   EXPECT_EQ(error.rfind(dir / "absent.vlp: ", 0), 0u) << error;
   EXPECT_FALSE(std::filesystem::exists(dir / "setup.exe"));
+}
+
+// A stand-in program with a real PE header for the given machine.
+std::string FakeProgram(std::uint16_t machine) {
+  std::string image(0x40, '\0');
+  image[0] = 'M';
+  image[1] = 'Z';
+  image[0x3C] = 0x40;
+  image += std::string("PE\0\0", 4);
+  image += static_cast<char>(machine & 0xFF);
+  image += static_cast<char>(machine >> 8);
+  return image + std::string(64, '\0');
+}
+
+// The output replaces a file: never one the installer is made of, by whatever name; and the
+// uninstaller must run in the stub's world.
+TEST_F(PackerTest, RefusesAnOutputThatIsAnInputAndAnUninstallerOfAnotherMachine) {
+  WriteFile(dir / "one.txt", "one");
+  WriteFile(dir / "i686.exe", FakeProgram(0x014C));
+  WriteFile(dir / "x86_64.exe", FakeProgram(0x8664));
+  const std::string plain = "[File]\nFile=1\nFile1=one.txt\n";
+  const std::string withUninstaller = plain + "Uninstall=1\n";
+  WriteFile(dir / "app.vlp", plain);
+  ASSERT_EQ(::link((dir / "app.vlp").c_str(), (dir / "linked.vlp").c_str()), 0);
+  struct Case {
+    std::string project, stub, uninstaller, output;
+    std::string problem;  // empty: builds
+  };
+  const std::vector<Case> cases = {
+      {plain, "stub.exe", "", dir / "./app.vlp",
+       "-o: '" + dir / "./app.vlp" + "': is the project file itself"},
+      {plain, "stub.exe", "", dir / "linked.vlp", "is the project file itself"},
+      {plain, "stub.exe", "", dir / "sub/../one.txt", "is also packed, as [File] File1"},
+      {plain, "stub.exe", "", dir / "stub.exe", "is the stub itself (--stub)"},
+      {withUninstaller, "i686.exe", "x86_64.exe", output,
+       "--uninstaller: '" + dir / "x86_64.exe" + "': built for x86_64, but the stub '" +
+           dir / "i686.exe" + "' is built for i686; they must match"},
+      {withUninstaller, "x86_64.exe", "i686.exe", output, "built for i686, but the stub"},
+      {withUninstaller, "x86_64.exe", "x86_64.exe", output, ""},
+      {withUninstaller, "stub.exe", "x86_64.exe", output, ""},  // a stub that is no PE image
+  };
+  std::filesystem::create_directories(dir / "sub");
+  for (const Case& c : cases) {
+    WriteFile(dir / "app.vlp", c.project);
+    packer::BuildOptions options;
+    options.project = dir / "app.vlp";
+    options.stub = dir / c.stub;
+    options.uninstaller = c.uninstaller.empty() ? "" : dir / c.uninstaller;
+    options.output = c.output;
+    std::string error;
+    const bool built = packer::BuildInstaller(options, error);
+    EXPECT_EQ(built, c.problem.empty()) << c.output << ": " << error;
+    if (!c.problem.empty()) {
+      EXPECT_NE(error.find(c.problem), std::string::npos) << error;
+    }
+    // Nothing was replaced and nothing left behind.
+    EXPECT_EQ(ReadText(dir / "app.vlp"), c.project);
+    EXPECT_EQ(ReadText(dir / "one.txt"), "one");
+    EXPECT_EQ(ReadText(dir / "stub.exe"), kStub);
+    for (const std::string& name : testing::NamesIn(dir.path())) {
+      EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+    }
+    std::filesystem::remove(output);
+  }
 }
 
 TEST_F(PackerTest, InspectReportsDamagedItems) {
