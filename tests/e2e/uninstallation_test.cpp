@@ -761,15 +761,13 @@ TEST_F(Uninstallation, RegistryValuesThereBeforeStayWhateverTheirTypeOrLength) {
       {"Binary", REG_BINARY, {1, 2, 3}},
       {"Multi", REG_MULTI_SZ, {'a', 0, 'b', 0, 0}},
       {"Long", REG_SZ, std::vector<BYTE>(longText.c_str(), longText.c_str() + longText.size() + 1)},
-      {"Short", REG_SZ, {'o', 'l', 'd', 0}},
   };
   std::string section = "[Key1]\r\n" + Line("Number", std::to_string(values.size() + 1));
-  SetRegistryString(HKEY_CURRENT_USER, key, "Added", "");
   {
     UniqueHkey opened;
-    ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_SET_VALUE, opened.put()),
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                nullptr, opened.put(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(::RegDeleteValueA(opened.get(), "Added"), ERROR_SUCCESS);
     for (std::size_t i = 0; i < values.size(); ++i) {
       ASSERT_EQ(::RegSetValueExA(opened.get(), values[i].name.c_str(), 0, values[i].type,
                                  values[i].data.data(), static_cast<DWORD>(values[i].data.size())),
