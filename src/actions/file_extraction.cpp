@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "actions/com_registration.h"
+#include "actions/installed_targets.h"
 #include "actions/termination.h"
 #include "package/format.h"
 #include "package/item_extraction.h"
@@ -172,6 +173,9 @@ int ExtractFiles() {
     }
     if (outcome == Outcome::kSkipped && originalAttributes != INVALID_FILE_ATTRIBUTES) {
       ::SetFileAttributesA(target.c_str(), originalAttributes);
+    }
+    if (outcome == Outcome::kWritten && originalAttributes != INVALID_FILE_ATTRIBUTES) {
+      RecordReplacedTarget(n);
     }
     RegisterComServer(target, true);
   }

@@ -1,10 +1,13 @@
 #include "actions/install_driver.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include <windows.h>
 
 #include "actions/file_extraction.h"
+#include "actions/installed_targets.h"
 #include "actions/shortcuts.h"
 #include "actions/uninstall_log.h"
 #include "actions/uninstaller_interface.h"
@@ -31,13 +34,14 @@ std::uint32_t SizeOfFile(const std::string& path) {
 
 // Everything that exists only with an uninstaller; all of it before the first file, so that
 // a termination during extraction finds a complete log to roll back from.
-void InstallUninstallerParts() {
+void InstallUninstallerParts(const std::vector<std::string>& earlierFiles) {
   const std::string log = UninstallLogTempPath();
-  WriteUninstallLog();
+  WriteUninstallLog(earlierFiles);
   CreateStartMenuShortcuts(log);
   CreateDesktopShortcut();
   CreateQuickLaunchShortcut();
   FreezeUninstallLog(UninstallerPath(), log);
+  g_state.uninstallLogFrozen = true;
   RegisterUninstaller();
 }
 
@@ -56,8 +60,13 @@ void FreezeUninstallLog(const std::string& uninstaller, const std::string& log) 
 }
 
 int RunInstallation() {
-  if (ReadScriptInt(kFile, kUninstall, 0) != 0 && ExtractUninstaller() != 0) {
-    InstallUninstallerParts();
+  if (ReadScriptInt(kFile, kUninstall, 0) != 0) {
+    // An earlier installation here (repair) wrote files that are ours to replace and remove;
+    // its log goes with its uninstaller, so it is read first.
+    const std::vector<std::string> earlierFiles = FilesOfEarlierInstallation(UninstallerPath());
+    if (ExtractUninstaller() != 0) {
+      InstallUninstallerParts(earlierFiles);
+    }
   }
   const int extracted = ExtractFiles();
   CloseProgress();

@@ -29,14 +29,13 @@ std::array<RootKey, 4> RootKeys() {
            {"HKEY_USERS", HKEY_USERS}}};
 }
 
-// Whether the key holds a string value of this name (empty: the default value) that fits
-// the query buffer.
-bool HasStringValue(HKEY key, const std::string& name) {
-  std::vector<BYTE> buffer(kValueQueryBufferSize, 0);
+// Whether the key holds a value of this name (empty: the default value), of any type and
+// any length: whatever was there before is not the installation's to delete.
+bool HasValue(HKEY key, const std::string& name) {
   DWORD type = 0;
-  DWORD size = kValueQueryBufferSize;
-  const LONG status = ::RegQueryValueExA(key, name.c_str(), nullptr, &type, buffer.data(), &size);
-  return status == ERROR_SUCCESS && type == REG_SZ;
+  DWORD size = 0;
+  const LONG status = ::RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size);
+  return status == ERROR_SUCCESS || status == ERROR_MORE_DATA;
 }
 
 }  // namespace
@@ -116,7 +115,7 @@ int ApplyRegistryEntry(int i, RegistryLog& log) {
     const std::string valueName = EqualNoCase(name, kDefaultValueName) ? std::string() : name;
     const std::string expanded = ExpandValueMacro(value);
     record.valueNames.push_back(name);
-    if (HasStringValue(current.get(), valueName)) {
+    if (HasValue(current.get(), valueName)) {
       record.values.push_back(expanded);
       record.valueKeeps.push_back(1);
     } else {

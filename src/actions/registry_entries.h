@@ -18,9 +18,6 @@ inline constexpr char kValueNotSet[] = "[value not set]";
 // The one message after some entries failed.
 inline constexpr char kRegistryErrorText[] = "There were some errors writing registry keys.";
 inline constexpr char kRegistryErrorCaption[] = "Information";
-// Bytes of an existing value that the check for a string value reads; longer values count
-// as not existing.
-inline constexpr DWORD kValueQueryBufferSize = 4096;
 
 // One key that an entry opened or created, from the root down.
 struct RegistryKeyRecord {

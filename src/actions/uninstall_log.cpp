@@ -5,12 +5,15 @@
 
 #include <windows.h>
 
+#include "actions/installed_targets.h"
 #include "actions/registry_entries.h"
+#include "actions/uninstaller_tail.h"
 #include "actions/uninstaller_interface.h"
 #include "package/item_extraction.h"
 #include "package/opening.h"
 #include "package/process_state.h"
 #include "script/keys.h"
+#include "script/path_macros.h"
 #include "script/path_text.h"
 #include "script/script_access.h"
 #include "ui/progress_dialog.h"
@@ -54,7 +57,7 @@ void LogGeneral(const std::string& log) {
   LogString(kGeneral, kBid, g_state.destinationDirectory, log);
 }
 
-void LogFiles(const std::string& log) {
+void LogFiles(const std::string& log, const std::vector<std::string>& earlierFiles) {
   const int count = ReadScriptInt(kFile, kFile, 0);
   LogInt(kFile, kFile, count, log);
   for (int n = 1; n <= count; ++n) {
@@ -66,6 +69,9 @@ void LogFiles(const std::string& log) {
     LogString(kFile, NumberedName(kFile, n), LoggedFilePath(target, name), log);
     LogInt(kFile, NumberedName(kShortcut, n), ReadScriptInt(kFile, NumberedName(kShortcut, n), 0),
            log);
+    // The path the extraction will write; what is there now belongs to someone else.
+    const std::string path = CollapseBackslashes(ExpandTarget(kFile, n) + name);
+    LogInt(kFile, NumberedName(kExisted, n), ExistsAndIsNotOurs(path, earlierFiles) ? 1 : 0, log);
     LogString(kFile, kDesktop, ReadScriptString(kFile, kDesktop, ""), log);
     LogString(kFile, kQuickLaunch, ReadScriptString(kFile, kQuickLaunch, ""), log);
   }
@@ -133,10 +139,18 @@ int ExtractUninstaller() {
     return 0;
   }
   const std::string uninstaller = UninstallerPath();
+  // An earlier read-only Uninstall.exe could not be replaced, and one extracted read-only
+  // (packed from a read-only source) could not take its log.
+  const DWORD earlier = ::GetFileAttributesA(uninstaller.c_str());
+  ClearReadOnly(uninstaller);
   if (ExtractPackedItem(static_cast<std::uint32_t>(position), static_cast<std::uint32_t>(length),
                         uninstaller, false) == 0) {
+    if (earlier != INVALID_FILE_ATTRIBUTES) {
+      ::SetFileAttributesA(uninstaller.c_str(), earlier);
+    }
     return 0;
   }
+  ClearReadOnly(uninstaller);
   // The file carries the time of installation rather than the time it was packed.
   UniqueHandle file(::CreateFileA(uninstaller.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -153,12 +167,12 @@ std::string LoggedProductName() {
   return product.empty() ? FileNameOf(ReadScriptString(kGeneral, kPackage, "")) : product;
 }
 
-int WriteUninstallLog() {
+int WriteUninstallLog(const std::vector<std::string>& earlierFiles) {
   const std::string log = UninstallLogTempPath();
   ::DeleteFileA(log.c_str());
   ApplyRegistryEntries();
   LogGeneral(log);
-  LogFiles(log);
+  LogFiles(log, earlierFiles);
   LogIniEntries(log);
   FlushLog(log);
   return 1;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace vorlatch {
 
@@ -18,15 +19,18 @@ inline constexpr char kUninstallStringValue[] = "UninstallString";
 inline constexpr std::size_t kUninstallValueBufferSize = 260;
 
 // Extracts the packed uninstaller as Uninstall.exe into the destination directory, replacing
-// any file there, and stamps it with the time of installation. 1 when done or when the
+// any file there (also a read-only one), never leaves it read-only, and stamps it with the
+// time of installation. 1 when done or when the
 // package has no uninstaller ([File] Uninstall is 0); 0 when the uninstaller could not be
 // provided (no item named, or it could not be written or inflated).
 int ExtractUninstaller();
 
 // Deletes any older temporary log, runs the registry step (which records its keys in the
 // log first), then writes [General], [File] and [Ini] with its [Section<i>] and
-// [Section<i>_<j>] sections, and flushes the log. Always 1.
-int WriteUninstallLog();
+// [Section<i>_<j>] sections, and flushes the log. [File] Existed<n> marks the targets that
+// are there already and are not among `earlierFiles` (those an earlier installation of ours
+// in the same folder wrote). Always 1.
+int WriteUninstallLog(const std::vector<std::string>& earlierFiles = {});
 
 // The value of [General] Product in the log: Product, or when that is empty the file name
 // part of [General] Package.

@@ -1,5 +1,7 @@
 #include "app/destination_dialog.h"
 
+#include <algorithm>
+
 #include <shlobj.h>
 
 #include "package/process_state.h"
@@ -10,6 +12,7 @@
 #include "script/path_text.h"
 #include "script/script_access.h"
 #include "ui/about_dialog.h"
+#include "uninstaller/uninstall_text.h"
 #include "win/handles.h"
 
 namespace vorlatch {
@@ -25,6 +28,24 @@ std::string WithoutLeadingWhiteSpace(const std::string& text) {
     ++start;
   }
   return text.substr(start);
+}
+
+// The destination as a full path with backslashes. A path typed with forward slashes, or
+// relative to the current folder or drive ("Tool", "C:Tool", "\\Tool"), would install, but
+// the log must name the folder in a form the uninstaller can trust, found later from any
+// current folder. A full path with backslashes stays as typed. Empty when it cannot be made.
+std::string AbsoluteDestination(const std::string& typed) {
+  if (typed.find('/') == std::string::npos && IsAbsolutePath(typed)) {
+    return typed;
+  }
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD length = ::GetFullPathNameA(typed.c_str(), sizeof buffer, buffer, nullptr);
+  if (length == 0 || length >= sizeof buffer) {
+    return std::string();
+  }
+  std::string full(buffer, length);
+  std::replace(full.begin(), full.end(), '/', '\\');
+  return IsAbsolutePath(WithTrailingBackslash(full)) ? full : std::string();
 }
 
 }  // namespace
@@ -105,7 +126,9 @@ void DestinationDialog::OnNext() {
   if (g_state.destinationDirectory.empty()) {
     g_state.destinationDirectory = CurrentDirectory();
   }
-  if (EnsureDirectory(g_state.destinationDirectory)) {
+  // Like a folder that cannot be made, a path that cannot be made full keeps the dialog open.
+  g_state.destinationDirectory = AbsoluteDestination(g_state.destinationDirectory);
+  if (!g_state.destinationDirectory.empty() && EnsureDirectory(g_state.destinationDirectory)) {
     EndDialog(IDOK);
   }
 }

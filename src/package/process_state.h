@@ -25,13 +25,17 @@ struct ProcessState {
   // The file that the extraction is writing; named by the archive error.
   std::string currentOutputFile;
   // The directory chosen in the destination dialog: a browsed folder ends in one backslash,
-  // a typed one stays as typed (less leading blanks); users add the backslash where needed.
+  // a typed full path stays as typed (less leading blanks; users add the backslash where
+  // needed), any other typed path is made a full path with backslashes.
   std::string destinationDirectory;
   // File extraction: some file could not be extracted; the remembered overwrite answer.
   bool extractionError = false;
   OverwriteMode overwriteMode = OverwriteMode::kAsk;
   // The existing-installation check chose to repair.
   bool repairMode = false;
+  // The uninstall log is frozen into Uninstall.exe: targets replaced from then on are
+  // recorded in it.
+  bool uninstallLogFrozen = false;
   // Suffix of the program group when the plain name was taken (0: none).
   int instanceNumber = 0;
   // The extension DLL, loaded once and kept until the process ends.

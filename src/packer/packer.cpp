@@ -487,6 +487,14 @@ class Builder {
           !SetExecutionLevel(content, level_, problem)) {
         return Fail("[Build] ExecutionLevel", planned.source, problem);
       }
+      if (planned.zipKey == "UninstallZip") {
+        // The installer writes the log into the uninstaller's tail after extracting it; a
+        // read-only source must not give a read-only Uninstall.exe.
+        tail.attributes &= ~kFileAttributeReadonly;
+        if (tail.attributes == 0) {
+          tail.attributes = kFileAttributeArchive;
+        }
+      }
       std::vector<std::uint8_t> item;
       const std::uint32_t length = AppendPackedItem(item, content, tail);
       if (length == 0) {

@@ -46,6 +46,10 @@ inline constexpr char kAssociations[] = "Associations";
 inline constexpr char kDll[] = "Dll";
 inline constexpr char kDllZip[] = "DllZip";
 inline constexpr char kDllPos[] = "DllPos";
+// [File] of the uninstall log: target n was there before the installation and not ours
+// (Existed<n>), and the extraction then wrote over it (Replaced<n>).
+inline constexpr char kExisted[] = "Existed";
+inline constexpr char kReplaced[] = "Replaced";
 
 // [Before] (with kFile, kCaption and kLine)
 inline constexpr char kProtect[] = "Protect";

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "actions/uninstaller_tail.h"
 #include "package/opening.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
@@ -59,54 +60,6 @@ int LineCountOf(const std::string& text) {
 std::string UninstallerTemporaryFolder() {
   const std::string folder = TemporaryDirectory();
   return folder.empty() ? SystemTemporaryDirectory() : folder;
-}
-
-std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProblem& problem) {
-  problem = TailProblem::kUnreadable;
-  UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  LARGE_INTEGER size{};
-  if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) {
-    return std::nullopt;
-  }
-  const std::uint64_t fileSize = static_cast<std::uint64_t>(size.QuadPart);
-  std::uint8_t lengthBytes[kLogLengthSize] = {};
-  if (fileSize >= kLogLengthSize &&
-      !ReadAt(file.get(), fileSize - kLogLengthSize, lengthBytes, kLogLengthSize)) {
-    return std::nullopt;
-  }
-  const std::optional<FrozenLogPlace> place =
-      PlaceOfFrozenLog(fileSize, ReadU32(lengthBytes), problem);
-  if (!place) {
-    return std::nullopt;
-  }
-
-  // The program in front of the log must be whole: a length that cuts into it is damaged.
-  std::vector<std::uint8_t> headers(
-      static_cast<std::size_t>(std::min<std::uint64_t>(place->offset, kProgramHeaderReadSize)));
-  if (!ReadAt(file.get(), 0, headers.data(), static_cast<std::uint32_t>(headers.size()))) {
-    problem = TailProblem::kUnreadable;
-    return std::nullopt;
-  }
-  const std::optional<std::uint64_t> imageEnd =
-      ProgramImageEnd(Bytes(headers.data(), headers.size()));
-  if (!imageEnd || *imageEnd > place->offset) {
-    problem = TailProblem::kNotAProgram;
-    return std::nullopt;
-  }
-
-  std::string text(place->length, '\0');
-  if (!ReadAt(file.get(), place->offset, text.data(), place->length)) {
-    problem = TailProblem::kUnreadable;
-    return std::nullopt;
-  }
-  if (!LooksLikeLogText(text)) {
-    problem = TailProblem::kNotText;
-    return std::nullopt;
-  }
-  problem = TailProblem::kNone;
-  return text;
 }
 
 std::optional<UninstallLog> UninstallLog::FromUninstaller(const std::string& path,
@@ -186,7 +139,7 @@ int UninstallLog::Count(std::string_view section, std::string_view key) const {
 }
 
 std::string UninstallLog::InstallationFolder() const {
-  return String(kGeneral, kBid);
+  return LoggedInstallationFolder(String(kGeneral, kBid));
 }
 
 }  // namespace vorlatch

@@ -34,7 +34,8 @@ class UninstallLog {
   // log: no more entries than that can be in it, however large a damaged count is.
   int Count(std::string_view section, std::string_view key) const;
 
-  // [General] BID as the installer wrote it.
+  // [General] BID as the installer wrote it; forward slashes of older installers become
+  // backslashes.
   std::string InstallationFolder() const;
 
   const std::string& file() const { return file_; }
@@ -50,8 +51,5 @@ class UninstallLog {
 // The folder for the uninstaller's temporary files: the installer's temporary directory, else
 // the system's; empty when neither is known.
 std::string UninstallerTemporaryFolder();
-
-// The log text in the tail of the file at `path`, when the tail can be trusted.
-std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProblem& problem);
 
 }  // namespace vorlatch

@@ -8,6 +8,7 @@
 #include <shobjidl.h>
 
 #include "actions/com_registration.h"
+#include "actions/installed_targets.h"
 #include "actions/registry_entries.h"
 #include "actions/shortcut_names.h"
 #include "actions/shortcuts.h"
@@ -56,12 +57,6 @@ constexpr int kProtectedShellFolders[] = {
 };
 
 constexpr DWORD kRegistryValueBufferSize = 1024;
-
-std::string FullPathOf(const std::string& path) {
-  char buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
-  return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
-}
 
 bool IsLinkFolder(const std::string& folder) {
   const DWORD attributes = ::GetFileAttributesA(WithoutTrailingBackslash(folder).c_str());
@@ -199,17 +194,7 @@ bool ProtectedFolders::Contains(const std::string& folder) const {
 }
 
 MacroFolders MacroFoldersFor(const UninstallLog& log) {
-  MacroFolders folders;
-  folders.windows = WindowsDirectory();
-  folders.system = SystemDirectory();
-  folders.temp = TemporaryDirectory();
-  folders.programFiles = ProgramFilesDirectory();
-  const std::string bid = WithTrailingBackslash(log.InstallationFolder());
-  // Levels such as ".." are resolved the way the installer's file calls resolved them.
-  if (IsAbsolutePath(bid)) {
-    folders.bid = WithTrailingBackslash(FullPathOf(bid));
-  }
-  return folders;
+  return MacroFoldersOfSystem(log.InstallationFolder());
 }
 
 std::string LoggedUninstallerPath(const UninstallLog& log) {
@@ -370,14 +355,41 @@ void Removal::RemoveIniEntries() {
   }
 }
 
+bool Removal::TargetIsOurs(int n) const {
+  return IsTargetOurs(log_.Int(kFile, NumberedName(kExisted, n)) != 0,
+                      log_.Int(kFile, NumberedName(kReplaced, n)) != 0);
+}
+
+bool Removal::RecordsExistingTargets() const {
+  const int count = log_.Count(kFile, kFile);
+  for (int n = 1; n <= count; ++n) {
+    if (log_.Int(kFile, NumberedName(kExisted, n)) != 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void Removal::RemoveFiles() {
-  for (const LoggedPlace& file : LoggedFiles()) {
+  // A log that marks pre-existing targets says for each file whether it is ours; the change
+  // times of the files then tell nothing more (the log was frozen again after each
+  // replacement, so the uninstaller's change time is no longer the start of the extraction).
+  const bool recorded = RecordsExistingTargets();
+  const std::vector<LoggedPlace> files = LoggedFiles();
+  for (std::size_t index = 0; index < files.size(); ++index) {
+    const LoggedPlace& file = files[index];
     if (file.path.empty() || IsSamePath(file.path, uninstaller_) ||
         PassesThroughLink(file.base, file.path) || !IsFile(file.path)) {
       continue;
     }
-    // A rollback keeps the files that the installation had not reached yet.
-    if (madeSince_ && !ChangedSince(file.path, *madeSince_)) {
+    // The user's own file, kept at the overwrite question, or one the extraction has not
+    // reached yet.
+    if (!TargetIsOurs(static_cast<int>(index + 1))) {
+      continue;
+    }
+    // Without that record, a rollback keeps the files that the installation had not reached
+    // yet by their change times.
+    if (madeSince_ && !recorded && !ChangedSince(file.path, *madeSince_)) {
       continue;
     }
     RegisterComServer(file.path, false);
@@ -398,7 +410,11 @@ void Removal::RemoveUninstallEntry() {
       return;
     }
     // The entry may by now belong to a later installation of the same product.
-    const std::optional<std::string> named = StringValue(key.get(), kUninstallStringValue);
+    std::optional<std::string> named = StringValue(key.get(), kUninstallStringValue);
+    if (named) {
+      // Older installers named a destination typed with forward slashes as typed.
+      std::replace(named->begin(), named->end(), '/', '\\');
+    }
     if (!named || (!EqualNoCase(*named, CutToUninstallValue(
                                             UninstallCommandLine(LoggedUninstallerPath(log_)))) &&
                    !EqualNoCase(*named, CutToUninstallValue(UninstallCommandLine(uninstaller_))))) {
@@ -418,7 +434,9 @@ void Removal::RemoveShortcut(const std::string& link, const std::vector<std::str
   if (!target) {
     return;
   }
-  const std::string opened = CollapseBackslashes(*target);
+  std::string opened = *target;
+  std::replace(opened.begin(), opened.end(), '/', '\\');
+  opened = CollapseBackslashes(opened);
   const bool ours = std::any_of(targets.begin(), targets.end(), [&](const std::string& t) {
     return !t.empty() && IsSamePath(opened, CollapseBackslashes(t));
   });

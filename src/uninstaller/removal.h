@@ -88,6 +88,10 @@ class Removal {
   // The shortcut that [File] `key` names, in that folder, when it leads to a logged file.
   void RemoveNamedShortcut(std::string_view key, int folderId, const std::string& subfolder);
   void RemoveRegistryRecord(int k);
+  // File n of the log may go: it did not exist before the installation, or was replaced.
+  bool TargetIsOurs(int n) const;
+  // The log marks pre-existing targets (a log of an installer that also marks replacements).
+  bool RecordsExistingTargets() const;
   void DeleteFileOrKeep(const std::string& path);
 
   const UninstallLog& log_;

@@ -1,5 +1,6 @@
 #include "uninstaller/uninstall_text.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "actions/shortcut_names.h"
@@ -167,6 +168,12 @@ bool IsAbsolutePath(const std::string& path) {
   const std::vector<std::string> levels = LevelsOf(path.substr(2));
   return levels.size() >= 2 && path[2] != '\\' && !IsDotLevel(levels[0]) && levels[0] != "?" &&
          !IsDotLevel(levels[1]);
+}
+
+std::string LoggedInstallationFolder(const std::string& bid) {
+  std::string slashed = bid;
+  std::replace(slashed.begin(), slashed.end(), '/', '\\');
+  return IsAbsolutePath(WithTrailingBackslash(slashed)) ? slashed : bid;
 }
 
 bool IsRootFolder(const std::string& folder) {

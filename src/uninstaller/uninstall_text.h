@@ -56,6 +56,10 @@ std::string FolderOfMacro(const MacroFolders& folders, const std::string& macro)
 
 // "X:\..." or "\\server\share\...".
 bool IsAbsolutePath(const std::string& path);
+// [General] BID as the uninstaller takes it. Installers before absolute destinations logged a
+// typed destination as typed; forward slashes then become backslashes when that gives an
+// absolute folder. Anything else is returned unchanged (a relative one is refused later).
+std::string LoggedInstallationFolder(const std::string& bid);
 // "X:\" or "\\server\share\" (trailing backslashes ignored).
 bool IsRootFolder(const std::string& folder);
 // A path below some folder that cannot leave it: no "." or ".." levels (nor levels of dots

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "script/directories.h"
+#include "script/path_macros.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "win/handles.h"
@@ -334,12 +335,13 @@ class Uninstallation : public ::testing::Test {
   // Builds the installer, runs it with the destination typed into its dialog and `replies`
   // for the windows after it, and waits until it and any uninstaller it started have ended.
   std::vector<std::string> Install(const std::string& project, const std::string& destination,
-                                   std::vector<Reply> replies = {}) {
+                                   std::vector<Reply> replies = {},
+                                   const std::string& workingFolder = "") {
     std::string error;
     const std::string installer = BuildTestInstaller(folder_, project, error);
     EXPECT_FALSE(installer.empty()) << error;
     ChildProcess stub;
-    if (installer.empty() || !stub.Start(Quoted(installer))) {
+    if (installer.empty() || !stub.Start(Quoted(installer), workingFolder)) {
       ADD_FAILURE() << "the installer did not start";
       return {};
     }
@@ -694,6 +696,163 @@ TEST_F(Uninstallation, ADamagedTailIsRefusedAndNothingIsRemoved) {
   UninstallThroughEntry(YesAndOk());
   EXPECT_TRUE(RemoveFinishingCopies());
   EXPECT_EQ(SystemState(), std::vector<std::string>{});
+}
+
+TEST_F(Uninstallation, OnlyTargetsTheInstallationWroteAreRemoved) {
+  // The user's files where the package puts its own: one in the installation folder and a
+  // DLL of the system folder, both kept at the overwrite question, and one replaced there.
+  const std::string systemDll = app_ + ".dll";
+  const std::string systemPath = SystemDirectory() + systemDll;
+  for (const bool rollback : {false, true}) {
+    SCOPED_TRACE(rollback ? "rollback" : "uninstall");
+    const std::string label = rollback ? "Stopped" : "Done";
+    const std::string dest = place_ + label + "\\";
+    ASSERT_TRUE(::CreateDirectoryA(dest.c_str(), nullptr));
+    ASSERT_TRUE(WriteTextFile(dest + "kept.txt", "the user's own"));
+    ASSERT_TRUE(WriteTextFile(dest + "replaced.txt", "an older one"));
+    ASSERT_TRUE(WriteTextFile(dest + "blocked", "not a folder"));
+    ASSERT_TRUE(WriteTextFile(systemPath, "the system's"));
+    std::vector<std::string> expected = SystemState();
+    expected.erase(std::remove(expected.begin(), expected.end(),
+                               "place\\" + label + "\\replaced.txt=an older one|"),
+                   expected.end());
+
+    // Extracted from the last to the first: the system DLL, replaced.txt, kept.txt, and one
+    // whose folder is a file, so that the extraction asks whether to go on.
+    const std::string project =
+        Head() + "[File]\r\nFile=4\r\n" +
+        FileKeys(1, "notes.txt", "notes.txt", "Target1=[BID]blocked\\\r\n") +
+        FileKeys(2, "kept.txt", "notes.txt") + FileKeys(3, "replaced.txt", "notes.txt") +
+        FileKeys(4, systemDll, "app.txt", "Target4=[SYSTEM]\r\n") + "Uninstall=1\r\n";
+    std::string replacedHalfway;
+    std::vector<Reply> replies = {
+        {systemDll + " exists.", IDNO},
+        {"replaced.txt exists.", IDYES},
+        {"kept.txt exists.", IDNO},
+        {"Can't extract", rollback ? IDNO : IDYES, 0, "",
+         [&] { replacedHalfway = ReadTextFile(dest + "replaced.txt").value_or("<missing>"); }}};
+    if (rollback) {
+      replies.push_back({"Are you sure you want to terminate installation?", IDYES});
+      replies.push_back({"Done.", IDOK});
+    } else {
+      replies.push_back({"There were errors during extraction.", IDOK});
+    }
+    Install(project, dest, replies);
+    ASSERT_EQ(replacedHalfway, "the notes");
+    if (!rollback) {
+      UninstallThroughEntry(YesAndOk());
+    }
+    EXPECT_TRUE(RemoveFinishingCopies());
+    EXPECT_EQ(SystemState(), expected);
+    EXPECT_EQ(ReadTextFile(systemPath).value_or("<missing>"), "the system's");
+    ::DeleteFileA(systemPath.c_str());
+  }
+}
+
+TEST_F(Uninstallation, RegistryValuesThereBeforeStayWhateverTheirTypeOrLength) {
+  const std::string key = ownKey_ + "\\Values";
+  struct Before {
+    std::string name;
+    DWORD type;
+    std::vector<BYTE> data;
+  };
+  const std::string longText(5000, 'x');
+  const std::vector<Before> values = {
+      {"Number", REG_DWORD, {7, 0, 0, 0}},
+      {"Expandable", REG_EXPAND_SZ, {'%', 'T', '%', 0}},
+      {"Binary", REG_BINARY, {1, 2, 3}},
+      {"Multi", REG_MULTI_SZ, {'a', 0, 'b', 0, 0}},
+      {"Long", REG_SZ, std::vector<BYTE>(longText.c_str(), longText.c_str() + longText.size() + 1)},
+  };
+  std::string section = "[Key1]\r\n" + Line("Number", std::to_string(values.size() + 1));
+  {
+    UniqueHkey opened;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                nullptr, opened.put(), nullptr),
+              ERROR_SUCCESS);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      ASSERT_EQ(::RegSetValueExA(opened.get(), values[i].name.c_str(), 0, values[i].type,
+                                 values[i].data.data(), static_cast<DWORD>(values[i].data.size())),
+                ERROR_SUCCESS);
+      const std::string m = std::to_string(i + 1);
+      section += Line("Name" + m, values[i].name) + Line("Value" + m, "ours");
+    }
+  }
+  // And one the installation adds, which goes.
+  const std::string added = std::to_string(values.size() + 1);
+  section += Line("Name" + added, "Added") + Line("Value" + added, "ours");
+
+  const std::string project = Head() + "[File]\r\nFile=1\r\n" + FileKeys(1, AppFile(), "app.txt") +
+                              "Uninstall=1\r\n[Registry]\r\nNumber=1\r\n" +
+                              Line("Key1", "HKEY_CURRENT_USER\\" + key) + section;
+  Install(project, place_ + "Values");
+  ASSERT_EQ(RegistryString(HKEY_CURRENT_USER, key, "Added"), "ours");
+  UninstallThroughEntry(YesAndOk());
+  EXPECT_TRUE(RemoveFinishingCopies());
+
+  EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, key, "Added"), "<none>");
+  for (const Before& value : values) {
+    // The installation wrote its string over them; they stay, with that string.
+    EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, key, value.name), "ours") << value.name;
+  }
+}
+
+TEST_F(Uninstallation, EveryWayOfTypingTheDestinationCanBeUninstalled) {
+  const std::vector<std::string> before = SystemState();
+  const std::string project = Head() + "[File]\r\nFile=1\r\n" +
+                              FileKeys(1, AppFile(), "app.txt", "Shortcut1=1\r\n") +
+                              "Uninstall=1\r\n";
+  std::string slashed = place_ + "Slashed";
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  // The installer starts in the folder of the installations, so the relative forms land there.
+  const struct {
+    std::string typed;
+    std::string folder;
+  } forms[] = {
+      {slashed, "Slashed"},
+      {"Relative", "Relative"},
+      {place_.substr(0, 2) + "DriveRelative", "DriveRelative"},
+  };
+  for (const auto& form : forms) {
+    SCOPED_TRACE(form.typed);
+    Install(project, form.typed, {}, place_);
+    const std::string dest = place_ + form.folder + "\\";
+    ASSERT_TRUE(FileExists(dest + AppFile()));
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, EntryKey(), "UninstallString"),
+              dest + "Uninstall.exe");
+    UninstallThroughEntry(YesAndOk());
+    EXPECT_TRUE(RemoveFinishingCopies());
+    EXPECT_EQ(SystemState(), before);
+  }
+}
+
+TEST_F(Uninstallation, AReadOnlyUninstallerStillTakesItsLog) {
+  const std::string project =
+      Head() + "[File]\r\nFile=1\r\n" + FileKeys(1, AppFile(), "app.txt") + "Uninstall=1\r\n";
+  // Packed from a read-only source, and installed over an earlier read-only Uninstall.exe.
+  const std::string readOnlySource = folder_.File("read-only-uninstall.exe");
+  ASSERT_TRUE(
+      ::CopyFileA(BesideTests("vorlatch-uninstall.exe").c_str(), readOnlySource.c_str(), FALSE));
+  ASSERT_TRUE(SetAttributes(readOnlySource, FILE_ATTRIBUTE_READONLY));
+  for (const bool repair : {false, true}) {
+    SCOPED_TRACE(repair ? "repair over a read-only Uninstall.exe" : "read-only source");
+    const std::string dest = place_ + "ReadOnly\\";
+    const std::vector<std::string> before = SystemState();
+    if (repair) {
+      Install(project, dest);
+      ASSERT_TRUE(SetAttributes(dest + "Uninstall.exe", FILE_ATTRIBUTE_READONLY));
+      // Its file is the earlier installation's, so it goes also when not replaced.
+      Install(project, dest,
+              {{"Setup has found the program in", IDYES}, {AppFile() + " exists.", IDNO}});
+    } else {
+      Install("[Build]\r\n" + Line("Uninstaller", readOnlySource) + project, dest);
+    }
+    EXPECT_EQ(GetAttributes(dest + "Uninstall.exe") & FILE_ATTRIBUTE_READONLY, 0u);
+    UninstallThroughEntry(YesAndOk());
+    EXPECT_TRUE(RemoveFinishingCopies());
+    EXPECT_EQ(SystemState(), before);
+  }
+  SetAttributes(readOnlySource, FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace

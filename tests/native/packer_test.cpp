@@ -102,6 +102,7 @@ TEST_F(PackerTest, RoundTripPacksEveryItemBackToBack) {
   WriteFile(dir / "licence.txt", "The licence text");
   WriteFile(dir / "thanks.txt", "Thank you");
   chmod((dir / "notes.txt").c_str(), 0444);
+  chmod((dir / "uninstall.exe").c_str(), 0555);
   SetTimes(dir / "readme.txt", 1700000000, 1600000000);
   WriteFile(dir / "app.vlp",
             "; a comment\n"
@@ -170,6 +171,10 @@ TEST_F(PackerTest, RoundTripPacksEveryItemBackToBack) {
   EXPECT_EQ(readme->write, packer::FileTimeFromUnix(1600000000, 0));
   EXPECT_EQ(readme->access, packer::FileTimeFromUnix(1700000000, 0));
   EXPECT_EQ(packer::FileTimeText(readme->write), "2020-09-13 12:26:40 UTC");
+  // Never for the uninstaller: the installer writes the log into its tail.
+  const auto uninstaller = SliceOf(built->bytes, script.GetInt("File", "UninstallPos"),
+                                   script.GetInt("File", "UninstallZip"));
+  EXPECT_EQ(ReadItemTailOf(*uninstaller)->attributes, packer::kFileAttributeArchive);
 
   // The script block carries the project file's own attributes and times.
   const auto scriptTail = ReadItemTailOf(*LocateScriptBlock(built->bytes));

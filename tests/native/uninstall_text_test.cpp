@@ -114,6 +114,24 @@ TEST(LoggedPaths, AbsoluteAndRootFolders) {
   EXPECT_TRUE(IsSamePath("C:\\Apps\\Tool\\\\", "c:\\apps\\TOOL"));
 }
 
+TEST(LoggedPaths, OldDestinationsWithForwardSlashesAreTakenWhereSafe) {
+  const struct {
+    const char* logged;
+    const char* taken;
+  } cases[] = {
+      {"C:/Apps/Tool", "C:\\Apps\\Tool"},
+      {"C:\\Apps/Tool/", "C:\\Apps\\Tool\\"},
+      {"//server/share/Tool", "\\\\server\\share\\Tool"},
+      {"C:\\Apps\\Tool", "C:\\Apps\\Tool"},
+      // Relative forms stay as they are, and are refused.
+      {"Tool/Sub", "Tool/Sub"},
+      {"C:Tool/Sub", "C:Tool/Sub"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LoggedInstallationFolder(c.logged), c.taken) << c.logged;
+  }
+}
+
 TEST(LoggedPaths, FoldersBetweenTheMacroFolderAndTheFile) {
   EXPECT_EQ(FoldersBetween("D:\\Apps\\Tool\\", "D:\\Apps\\Tool\\a\\b\\f.txt"),
             (std::vector<std::string>{"D:\\Apps\\Tool\\a\\b\\", "D:\\Apps\\Tool\\a\\"}));

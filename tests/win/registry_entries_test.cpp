@@ -252,6 +252,7 @@ TEST_F(RegistryEntries, DefaultValueTakesTheDestinationAndIsLoggedAsWritten) {
                                {"Key4=" + Logged("\\New"), "[Key4]", "Number=1", "Value1=[bid]"}));
 }
 
+// Values there before, of any type and length, stay at uninstallation.
 TEST_F(RegistryEntries, ExistingStringValuesAreLoggedExpandedAndKept) {
   const std::string existing = base_ + "\\Existing";
   HKEY key = nullptr;
@@ -284,12 +285,13 @@ TEST_F(RegistryEntries, ExistingStringValuesAreLoggedExpandedAndKept) {
   EXPECT_EQ(StringValue(HKEY_CURRENT_USER, existing, "Fresh"), "Path is [BID]");
   EXPECT_EQ(StringValue(HKEY_CURRENT_USER, existing, "Long"), TemporaryDirectory());
 
-  EXPECT_EQ(LogLines(),
-            Joined(Joined({"[Registry]", "Number=4"}, BaseRecords()),
-                   {"Key4=" + Logged("\\Existing"), "Keep4=1", "[Key4]", "Number=5", "Name1=Str",
-                    std::string("Value1=") + kDestination, "Keep1=1", "Name2=Num", "Value2=[bid]",
-                    "Keep2=2", std::string("Value3=new default"), "Keep3=1", "Name4=Fresh",
-                    "Value4=Path is [BID]", "Name5=Long", "Value5=[TEMP]"}));
+  EXPECT_EQ(LogLines(), Joined(Joined({"[Registry]", "Number=4"}, BaseRecords()),
+                               {"Key4=" + Logged("\\Existing"), "Keep4=1", "[Key4]", "Number=5",
+                                "Name1=Str", std::string("Value1=") + kDestination, "Keep1=1",
+                                "Name2=Num", std::string("Value2=") + kDestination, "Keep2=1",
+                                std::string("Value3=new default"), "Keep3=1", "Name4=Fresh",
+                                "Value4=Path is [BID]", "Name5=Long",
+                                "Value5=" + TemporaryDirectory(), "Keep5=1"}));
 }
 
 TEST_F(RegistryEntries, SecondEntryForTheSameKeyFindsEverythingThere) {

@@ -1,0 +1,140 @@
+#include "actions/installed_targets.h"
+
+#include <algorithm>
+#include <optional>
+
+#include <windows.h>
+
+#include "actions/uninstaller_interface.h"
+#include "actions/uninstaller_tail.h"
+#include "package/opening.h"
+#include "package/process_state.h"
+#include "script/keys.h"
+#include "script/path_macros.h"
+#include "script/path_text.h"
+#include "script/script_access.h"
+#include "win/handles.h"
+
+namespace vorlatch {
+
+namespace {
+
+std::string FullPathOf(const std::string& path) {
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+// A log text in a file of its own, for the profile functions; deleted with the object.
+class LogCopy {
+ public:
+  explicit LogCopy(const std::string& text) {
+    std::string folder = TemporaryDirectory();
+    if (folder.empty()) {
+      folder = SystemTemporaryDirectory();
+    }
+    char name[MAX_PATH + 1] = {};
+    if (folder.empty() || ::GetTempFileNameA(folder.c_str(), "vlo", 0, name) == 0) {
+      return;
+    }
+    path_ = name;
+    UniqueHandle file(::CreateFileA(name, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                    FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    DWORD written = 0;
+    if (!file ||
+        !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written != text.size()) {
+      file.reset();
+      ::DeleteFileA(name);
+      path_.clear();
+    }
+  }
+  LogCopy(const LogCopy&) = delete;
+  LogCopy& operator=(const LogCopy&) = delete;
+  ~LogCopy() {
+    if (!path_.empty()) {
+      ::DeleteFileA(path_.c_str());
+    }
+  }
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+MacroFolders MacroFoldersOfSystem(const std::string& installationFolder) {
+  MacroFolders folders;
+  folders.windows = WindowsDirectory();
+  folders.system = SystemDirectory();
+  folders.temp = TemporaryDirectory();
+  folders.programFiles = ProgramFilesDirectory();
+  const std::string bid = WithTrailingBackslash(installationFolder);
+  // Levels such as ".." are resolved the way the installer's file calls resolved them.
+  if (IsAbsolutePath(bid)) {
+    folders.bid = WithTrailingBackslash(FullPathOf(bid));
+  }
+  return folders;
+}
+
+std::vector<std::string> FilesOfEarlierInstallation(const std::string& uninstallerPath) {
+  std::vector<std::string> files;
+  TailProblem problem = TailProblem::kNone;
+  const std::optional<std::string> text = ReadFrozenLogText(uninstallerPath, problem);
+  if (!text) {
+    return files;
+  }
+  const LogCopy copy(*text);
+  if (copy.path().empty()) {
+    return files;
+  }
+  const MacroFolders folders = MacroFoldersOfSystem(
+      LoggedInstallationFolder(ReadScriptString(kGeneral, kBid, "", copy.path())));
+  // A damaged count cannot name more entries than the log has lines.
+  const int lines = static_cast<int>(std::min<std::size_t>(
+      static_cast<std::size_t>(std::count(text->begin(), text->end(), '\n')) + 1, 0x7FFFFFFF));
+  const int count = std::clamp(ReadScriptInt(kFile, kFile, 0, copy.path()), 0, lines);
+  for (int n = 1; n <= count; ++n) {
+    const bool existed = ReadScriptInt(kFile, NumberedName(kExisted, n), 0, copy.path()) != 0;
+    const bool replaced = ReadScriptInt(kFile, NumberedName(kReplaced, n), 0, copy.path()) != 0;
+    if (!IsTargetOurs(existed, replaced)) {
+      continue;
+    }
+    const std::string entry = ReadScriptString(kFile, NumberedName(kFile, n), "", copy.path());
+    if (const std::optional<LoggedPlace> place = ExpandLoggedFile(entry, folders)) {
+      files.push_back(place->path);
+    }
+  }
+  return files;
+}
+
+bool ExistsAndIsNotOurs(const std::string& target, const std::vector<std::string>& ours) {
+  if (::GetFileAttributesA(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return false;
+  }
+  const std::string full = FullPathOf(target);
+  return std::none_of(ours.begin(), ours.end(), [&](const std::string& file) {
+    return IsSamePath(full.empty() ? target : full, file);
+  });
+}
+
+bool IsTargetOurs(bool existed, bool replaced) {
+  return !existed || replaced;
+}
+
+void RecordReplacedTarget(int n) {
+  if (!g_state.uninstallLogFrozen) {
+    return;
+  }
+  const std::string log = UninstallLogTempPath();
+  if (ReadScriptInt(kFile, NumberedName(kExisted, n), 0, log) == 0) {
+    return;
+  }
+  WriteIniInt(kFile, NumberedName(kReplaced, n), 1, 0, log);
+  ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, log.c_str());
+  RefreezeUninstallLog(UninstallerPath(), log);
+}
+
+}  // namespace vorlatch

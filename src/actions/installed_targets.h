@@ -1,0 +1,38 @@
+#pragma once
+// Which targets of the package the installation may remove again. The log lists every file of
+// the script before a single one is extracted, so it also records which targets were already
+// there and not ours (Existed<n>), and, as the extraction writes over one of them, that it did
+// (Replaced<n>, written into the log frozen into Uninstall.exe at once, so that a rollback at
+// any later question sees it). The uninstaller removes a pre-existing target only when the
+// log shows it replaced. Files of an earlier installation of ours in the same folder (repair)
+// are ours, as that installation's log says, and are not recorded as pre-existing.
+
+#include <string>
+#include <vector>
+
+#include "uninstaller/uninstall_text.h"
+
+namespace vorlatch {
+
+// The folders of the path macros on this system, with `installationFolder` made absolute as
+// the file calls resolve it ("[BID]").
+MacroFolders MacroFoldersOfSystem(const std::string& installationFolder);
+
+// The files that an earlier installation of ours wrote, as the log frozen into the
+// uninstaller at `uninstallerPath` names them; empty when there is no such file or its log
+// cannot be trusted. Read before the uninstaller is replaced.
+std::vector<std::string> FilesOfEarlierInstallation(const std::string& uninstallerPath);
+
+// Whether `target` is there and is not one of `ours`.
+bool ExistsAndIsNotOurs(const std::string& target, const std::vector<std::string>& ours);
+
+// Entry n of a log: the target is to be removed by the uninstaller. A pre-existing target
+// only when it was replaced.
+bool IsTargetOurs(bool existed, bool replaced);
+
+// After target n, which existed before, was written over: records Replaced<n> in the
+// temporary log and in the log frozen into Uninstall.exe. Nothing when the log was not frozen
+// or does not show target n as pre-existing.
+void RecordReplacedTarget(int n);
+
+}  // namespace vorlatch

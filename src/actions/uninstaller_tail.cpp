@@ -1,0 +1,149 @@
+#include "actions/uninstaller_tail.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include <windows.h>
+
+#include "win/handles.h"
+
+namespace vorlatch {
+
+namespace {
+
+bool ReadAt(HANDLE file, std::uint64_t offset, void* buffer, std::uint32_t length) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
+    return false;
+  }
+  DWORD read = 0;
+  return ::ReadFile(file, buffer, length, &read, nullptr) && read == length;
+}
+
+// Writes the text and its length at `offset` and ends the file there.
+bool WriteTailAt(HANDLE file, std::uint64_t offset, const std::string& text) {
+  std::vector<std::uint8_t> tail(text.begin(), text.end());
+  const std::uint32_t length = static_cast<std::uint32_t>(text.size());
+  for (int i = 0; i < 4; ++i) {
+    tail.push_back(static_cast<std::uint8_t>((length >> (8 * i)) & 0xFFu));
+  }
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
+    return false;
+  }
+  std::size_t written = 0;
+  while (written < tail.size()) {
+    DWORD done = 0;
+    if (!::WriteFile(file, tail.data() + written, static_cast<DWORD>(tail.size() - written), &done,
+                     nullptr) ||
+        done == 0) {
+      return false;
+    }
+    written += done;
+  }
+  return ::SetEndOfFile(file) != 0;
+}
+
+std::optional<std::string> WholeFileText(const std::string& path) {
+  UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
+      size.QuadPart > kMaxFrozenLogLength) {
+    return std::nullopt;
+  }
+  std::string text(static_cast<std::size_t>(size.QuadPart), '\0');
+  if (!ReadAt(file.get(), 0, text.data(), static_cast<std::uint32_t>(text.size()))) {
+    return std::nullopt;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProblem& problem) {
+  problem = TailProblem::kUnreadable;
+  UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) {
+    return std::nullopt;
+  }
+  const std::uint64_t fileSize = static_cast<std::uint64_t>(size.QuadPart);
+  std::uint8_t lengthBytes[kLogLengthSize] = {};
+  if (fileSize >= kLogLengthSize &&
+      !ReadAt(file.get(), fileSize - kLogLengthSize, lengthBytes, kLogLengthSize)) {
+    return std::nullopt;
+  }
+  const std::optional<FrozenLogPlace> place =
+      PlaceOfFrozenLog(fileSize, ReadU32(lengthBytes), problem);
+  if (!place) {
+    return std::nullopt;
+  }
+
+  // The program in front of the log must be whole: a length that cuts into it is damaged.
+  std::vector<std::uint8_t> headers(
+      static_cast<std::size_t>(std::min<std::uint64_t>(place->offset, kProgramHeaderReadSize)));
+  if (!ReadAt(file.get(), 0, headers.data(), static_cast<std::uint32_t>(headers.size()))) {
+    problem = TailProblem::kUnreadable;
+    return std::nullopt;
+  }
+  const std::optional<std::uint64_t> imageEnd =
+      ProgramImageEnd(Bytes(headers.data(), headers.size()));
+  if (!imageEnd || *imageEnd > place->offset) {
+    problem = TailProblem::kNotAProgram;
+    return std::nullopt;
+  }
+
+  std::string text(place->length, '\0');
+  if (!ReadAt(file.get(), place->offset, text.data(), place->length)) {
+    problem = TailProblem::kUnreadable;
+    return std::nullopt;
+  }
+  if (!LooksLikeLogText(text)) {
+    problem = TailProblem::kNotText;
+    return std::nullopt;
+  }
+  problem = TailProblem::kNone;
+  return text;
+}
+
+bool RefreezeUninstallLog(const std::string& uninstaller, const std::string& log) {
+  TailProblem problem = TailProblem::kNone;
+  const std::optional<std::string> old = ReadFrozenLogText(uninstaller, problem);
+  const std::optional<std::string> text = WholeFileText(log);
+  if (!old || !text || !LooksLikeLogText(*text)) {
+    return false;
+  }
+  UniqueHandle file(::CreateFileA(uninstaller.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !::GetFileSizeEx(file.get(), &size) ||
+      static_cast<std::uint64_t>(size.QuadPart) < old->size() + kLogLengthSize) {
+    return false;
+  }
+  const std::uint64_t program =
+      static_cast<std::uint64_t>(size.QuadPart) - old->size() - kLogLengthSize;
+  if (WriteTailAt(file.get(), program, *text)) {
+    return true;
+  }
+  // A half-written tail would make the uninstaller refuse everything.
+  WriteTailAt(file.get(), program, *old);
+  return false;
+}
+
+void ClearReadOnly(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
+    return;
+  }
+  const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  ::SetFileAttributesA(path.c_str(), writable == 0 ? FILE_ATTRIBUTE_NORMAL : writable);
+}
+
+}  // namespace vorlatch

@@ -1,0 +1,27 @@
+#pragma once
+// The tail of Uninstall.exe: the program, the log text, the text's length (u32,
+// little-endian). Reading it back (the uninstaller reads its own; the installer reads the one
+// of an earlier installation before replacing it) and writing a newer log over the frozen one.
+
+#include <optional>
+#include <string>
+
+#include "uninstaller/frozen_log.h"
+
+namespace vorlatch {
+
+// The log text in the tail of the file at `path`, when the tail can be trusted: a sound
+// length, a whole program before it, and text that starts with a section.
+std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProblem& problem);
+
+// Replaces the log frozen into the uninstaller by the current content of `log`: the program
+// stays, the new text and its length follow it. The tail is checked first; a file that does
+// not carry a trustworthy one is left alone. When the new tail cannot be written whole, the
+// old one is written back. True when the uninstaller carries the new log.
+bool RefreezeUninstallLog(const std::string& uninstaller, const std::string& log);
+
+// Takes the read-only attribute off a file (others stay); the uninstaller must stay writable,
+// since its log is written into its tail.
+void ClearReadOnly(const std::string& path);
+
+}  // namespace vorlatch
