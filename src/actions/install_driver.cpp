@@ -11,6 +11,7 @@
 #include "package/item_extraction.h"
 #include "package/opening.h"
 #include "package/process_state.h"
+#include "package/unattended.h"
 #include "script/keys.h"
 #include "script/script_access.h"
 #include "ui/progress_dialog.h"
@@ -56,17 +57,23 @@ void FreezeUninstallLog(const std::string& uninstaller, const std::string& log) 
 }
 
 int RunInstallation() {
-  if (ReadScriptInt(kFile, kUninstall, 0) != 0 && ExtractUninstaller() != 0) {
+  const bool withUninstaller =
+      ReadScriptInt(kFile, kUninstall, 0) != 0 && ExtractUninstaller() != 0;
+  if (withUninstaller) {
+    RecordStep("Uninstaller " + UninstallerPath() + ": installed");
     InstallUninstallerParts();
   }
   const int extracted = ExtractFiles();
   CloseProgress();
+  if (withUninstaller) {
+    RecordInstalledSize();
+  }
   if (extracted == 0) {
     ShowArchiveError();
     return 0;
   }
   if (g_state.extractionError) {
-    ::MessageBoxA(nullptr, kExtractionErrorsText, kExtractionErrorsCaption, MB_OK | MB_TASKMODAL);
+    AskUser(kExtractionErrorsText, kExtractionErrorsCaption, MB_OK | MB_TASKMODAL, IDOK);
   }
   return 1;
 }

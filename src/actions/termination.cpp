@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "actions/uninstaller_interface.h"
+#include "package/unattended.h"
 #include "ui/progress_dialog.h"
 #include "win/handles.h"
 
@@ -39,13 +40,15 @@ void StartRollback() {
 }  // namespace
 
 int ConfirmTermination() {
-  if (::MessageBoxA(nullptr, kTerminateQuestion, kTerminateCaption,
-                    MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL) != IDYES) {
+  // Unattended runs never end half-way.
+  if (AskUser(kTerminateQuestion, kTerminateCaption, MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL,
+              IDNO) != IDYES) {
     return 0;
   }
   StartRollback();
   CloseProgress();
-  ::MessageBoxA(nullptr, kTerminatedText, kTerminatedCaption, 0);
+  AskUser(kTerminatedText, kTerminatedCaption, 0, IDOK);
+  CloseRunRecord();
   // The uninstaller is the only rollback; this run leaves at once, without its later stages
   // or the clean-up.
   ::ExitThread(0);

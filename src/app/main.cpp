@@ -1,10 +1,12 @@
 #include <windows.h>
 
 #include "app/installer_app.h"
+#include "package/unattended.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Every stage runs inside InitInstance; there is no message loop of our own.
   vorlatch::InstallerApp app;
   app.InitInstance();
-  return 0;
+  // 0 for a run with windows; what happened for an unattended one.
+  return vorlatch::RunExitCode();
 }

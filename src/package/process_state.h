@@ -4,6 +4,7 @@
 // reach them without depending on the application layer.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include <windows.h>
@@ -38,6 +39,16 @@ struct ProcessState {
   bool oleInitialised = false;
   // The progress window while files are extracted.
   ProgressDialog* progress = nullptr;
+  // An unattended run (/S): no windows; the answers that go on; the exit code it ends with.
+  bool silent = false;
+  int exitCode = 0;
+  // The record of the run (/LOG=), open while it runs; null without one.
+  HANDLE runRecord = nullptr;
+  // The destination and password given on the command line.
+  std::optional<std::string> commandLineDestination;
+  std::optional<std::string> commandLinePassword;
+  // Bytes that the file extraction wrote (the uninstall entry's size).
+  std::uint64_t installedBytes = 0;
 };
 
 extern ProcessState g_state;

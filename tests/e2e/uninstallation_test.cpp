@@ -490,7 +490,7 @@ TEST_F(Uninstallation, TheUninstallEntryRemovesWhatTheInstallationMade) {
            "HKCU\\" + ownKey_ + "\\Existing:Added=" + destination,
            "HKCU\\" + ownKey_ + "\\Tool\\Sub:=default", "HKCR\\" + extension_ + ":=" + ProgramId(),
            "HKCR\\" + ProgramId() + "\\Shell\\Open\\Command:=" + dest + AppFile() + " %1",
-           "HKLM\\uninstall entry:UninstallString=" + dest + "Uninstall.exe"}) {
+           "HKLM\\uninstall entry:UninstallString=" + Quoted(dest + "Uninstall.exe")}) {
     EXPECT_TRUE(std::any_of(installed.begin(), installed.end(),
                             [&](const std::string& l) { return l.rfind(line, 0) == 0; }))
         << line << " not among the installed:\n"
@@ -581,7 +581,7 @@ TEST_F(Uninstallation, ASecondInstanceIsRemovedWithoutTouchingTheFirst) {
   Install(project, place_ + "Second");
   ASSERT_TRUE(IsDirectory(Group() + " 1")) << "the second group is numbered";
   EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, EntryKey(), "UninstallString"),
-            place_ + "Second\\Uninstall.exe");
+            Quoted(place_ + "Second\\Uninstall.exe"));
 
   UninstallThroughEntry(YesAndOk());
   // The system keeps one entry per product: the second installation took it over from the
