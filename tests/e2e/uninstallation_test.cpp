@@ -614,3 +614,63 @@ TEST_F(Uninstallation, ADamagedTailIsRefusedAndNothingIsRemoved) {
 
 }  // namespace
 }  // namespace vorlatch::test
+
+namespace vorlatch::test {
+namespace {
+
+// Deployment tools remove a program with the entry's quiet command, as it stands: no window,
+// everything gone, exit 0; a file in use waits for the restart, which the exit code says.
+TEST_F(Uninstallation, TheQuietUninstallStringRemovesWithoutAWindow) {
+  const std::vector<std::string> before = SystemState();
+  const std::string project =
+      Head() + "[File]\r\nFile=2\r\n" + FileKeys(1, AppFile(), "app.txt", "Shortcut1=1\r\n") +
+      FileKeys(2, "notes.txt", "notes.txt", "Target2=[BID]docs\\\r\n") + "Uninstall=1\r\n" +
+      Line("Desktop", AppFile()) + "[Registry]\r\nNumber=1\r\n" +
+      Line("Key1", "HKEY_CURRENT_USER\\" + ownKey_ + "\\Tool") +
+      "[Key1]\r\nNumber=1\r\nName1=InstallDir\r\nValue1=[BID]\r\n";
+  struct Case {
+    std::string folder;
+    bool fileInUse;
+    DWORD exitCode;
+  };
+  for (const Case& run : {Case{"Quiet Tool", false, 0}, Case{"Busy Tool", true, 3010}}) {
+    SCOPED_TRACE(run.folder);
+    const std::string dest = place_ + run.folder + "\\";
+    Install(project, dest);
+    const std::string quiet =
+        RegistryString(HKEY_LOCAL_MACHINE, EntryKey(), "QuietUninstallString");
+    ASSERT_EQ(quiet, Quoted(dest + "Uninstall.exe") + " /S");
+    const std::string busy = dest + AppFile();
+    UniqueHandle holder;
+    if (run.fileInUse) {
+      // Held open without sharing, as a running program holds its own file.
+      holder.reset(::CreateFileA(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(holder);
+    }
+
+    // Any window fails the run.
+    EXPECT_EQ(RunUninstaller(quiet, {}, run.exitCode), std::vector<std::string>{});
+    EXPECT_TRUE(RemoveFinishingCopies());
+    if (!run.fileInUse) {
+      EXPECT_EQ(SystemState(), before);
+      continue;
+    }
+    // The file stays until the restart, which is told to delete it and then its folder.
+    const std::string pending =
+        RegistryString(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                       "PendingFileRenameOperations");
+    EXPECT_TRUE(Contains(pending, busy)) << pending;
+    EXPECT_LT(pending.find(busy), pending.rfind(place_ + run.folder)) << pending;
+    holder.reset();
+    EXPECT_EQ(ReadTextFile(busy).value_or("<missing>"), "the program");
+    std::vector<std::string> expected = before;
+    expected.push_back("place\\" + run.folder + "\\");
+    expected.push_back("place\\" + run.folder + "\\" + AppFile() + "=the program|");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(SystemState(), expected);
+  }
+}
+
+}  // namespace
+}  // namespace vorlatch::test
