@@ -243,6 +243,9 @@ int SaveShellLink(int folderId, const std::string& subfolder, const std::string&
 int CreateShellLink(int folderId, const std::string& subfolder, const std::string& target,
                     const std::string& linkName) {
   const int made = SaveShellLink(folderId, subfolder, target, linkName);
+  if (!RecordingSteps()) {
+    return made;
+  }
   RecordStep("Shortcut " + ShortcutFilePath(folderId, subfolder, linkName).value_or(linkName) +
              " to " + target + (made != 0 ? ": created" : ": not created"));
   return made;

@@ -107,6 +107,8 @@ bool TakeCommandLine() {
   if (command.silent) {
     // Every existing file is replaced, as with Yes to All.
     g_state.overwriteMode = OverwriteMode::kYesToAll;
+    // Nor may the system ask about a missing disk or a file it cannot open.
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   }
   RecordStep("Installer " + command.packagePath + (command.silent ? ": unattended" : ""));
   return true;

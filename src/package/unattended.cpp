@@ -70,6 +70,10 @@ void RecordStep(const std::string& line) {
   ::WriteFile(g_state.runRecord, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
+bool RecordingSteps() {
+  return g_state.runRecord != nullptr;
+}
+
 void NoteResult(RunResult result) {
   const int code = static_cast<int>(result);
   if (StopsTheRun(g_state.exitCode)) {

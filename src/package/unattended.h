@@ -32,6 +32,8 @@ int AskUser(const std::string& text, const std::string& caption, UINT style, int
 
 // One line of the record (no-op without /LOG=); line breaks in it become blanks.
 void RecordStep(const std::string& line);
+// Whether there is a record to write (so that costly lines are made only for it).
+bool RecordingSteps();
 
 // Notes how the run went. The first failure that stops the run wins over "installed with
 // errors", which wins over success.

@@ -297,6 +297,7 @@ TEST_F(Unattended, EachFailureEndsWithItsExitCodeAndAnEmptyTemporaryFolder) {
   ASSERT_TRUE(WriteTextFile(sources + "a.txt", "a"));
   const std::string blocked = folder_.Subfolder("blocked");
   ASSERT_TRUE(WriteTextFile(blocked + "in the way", "a file where a folder should be"));
+  const std::string untouched = folder_.Subfolder("untouched");
   const std::string project =
       "[General]\r\nProduct=VorlatchUnattendedFailure\r\n"
       "[File]\r\nFile=1\r\nFile1=a.txt\r\n" +
@@ -318,6 +319,11 @@ TEST_F(Unattended, EachFailureEndsWithItsExitCodeAndAnEmptyTemporaryFolder) {
       {"a destination that cannot be made", project, "/S /D=" + blocked + "in the way\\sub", 4},
       {"a file that cannot be written", project + "Target1=[BID]in the way\\\r\n",
        "/S /D=" + blocked, 5},
+      // Unattended, a package whose preparation failed is not installed.
+      {"a faulting extension function",
+       project + "Dll=ext.dll\r\n" + Line("DllSource", BesideTests("extension_fixture.dll")) +
+           "[Before]\r\nAdvanced=1\r\nFunction=DereferenceNull\r\n",
+       "/S /D=" + untouched, 7},
   };
   for (const Case& run : cases) {
     SCOPED_TRACE(run.what);
@@ -342,6 +348,7 @@ TEST_F(Unattended, EachFailureEndsWithItsExitCodeAndAnEmptyTemporaryFolder) {
     EXPECT_EQ(FolderEntries(temp_), std::vector<std::string>{});
   }
   EXPECT_EQ(FolderEntries(blocked), std::vector<std::string>{"in the way"});
+  EXPECT_EQ(FolderEntries(untouched), std::vector<std::string>{});
   ::RegDeleteTreeA(HKEY_LOCAL_MACHINE,
                    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
                    "VorlatchUnattendedFailure");
