@@ -4,6 +4,7 @@
 #include <ole2.h>
 
 #include "package/process_state.h"
+#include "package/unattended.h"
 #include "win/guard.h"
 #include "win/handles.h"
 #include "win/library_loading.h"
@@ -22,8 +23,7 @@ void InitialiseOleOnce() {
     return;
   }
   if (FAILED(OleInitialize(nullptr))) {
-    MessageBoxA(nullptr, kOleInitializeFailed, kOleInitializeFailedCaption,
-                MB_ICONERROR | MB_SYSTEMMODAL);
+    AskUser(kOleInitializeFailed, kOleInitializeFailedCaption, MB_ICONERROR | MB_SYSTEMMODAL, IDOK);
   }
   g_state.oleInitialised = true;
 }
@@ -78,8 +78,9 @@ void RegisterComServer(const std::string& path, bool registerServer) {
   }  // unloaded before the user is told
 
   if (!succeeded) {
-    MessageBoxA(nullptr, ComServerErrorText(libraryPath, registerServer).c_str(), "",
-                MB_ICONINFORMATION | MB_SYSTEMMODAL);
+    NoteResult(RunResult::kInstalledWithErrors);
+    AskUser(ComServerErrorText(libraryPath, registerServer), "",
+            MB_ICONINFORMATION | MB_SYSTEMMODAL, IDOK);
   }
 }
 

@@ -12,6 +12,7 @@
 #include "package/opening.h"
 #include "package/process_state.h"
 #include "package/run_folder.h"
+#include "package/unattended.h"
 #include "resources/resource.h"
 #include "script/directories.h"
 #include "script/keys.h"
@@ -75,8 +76,8 @@ void RemoveExisting(const std::string& target) {
     if (!Exists(target)) {
       return;
     }
-    if (::MessageBoxA(nullptr, text.c_str(), kErrorCaption,
-                      MB_RETRYCANCEL | MB_ICONERROR | MB_TASKMODAL) != IDRETRY) {
+    if (AskUser(text, kErrorCaption, MB_RETRYCANCEL | MB_ICONERROR | MB_TASKMODAL, IDCANCEL) !=
+        IDRETRY) {
       return;
     }
   }
@@ -105,16 +106,33 @@ Outcome ExtractOne(const std::string& itemFile, const std::string& target) {
     RemoveExisting(target);
   }
   if (EnsureDirectory(DirectoryOf(target))) {
-    return InflateItemFile(itemFile, target, false) != 0 ? Outcome::kWritten : Outcome::kFatal;
+    const std::uint32_t written = InflateItemFile(itemFile, target, false);
+    g_state.installedBytes += written;
+    return written != 0 ? Outcome::kWritten : Outcome::kFatal;
   }
   g_state.extractionError = true;
+  NoteResult(RunResult::kInstalledWithErrors);
   std::string text = kCantExtractPrefix;
   text.append(target).append(kCantExtractSuffix);
-  if (::MessageBoxA(nullptr, text.c_str(), kErrorCaption,
-                    MB_YESNO | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST) != IDYES) {
+  if (AskUser(text, kErrorCaption, MB_YESNO | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST, IDYES) !=
+      IDYES) {
     ConfirmTermination();
   }
   return Outcome::kLeftOut;
+}
+
+const char* OutcomeText(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kWritten:
+      return "installed";
+    case Outcome::kSkipped:
+      return "kept as it was";
+    case Outcome::kLeftOut:
+      return "not extracted";
+    case Outcome::kFatal:
+      break;
+  }
+  return "failed";
 }
 
 // Copies item n's packed bytes into the item file. Positions come from the script, so they
@@ -168,6 +186,7 @@ int ExtractFiles() {
     const DWORD originalAttributes = ::GetFileAttributesA(target.c_str());
     ClearAttributes(target);
     const Outcome outcome = ExtractOne(itemFile, target);
+    RecordStep("File " + target + ": " + OutcomeText(outcome));
     if (outcome == Outcome::kFatal) {
       return 0;
     }

@@ -14,6 +14,7 @@
 #include "package/item_extraction.h"
 #include "package/opening.h"
 #include "package/process_state.h"
+#include "package/unattended.h"
 #include "script/keys.h"
 #include "script/script_access.h"
 #include "ui/progress_dialog.h"
@@ -60,22 +61,28 @@ void FreezeUninstallLog(const std::string& uninstaller, const std::string& log) 
 }
 
 int RunInstallation() {
+  bool withUninstaller = false;
   if (ReadScriptInt(kFile, kUninstall, 0) != 0) {
     // An earlier installation here (repair) wrote files that are ours to replace and remove;
     // its log goes with its uninstaller, so it is read first.
     const std::vector<std::string> earlierFiles = FilesOfEarlierInstallation(UninstallerPath());
-    if (ExtractUninstaller() != 0) {
+    withUninstaller = ExtractUninstaller() != 0;
+    if (withUninstaller) {
+      RecordStep("Uninstaller " + UninstallerPath() + ": installed");
       InstallUninstallerParts(earlierFiles);
     }
   }
   const int extracted = ExtractFiles();
   CloseProgress();
+  if (withUninstaller) {
+    RecordInstalledSize();
+  }
   if (extracted == 0) {
     ShowArchiveError();
     return 0;
   }
   if (g_state.extractionError) {
-    ::MessageBoxA(nullptr, kExtractionErrorsText, kExtractionErrorsCaption, MB_OK | MB_TASKMODAL);
+    AskUser(kExtractionErrorsText, kExtractionErrorsCaption, MB_OK | MB_TASKMODAL, IDOK);
   }
   return 1;
 }

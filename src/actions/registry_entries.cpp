@@ -7,6 +7,7 @@
 #include "actions/association_text.h"
 #include "actions/file_associations.h"
 #include "package/opening.h"
+#include "package/unattended.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/script_access.h"
@@ -85,6 +86,7 @@ int ApplyRegistryEntry(int i, RegistryLog& log) {
         ::RegCreateKeyExA(current ? current.get() : root, level.c_str(), 0, nullptr,
                           REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &opened, &disposition);
     if (status != ERROR_SUCCESS) {
+      RecordStep("Registry key " + recordedPath + ": not created");
       return 0;
     }
     UniqueHkey next(opened);
@@ -125,6 +127,9 @@ int ApplyRegistryEntry(int i, RegistryLog& log) {
     const LONG status = ::RegSetValueExA(current.get(), valueName.c_str(), 0, REG_SZ,
                                          reinterpret_cast<const BYTE*>(expanded.c_str()),
                                          static_cast<DWORD>(expanded.size() + 1));
+    RecordStep("Registry value " + recordedPath + "\\" +
+               (valueName.empty() ? kDefaultValueName : name) + " = " + expanded +
+               (status == ERROR_SUCCESS ? ": written" : ": not written"));
     if (status != ERROR_SUCCESS) {
       result = 0;
     }
@@ -167,8 +172,8 @@ int ApplyRegistryEntries() {
     }
   }
   if (failed) {
-    ::MessageBoxA(nullptr, kRegistryErrorText, kRegistryErrorCaption,
-                  MB_ICONINFORMATION | MB_TASKMODAL);
+    NoteResult(RunResult::kInstalledWithErrors);
+    AskUser(kRegistryErrorText, kRegistryErrorCaption, MB_ICONINFORMATION | MB_TASKMODAL, IDOK);
   }
   WriteRegistryLog(log, UninstallLogTempPath());
   return 1;

@@ -11,6 +11,7 @@
 #include "actions/uninstaller_interface.h"
 #include "package/item_extraction.h"
 #include "package/process_state.h"
+#include "package/unattended.h"
 #include "script/directories.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
@@ -37,8 +38,8 @@ bool IsTakenGroupFolder(const std::string& path) {
 }
 
 bool AskYesNo(const std::string& text) {
-  return MessageBoxA(nullptr, text.c_str(), kShortcutQuestionCaption,
-                     MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) != IDNO;
+  return AskUser(text, kShortcutQuestionCaption, MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL,
+                 IDYES) != IDNO;
 }
 
 // The path of a shell folder through its item list; none when the shell does not know it.
@@ -190,8 +191,10 @@ std::optional<std::string> ShortcutFilePath(int folderId, const std::string& sub
   return WithoutTrailingBackslash(path) + '\\' + ShortcutFileName(linkName);
 }
 
-int CreateShellLink(int folderId, const std::string& subfolder, const std::string& target,
-                    const std::string& linkName) {
+namespace {
+
+int SaveShellLink(int folderId, const std::string& subfolder, const std::string& target,
+                  const std::string& linkName) {
   ComPtr<IShellLinkA> link;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                               link.put_void()))) {
@@ -233,6 +236,19 @@ int CreateShellLink(int folderId, const std::string& subfolder, const std::strin
   }
   persistFile->Save(widePath.c_str(), TRUE);
   return 1;
+}
+
+}  // namespace
+
+int CreateShellLink(int folderId, const std::string& subfolder, const std::string& target,
+                    const std::string& linkName) {
+  const int made = SaveShellLink(folderId, subfolder, target, linkName);
+  if (!RecordingSteps()) {
+    return made;
+  }
+  RecordStep("Shortcut " + ShortcutFilePath(folderId, subfolder, linkName).value_or(linkName) +
+             " to " + target + (made != 0 ? ": created" : ": not created"));
+  return made;
 }
 
 UniqueIcon GetFileIcon(const std::string& path) {

@@ -6,6 +6,7 @@
 
 #include "actions/uninstaller_interface.h"
 #include "package/run_folder.h"
+#include "package/unattended.h"
 #include "ui/progress_dialog.h"
 #include "win/handles.h"
 
@@ -44,13 +45,15 @@ void StartRollback() {
 }  // namespace
 
 int ConfirmTermination() {
-  if (::MessageBoxA(nullptr, kTerminateQuestion, kTerminateCaption,
-                    MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL) != IDYES) {
+  // Unattended runs never end half-way.
+  if (AskUser(kTerminateQuestion, kTerminateCaption, MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL,
+              IDNO) != IDYES) {
     return 0;
   }
   StartRollback();
   CloseProgress();
-  ::MessageBoxA(nullptr, kTerminatedText, kTerminatedCaption, 0);
+  AskUser(kTerminatedText, kTerminatedCaption, 0, IDOK);
+  CloseRunRecord();
   // The uninstaller is the only rollback (it reads the log frozen into its own file); this
   // run leaves at once, without its later stages or the clean-up. Its temporary folder is of
   // no use to anyone: it goes, all but a loaded extension DLL (private to this user).

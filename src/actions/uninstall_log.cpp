@@ -1,5 +1,6 @@
 #include "actions/uninstall_log.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -12,6 +13,7 @@
 #include "package/item_extraction.h"
 #include "package/opening.h"
 #include "package/process_state.h"
+#include "package/unattended.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/path_text.h"
@@ -126,6 +128,34 @@ bool SetStringValue(HKEY key, const char* name, const std::string& value) {
                           static_cast<DWORD>(stored.size() + 1)) == ERROR_SUCCESS;
 }
 
+// The values that are new to the entry are never cut: a cut path or command is a wrong one.
+bool SetWholeString(HKEY key, const char* name, const std::string& value) {
+  return ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool SetDword(HKEY key, const char* name, DWORD value) {
+  return ::RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value) == ERROR_SUCCESS;
+}
+
+bool IsProgramName(const std::string& name) {
+  return name.size() > 4 && EqualNoCase(std::string_view(name).substr(name.size() - 4), ".exe");
+}
+
+// The icon the list of installed programs shows: the installed program that the Start Menu
+// opens, else the uninstaller (which carries the installer's icon).
+std::string DisplayIconPath() {
+  const int count = ReadScriptInt(kFile, kFile, 0);
+  for (int n = 1; n <= count; ++n) {
+    const std::string name = ReadScriptString(kFile, NumberedName(kFile, n), "");
+    if (ReadScriptInt(kFile, NumberedName(kShortcut, n), 0) != 0 && IsProgramName(name)) {
+      return CollapseBackslashes(ExpandTarget(kFile, n) + name);
+    }
+  }
+  return UninstallerPath();
+}
+
 }  // namespace
 
 int ExtractUninstaller() {
@@ -206,12 +236,51 @@ int RegisterUninstaller() {
                         KEY_ALL_ACCESS, nullptr, key.put(), &disposition) != ERROR_SUCCESS) {
     return 0;
   }
-  if (!SetStringValue(key.get(), kDisplayNameValue, displayName)) {
+  if (!SetStringValue(key.get(), kDisplayNameValue, displayName) ||
+      !SetStringValue(key.get(), kUninstallStringValue, UninstallCommandLine(UninstallerPath()))) {
+    RecordStep("Uninstall entry HKEY_LOCAL_MACHINE\\" + keyPath + ": not written");
     return 0;
   }
-  return SetStringValue(key.get(), kUninstallStringValue, UninstallCommandLine(UninstallerPath()))
-             ? 1
-             : 0;
+  // The entry works without these; a failure is recorded and nothing more.
+  bool complete = SetWholeString(key.get(), kQuietUninstallStringValue,
+                                 QuietUninstallCommandLine(UninstallerPath())) &&
+                  SetWholeString(key.get(), kInstallLocationValue,
+                                 WithTrailingBackslash(g_state.destinationDirectory)) &&
+                  SetWholeString(key.get(), kDisplayIconValue, DisplayIconPath()) &&
+                  SetDword(key.get(), kNoModifyValue, 1) && SetDword(key.get(), kNoRepairValue, 1);
+  const std::string company = ReadScriptString(kGeneral, kCompany, "");
+  if (!company.empty()) {
+    complete = SetWholeString(key.get(), kPublisherValue, company) && complete;
+  }
+  const std::string version = ReadScriptString(kGeneral, kVersion, "");
+  if (!version.empty()) {
+    complete = SetWholeString(key.get(), kDisplayVersionValue, version) && complete;
+  }
+  RecordStep("Uninstall entry HKEY_LOCAL_MACHINE\\" + keyPath +
+             (complete ? ": written" : ": written in part"));
+  return 1;
+}
+
+void RecordInstalledSize() {
+  const std::string product = ReadScriptString(kGeneral, kProduct, "");
+  if (product.empty()) {
+    return;
+  }
+  const std::string keyPath = std::string(kUninstallKeyPrefix) + product;
+  UniqueHkey key;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE, key.put()) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  std::uint64_t bytes = g_state.installedBytes;
+  WIN32_FILE_ATTRIBUTE_DATA uninstaller{};
+  if (::GetFileAttributesExA(UninstallerPath().c_str(), GetFileExInfoStandard, &uninstaller)) {
+    bytes +=
+        (static_cast<std::uint64_t>(uninstaller.nFileSizeHigh) << 32) | uninstaller.nFileSizeLow;
+  }
+  const std::uint64_t kilobytes = (bytes + 1023) / 1024;
+  SetDword(key.get(), kEstimatedSizeValue,
+           static_cast<DWORD>(std::min<std::uint64_t>(kilobytes, 0xFFFFFFFFu)));
 }
 
 }  // namespace vorlatch

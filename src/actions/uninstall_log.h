@@ -14,6 +14,20 @@ inline constexpr char kUninstallKeyPrefix[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 inline constexpr char kDisplayNameValue[] = "DisplayName";
 inline constexpr char kUninstallStringValue[] = "UninstallString";
+// What the system's list of installed programs and deployment tools read besides those two.
+inline constexpr char kQuietUninstallStringValue[] = "QuietUninstallString";
+inline constexpr char kPublisherValue[] = "Publisher";
+inline constexpr char kDisplayVersionValue[] = "DisplayVersion";
+inline constexpr char kInstallLocationValue[] = "InstallLocation";
+inline constexpr char kDisplayIconValue[] = "DisplayIcon";
+inline constexpr char kEstimatedSizeValue[] = "EstimatedSize";  // REG_DWORD, kilobytes
+inline constexpr char kNoModifyValue[] = "NoModify";            // REG_DWORD 1
+inline constexpr char kNoRepairValue[] = "NoRepair";            // REG_DWORD 1
+// Every value the installer writes into the entry, so that the uninstaller removes them all.
+inline constexpr const char* kUninstallEntryValues[] = {
+    kDisplayNameValue,    kUninstallStringValue, kQuietUninstallStringValue, kPublisherValue,
+    kDisplayVersionValue, kInstallLocationValue, kDisplayIconValue,          kEstimatedSizeValue,
+    kNoModifyValue,       kNoRepairValue};
 // Each value of the uninstall entry fits a buffer of this many bytes with its terminating
 // zero; longer values are cut.
 inline constexpr std::size_t kUninstallValueBufferSize = 260;
@@ -37,9 +51,16 @@ int WriteUninstallLog(const std::vector<std::string>& earlierFiles = {});
 std::string LoggedProductName();
 
 // The system uninstall entry under HKEY_LOCAL_MACHINE for [General] Product: DisplayName
-// ("Company Product", or Product alone) and UninstallString (the uninstaller's full path).
-// 1 when both values were written; 0 without a product or on any failure.
+// ("Company Product", or Product alone) and UninstallString (the uninstaller's full path in
+// quotes), then QuietUninstallString (the same with /S), Publisher ([General] Company),
+// DisplayVersion ([General] Version), InstallLocation, DisplayIcon (the first program with a
+// Start Menu shortcut, else the uninstaller), NoModify and NoRepair. 1 when DisplayName and
+// UninstallString were written; 0 without a product or on any failure of those two.
 int RegisterUninstaller();
+
+// EstimatedSize of the uninstall entry that RegisterUninstaller made: the kilobytes that the
+// file extraction wrote, the uninstaller included.
+void RecordInstalledSize();
 
 // The display name of the uninstall entry: Company, a blank, Product; Product alone when
 // there is no company.

@@ -14,7 +14,15 @@ std::string UninstallerPath() {
 }
 
 std::string UninstallCommandLine(const std::string& uninstallerPath) {
+  return "\"" + uninstallerPath + "\"";
+}
+
+std::string UnquotedUninstallCommandLine(const std::string& uninstallerPath) {
   return uninstallerPath;
+}
+
+std::string QuietUninstallCommandLine(const std::string& uninstallerPath) {
+  return UninstallCommandLine(uninstallerPath) + " " + kSilentSwitch;
 }
 
 std::string RollbackCommandLine(const std::string& uninstallerPath) {

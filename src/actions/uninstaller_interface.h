@@ -15,9 +15,16 @@ std::string UninstallerPathIn(const std::string& destinationDirectory);
 // The same for the destination directory of this run.
 std::string UninstallerPath();
 
-// The plain removal: the full path, without quotes or arguments (the system's uninstall
-// entry and the Start Menu shortcut name the program this way).
+// The switch of a removal without questions or reports.
+inline constexpr char kSilentSwitch[] = "/S";
+
+// The plain removal as the system's uninstall entry names it: the full path in double quotes
+// (unquoted, a path with blanks would start a program that its first word names).
 std::string UninstallCommandLine(const std::string& uninstallerPath);
+// The same path the way older installers wrote it: without quotes.
+std::string UnquotedUninstallCommandLine(const std::string& uninstallerPath);
+// The removal without questions: the quoted path, a blank, /S.
+std::string QuietUninstallCommandLine(const std::string& uninstallerPath);
 // The rollback after termination: a double quote, the path, a double quote, a blank, /u.
 std::string RollbackCommandLine(const std::string& uninstallerPath);
 

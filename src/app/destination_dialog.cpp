@@ -65,8 +65,7 @@ INT_PTR DestinationDialog::Show(HWND parent) {
 bool DestinationDialog::OnInitDialog() {
   const std::string company = ReadScriptString(kGeneral, kCompany, kDefaultCaptionCompany);
   const std::string product = ReadScriptString(kGeneral, kProduct, kDefaultCaptionProduct);
-  // The script's value as it stands: no macros, no backslash rule.
-  g_state.destinationDirectory = ReadScriptString(kGeneral, kBid, CurrentDirectory());
+  g_state.destinationDirectory = ProposedDestination();
   SetCaption(DestinationCaption(company, product));
   SetItemText(IDC_DESTINATION_PATH, g_state.destinationDirectory);
   SetItemText(IDC_DESTINATION_NOTE, "");
@@ -122,15 +121,26 @@ void DestinationDialog::OnBrowse() {
 }
 
 void DestinationDialog::OnNext() {
-  g_state.destinationDirectory = WithoutLeadingWhiteSpace(ItemText(IDC_DESTINATION_PATH));
+  if (AcceptDestination(ItemText(IDC_DESTINATION_PATH))) {
+    EndDialog(IDOK);
+  }
+}
+
+std::string ProposedDestination() {
+  if (g_state.commandLineDestination) {
+    return *g_state.commandLineDestination;
+  }
+  return ReadScriptString(kGeneral, kBid, CurrentDirectory());
+}
+
+bool AcceptDestination(const std::string& typed) {
+  g_state.destinationDirectory = WithoutLeadingWhiteSpace(typed);
   if (g_state.destinationDirectory.empty()) {
     g_state.destinationDirectory = CurrentDirectory();
   }
-  // Like a folder that cannot be made, a path that cannot be made full keeps the dialog open.
+  // Like a folder that cannot be made, a path that cannot be made full is not accepted.
   g_state.destinationDirectory = AbsoluteDestination(g_state.destinationDirectory);
-  if (!g_state.destinationDirectory.empty() && EnsureDirectory(g_state.destinationDirectory)) {
-    EndDialog(IDOK);
-  }
+  return !g_state.destinationDirectory.empty() && EnsureDirectory(g_state.destinationDirectory);
 }
 
 INT_PTR RunDestinationDialog(DestinationDialog& dialog) {

@@ -46,6 +46,14 @@ class DestinationDialog : public Dialog {
 // The caption for the script's company and product values.
 std::string DestinationCaption(const std::string& company, const std::string& product);
 
+// The first directory proposed: the command line's /D= when it gave one, else the script's
+// value as it stands (no macros, no backslash rule).
+std::string ProposedDestination();
+
+// Takes a directory as Next takes the typed one (leading white space removed, the current
+// directory when nothing is left) into g_state.destinationDirectory and makes sure it exists.
+bool AcceptDestination(const std::string& typed);
+
 // The destination stage of the start-up sequence: shows `dialog` once and returns its answer
 // (IDOK goes on to the existing-installation check; anything else stops the run). When the
 // check asks for another location, call it again with the same dialog.

@@ -6,10 +6,11 @@
 
 #include "actions/uninstaller_interface.h"
 #include "package/process_state.h"
+#include "package/unattended.h"
 #include "script/keys.h"
+#include "script/path_macros.h"
 #include "script/path_text.h"
 #include "script/script_access.h"
-#include "script/path_macros.h"
 #include "ui/progress_dialog.h"
 
 namespace vorlatch {
@@ -65,9 +66,9 @@ int CheckExistingInstallation() {
   if (found <= count / 2 && !IsExistingFile(UninstallerPath())) {
     return 1;
   }
-  const int answer = MessageBoxA(nullptr, RepairPromptText(g_state.destinationDirectory).c_str(),
-                                 kRepairPromptCaption,
-                                 MB_YESNOCANCEL | MB_ICONQUESTION | MB_TASKMODAL | MB_TOPMOST);
+  // Unattended, an existing installation is repaired.
+  const int answer = AskUser(RepairPromptText(g_state.destinationDirectory), kRepairPromptCaption,
+                             MB_YESNOCANCEL | MB_ICONQUESTION | MB_TASKMODAL | MB_TOPMOST, IDYES);
   g_state.repairMode = answer == IDYES;
   switch (answer) {
     case IDYES:

@@ -9,9 +9,11 @@
 #include "app/destination_dialog.h"
 #include "app/existing_installation.h"
 #include "app/package_password.h"
+#include "package/command_line.h"
 #include "package/opening.h"
 #include "package/process_state.h"
 #include "package/run_folder.h"
+#include "package/unattended.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/script_access.h"
@@ -23,19 +25,32 @@ namespace vorlatch {
 
 namespace {
 
+// Unattended, the proposed directory is taken as Next would take it.
+bool ChooseDestinationUnattended() {
+  const std::string proposed = ProposedDestination();
+  if (AcceptDestination(proposed)) {
+    RecordStep("Destination " + g_state.destinationDirectory + ": ready");
+    return true;
+  }
+  RecordStep("Destination " + g_state.destinationDirectory + ": cannot be created");
+  NoteResult(RunResult::kDestinationNotMade);
+  return false;
+}
+
 // The destination dialog, the existing-installation check and everything after it.
 // The dialog is made once and shown again whenever the check asks for another directory.
 void RunFromDestination() {
   DestinationDialog dialog;
   for (;;) {
-    if (RunDestinationDialog(dialog) != IDOK) {
+    if (Unattended() ? !ChooseDestinationUnattended() : RunDestinationDialog(dialog) != IDOK) {
       return;
     }
     const int check = CheckExistingInstallation();
-    if (check < 0) {
+    // Unattended, no other directory can be chosen.
+    if (check < 0 && !Unattended()) {
       continue;
     }
-    if (check == 0 || RunBeforeExtensionAndInstall() == 0 || AfterScreen() == 0) {
+    if (check <= 0 || RunBeforeExtensionAndInstall() == 0 || AfterScreen() == 0) {
       return;
     }
     AfterRun();
@@ -70,17 +85,50 @@ bool AskStartQuestion() {
     const std::string product = ReadScriptString(kGeneral, kProduct, "");
     caption = product.empty() ? kCaptionInstall : std::string(kCaptionInstall) + " " + product;
   }
-  return MessageBoxA(nullptr, text.c_str(), caption.c_str(),
-                     MB_OKCANCEL | MB_ICONQUESTION | MB_SYSTEMMODAL) == IDOK;
+  return AskUser(text, caption, MB_OKCANCEL | MB_ICONQUESTION | MB_SYSTEMMODAL, IDOK) == IDOK;
+}
+
+// Takes the switches of the command line into the process state; false (after the message)
+// when the command line is bad or the record cannot be opened.
+bool TakeCommandLine() {
+  const StubCommandLine command = ParseStubCommandLine(::GetCommandLineA());
+  g_state.silent = command.silent;
+  g_state.commandLineDestination = command.destination;
+  g_state.commandLinePassword = command.password;
+  std::string problem = command.error;
+  if (problem.empty() && command.logFile && !OpenRunRecord(*command.logFile)) {
+    problem = "the log file " + *command.logFile + " cannot be written";
+  }
+  if (!problem.empty()) {
+    NoteResult(RunResult::kBadCommandLine);
+    AskUser(kTextBadCommandLine + problem, kCaptionError, MB_OK | MB_ICONERROR | MB_TASKMODAL,
+            IDOK);
+    return false;
+  }
+  if (command.silent) {
+    // Every existing file is replaced, as with Yes to All.
+    g_state.overwriteMode = OverwriteMode::kYesToAll;
+    // Nor may the system ask about a missing disk or a file it cannot open.
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  }
+  RecordStep("Installer " + command.packagePath + (command.silent ? ": unattended" : ""));
+  return true;
 }
 
 bool InstallerApp::InitInstance() {
   // COM stays initialised until the process ends (shell links, folder browser).
   CoInitialize(nullptr);
 
+  if (!TakeCommandLine()) {
+    CloseRunRecord();
+    return false;
+  }
+
   char programs[MAX_PATH] = {};
   if (!GetSpecialFolder(nullptr, programs, CSIDL_PROGRAMS, false)) {
-    MessageBoxA(nullptr, kTextCantRunInThisOs, "", MB_TASKMODAL | MB_ICONERROR);
+    NoteResult(RunResult::kSystemCheckFailed);
+    AskUser(kTextCantRunInThisOs, "", MB_TASKMODAL | MB_ICONERROR, IDOK);
+    CloseRunRecord();
     return false;
   }
 
@@ -89,12 +137,16 @@ bool InstallerApp::InitInstance() {
   if (g_state.packageView == nullptr || g_state.packageMapping == nullptr ||
       g_state.packageSize == 0) {
     ShowArchiveError();
+    CloseRunRecord();
     return false;
   }
 
   // No folder of our own, no script: the run ends as when the script cannot be extracted.
   if (EnterRunFolder() && ExtractScript()) {
     RunStages();
+  } else {
+    RecordStep("Script: cannot be extracted from the package");
+    NoteResult(RunResult::kUnreadablePackage);
   }
 
   ClosePackage();
@@ -106,6 +158,7 @@ bool InstallerApp::InitInstance() {
   }
   CleanupTemporaryFiles();
   LeaveRunFolder();
+  CloseRunRecord();
   return false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/installer_app.h"
 #include "win/library_loading.h"
+#include "package/unattended.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Before any DLL is loaded at run time: none may come from the installer's own folder.
@@ -9,5 +10,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Every stage runs inside InitInstance; there is no message loop of our own.
   vorlatch::InstallerApp app;
   app.InitInstance();
-  return 0;
+  // 0 for a run with windows; what happened for an unattended one.
+  return vorlatch::RunExitCode();
 }

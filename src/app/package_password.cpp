@@ -3,10 +3,11 @@
 #include <cstdint>
 #include <utility>
 
-#include "package/password_text.h"
 #include "package/format.h"
 #include "package/opening.h"
+#include "package/password_text.h"
 #include "package/process_state.h"
+#include "package/unattended.h"
 #include "resources/resource.h"
 #include "script/keys.h"
 #include "script/script_access.h"
@@ -78,7 +79,17 @@ int CheckPackagePassword() {
   }
   const std::string title = ReadScriptString(kGeneral, kCompany, kDefaultPasswordTitle);
   const std::string key = ReadScriptString(kBefore, kPassword, "");
-  return AskPassword(title, RebuildPassword(*block, key));
+  const std::string expected = RebuildPassword(*block, key);
+  if (g_state.commandLinePassword && *g_state.commandLinePassword == expected) {
+    RecordStep("Password: accepted");
+    return 1;
+  }
+  if (Unattended()) {
+    RecordStep(g_state.commandLinePassword ? "Password: wrong" : "Password: missing (/PASSWORD=)");
+    NoteResult(RunResult::kPasswordRefused);
+    return 0;
+  }
+  return AskPassword(title, expected);
 }
 
 }  // namespace vorlatch

@@ -10,6 +10,7 @@
 #include "package/item_extraction.h"
 #include "package/process_state.h"
 #include "package/signature_layout.h"
+#include "package/unattended.h"
 #include "script/keys.h"
 #include "script/script_access.h"
 #include "win/handles.h"
@@ -181,8 +182,9 @@ std::string ArchiveErrorText(const std::string& currentOutputFile) {
 }
 
 void ShowArchiveError() {
-  ::MessageBoxA(nullptr, ArchiveErrorText(g_state.currentOutputFile).c_str(), kArchiveErrorCaption,
-                MB_OK | MB_ICONERROR);
+  AskUser(ArchiveErrorText(g_state.currentOutputFile), kArchiveErrorCaption, MB_OK | MB_ICONERROR,
+          IDOK);
+  NoteResult(RunResult::kUnreadablePackage);
 }
 
 }  // namespace vorlatch

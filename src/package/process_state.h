@@ -49,6 +49,16 @@ struct ProcessState {
   std::string runFolder;
   std::optional<std::string> userTmp;
   std::optional<std::string> userTemp;
+  // An unattended run (/S): no windows; the answers that go on; the exit code it ends with.
+  bool silent = false;
+  int exitCode = 0;
+  // The record of the run (/LOG=), open while it runs; null without one.
+  HANDLE runRecord = nullptr;
+  // The destination and password given on the command line.
+  std::optional<std::string> commandLineDestination;
+  std::optional<std::string> commandLinePassword;
+  // Bytes that the file extraction wrote (the uninstall entry's size).
+  std::uint64_t installedBytes = 0;
 };
 
 extern ProcessState g_state;

@@ -22,6 +22,8 @@ inline constexpr char kProduct[] = "Product";
 inline constexpr char kCompany[] = "Company";
 inline constexpr char kBid[] = "BID";
 inline constexpr char kPackage[] = "Package";
+// The product's version, shown in the system's list of installed programs.
+inline constexpr char kVersion[] = "Version";
 // [General] of the uninstall log: the number of the Start Menu group's variant.
 inline constexpr char kInstance[] = "Instance";
 

@@ -6,6 +6,7 @@
 
 #include "package/item_extraction.h"
 #include "package/opening.h"
+#include "package/unattended.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/script_access.h"
@@ -36,7 +37,11 @@ int AfterScreen() {
   WriteIniFileEntries();
   if (extensionReturned) {
     const std::string product = ReadScriptString(kGeneral, kProduct, "");
-    ::MessageBoxA(nullptr, kSuccessfullyInstalled, product.c_str(), MB_OK | MB_TASKMODAL);
+    AskUser(kSuccessfullyInstalled, product, MB_OK | MB_TASKMODAL, IDOK);
+  }
+  // The closing screen is for someone at the screen.
+  if (Unattended()) {
+    return 1;
   }
   if (ReadScriptInt(kAfter, kDialog, 0) == 0) {
     return 1;
@@ -47,13 +52,17 @@ int AfterScreen() {
   if (count == 0) {
     return 1;
   }
-  const int answer =
-      ::MessageBoxA(nullptr, ClosingText(count).c_str(), caption.c_str(), style.flags);
+  const int answer = AskUser(ClosingText(count), caption, style.flags, IDOK);
   return answer == IDOK || answer == IDYES ? 1 : 0;
 }
 
 void AfterRun() {
   if (ReadScriptInt(kAfter, kRun, 0) == 0) {
+    return;
+  }
+  // Nobody is there to use the program; a deployment tool waits for the installer alone.
+  if (Unattended()) {
+    RecordStep("Program " + ReadScriptString(kAfter, kFile, "") + ": not started (unattended)");
     return;
   }
   // The program may be quoted and followed by arguments: the file to extract and to look for

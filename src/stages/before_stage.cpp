@@ -1,6 +1,7 @@
 #include "stages/before_stage.h"
 
 #include "package/opening.h"
+#include "package/unattended.h"
 #include "script/keys.h"
 #include "script/script_access.h"
 #include "stages/launching.h"
@@ -17,6 +18,11 @@ void OpenBeforeDocument() {
     return;
   }
   const StageItemPlace place = FindStageItem(kBefore, kFileZip, kFilePos, name);
+  // Another program's window: not in an unattended run.
+  if (Unattended()) {
+    RecordStep("Document " + name + ": not opened (unattended)");
+    return;
+  }
   const std::string target = TemporaryFilePath(name);
   // Only what this run extracted is opened, never an older file of the same name.
   if (ExtractStageItem(place.position, place.length, target) == StageItem::kExtracted) {
@@ -66,13 +72,19 @@ int RunBeforeStage() {
   std::string text = BeforeText(ReadScriptInt(kBefore, kLine, 0));
   const std::string footer = ReadScriptString(kBefore, kFooter, "");
   if (text.size() >= kLicenceDialogThreshold) {
+    // Running unattended is the deployer's acceptance.
+    if (Unattended()) {
+      RecordStep("Screen \"" + caption + "\": accepted (unattended)");
+      return 1;
+    }
     return ShowLicenceDialog(caption, text, footer, style.flags) != 0 ? 1 : 0;
   }
   if (!footer.empty()) {
     text += '\n';
     text += footer;
   }
-  const int answer = ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), style.flags);
+  const int answer =
+      AskUser(text, caption, style.flags, (style.flags & MB_YESNO) != 0 ? IDYES : IDOK);
   return answer == IDOK || answer == IDYES ? 1 : 0;
 }
 

@@ -7,6 +7,7 @@
 #include "actions/install_driver.h"
 #include "package/opening.h"
 #include "package/process_state.h"
+#include "package/unattended.h"
 #include "script/keys.h"
 #include "script/script_access.h"
 #include "stages/stage_items.h"
@@ -39,8 +40,9 @@ bool CallExtensionFunction(ExtensionFunction function, const std::string& functi
   if (CallGuarded([&] { function(directory.data()); }) == GuardResult::kReturned) {
     return true;
   }
-  ::MessageBoxA(nullptr, ExtensionErrorText(functionName, dllName).c_str(), kExtensionErrorCaption,
-                MB_ICONHAND | MB_TASKMODAL);
+  NoteResult(RunResult::kExtensionStopped);
+  AskUser(ExtensionErrorText(functionName, dllName), kExtensionErrorCaption,
+          MB_ICONHAND | MB_TASKMODAL, IDOK);
   return false;
 }
 
@@ -63,7 +65,8 @@ HMODULE LoadExtensionDll(const std::string& dllName) {
   return library;
 }
 
-void RunBeforeExtension() {
+// False when the function failed.
+bool RunBeforeExtension() {
   const std::string dllName = ReadScriptString(kFile, kDll, "");
   // Loaded once per run and kept until the process ends: the After function lives there too.
   if (g_state.extensionDll == nullptr) {
@@ -72,8 +75,10 @@ void RunBeforeExtension() {
   const std::string functionName = ReadScriptString(kBefore, kFunction, "");
   if (const ExtensionFunction function =
           FindExtensionFunction(g_state.extensionDll, functionName)) {
-    CallExtensionFunction(function, functionName, dllName);
+    RecordStep("Extension function " + functionName + " of " + dllName + ": called");
+    return CallExtensionFunction(function, functionName, dllName);
   }
+  return true;
 }
 
 }  // namespace
@@ -85,8 +90,10 @@ std::string ExtensionErrorText(const std::string& function, const std::string& d
 }
 
 int RunBeforeExtensionAndInstall() {
-  if (ReadScriptInt(kBefore, kAdvanced, 0) != 0) {
-    RunBeforeExtension();
+  // With someone at the screen the installation goes on after the error message; unattended,
+  // a package whose preparation failed is not installed.
+  if (ReadScriptInt(kBefore, kAdvanced, 0) != 0 && !RunBeforeExtension() && Unattended()) {
+    return 0;
   }
   return RunInstallation();
 }
@@ -101,6 +108,7 @@ int RunAfterExtension() {
   if (function == nullptr) {
     return 1;
   }
+  RecordStep("Extension function " + functionName + " of " + dllName + ": called");
   return CallExtensionFunction(function, functionName, dllName) ? 1 : 0;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "package/opening.h"
+#include "package/unattended.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/script_access.h"
@@ -30,7 +31,13 @@ void WriteSectionEntries(const std::string& target, const std::string& targetSec
     // into the uninstaller when this runs.
     static_cast<void>(ReadScriptString(targetSection, key, kIniValueNotSet, target));
     // Written as it is: an empty value stays an empty value, the key is not removed.
-    ::WritePrivateProfileStringA(targetSection.c_str(), key.c_str(), value.c_str(), target.c_str());
+    const bool written = ::WritePrivateProfileStringA(targetSection.c_str(), key.c_str(),
+                                                      value.c_str(), target.c_str()) != FALSE;
+    RecordStep("INI entry " + target + " [" + targetSection + "] " + key + "=" + value +
+               (written ? ": written" : ": not written"));
+    if (!written) {
+      NoteResult(RunResult::kInstalledWithErrors);
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 #include "ui/progress_dialog.h"
 
 #include "package/process_state.h"
+#include "package/unattended.h"
 #include "resources/resource.h"
 
 namespace vorlatch {
@@ -32,6 +33,9 @@ bool ProgressDialog::OnMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
 }
 
 void ShowProgress(const std::string& caption, const std::string& text) {
+  if (Unattended()) {
+    return;
+  }
   if (HasWindow(g_state.progress)) {
     SetTexts(*g_state.progress, caption, text);
     return;

@@ -410,18 +410,22 @@ void Removal::RemoveUninstallEntry() {
       return;
     }
     // The entry may by now belong to a later installation of the same product.
+    // Installers wrote the path with quotes or, before, without them; older ones named a
+    // destination typed with forward slashes as typed.
     std::optional<std::string> named = StringValue(key.get(), kUninstallStringValue);
     if (named) {
-      // Older installers named a destination typed with forward slashes as typed.
       std::replace(named->begin(), named->end(), '/', '\\');
     }
-    if (!named || (!EqualNoCase(*named, CutToUninstallValue(
-                                            UninstallCommandLine(LoggedUninstallerPath(log_)))) &&
-                   !EqualNoCase(*named, CutToUninstallValue(UninstallCommandLine(uninstaller_))))) {
+    const auto namesUs = [&](const std::string& path) {
+      return EqualNoCase(*named, CutToUninstallValue(UninstallCommandLine(path))) ||
+             EqualNoCase(*named, CutToUninstallValue(UnquotedUninstallCommandLine(path)));
+    };
+    if (!named || (!namesUs(LoggedUninstallerPath(log_)) && !namesUs(uninstaller_))) {
       return;
     }
-    ::RegDeleteValueA(key.get(), kUninstallStringValue);
-    ::RegDeleteValueA(key.get(), kDisplayNameValue);
+    for (const char* value : kUninstallEntryValues) {
+      ::RegDeleteValueA(key.get(), value);
+    }
   }
   DeleteKeyIfEmpty(HKEY_LOCAL_MACHINE, keyPath);
 }

@@ -11,6 +11,7 @@ namespace vorlatch {
 namespace {
 
 constexpr char kRollbackArgument[] = "/u";
+constexpr char kSilentArgument[] = "/S";
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -105,6 +106,10 @@ UninstallCommand ParseUninstallCommand(const std::string& commandLine) {
   UninstallCommand command;
   if (EqualsIgnoringCase(arguments, kRollbackArgument)) {
     command.mode = UninstallMode::kRollback;
+    return command;
+  }
+  if (EqualsIgnoringCase(arguments, kSilentArgument)) {
+    command.mode = UninstallMode::kSilent;
     return command;
   }
   const std::string finish = std::string(kFinishSwitch) + ' ';

@@ -23,6 +23,7 @@ enum class UninstallMode {
   kInteractive,  // no argument (or one it does not know): ask, remove, report
   kRollback,     // /u: undo a terminated installation, no question, no report
   kFinish,       // /finish <handle>: the copy that removes the uninstaller and the folders
+  kSilent,       // /S: remove without the question and the report; what is in use goes at restart
 };
 
 struct UninstallCommand {

@@ -71,16 +71,22 @@ void OfferRemovalAtRestart(const std::string& product, const std::vector<std::st
   }
 }
 
-int Uninstall(const std::string& own, bool rollback) {
+int Uninstall(const std::string& own, UninstallMode mode) {
+  const bool rollback = mode == UninstallMode::kRollback;
+  const bool silent = mode == UninstallMode::kSilent;
   TailProblem problem = TailProblem::kNone;
   std::optional<UninstallLog> log = UninstallLog::FromUninstaller(own, problem);
   if (!log) {
+    if (silent) {
+      return kSilentDamagedLog;
+    }
     // Also after a termination: the user has to know that nothing was rolled back.
     Show(RefusalText(own, TailProblemText(problem)), MB_OK | MB_ICONERROR);
     return kUninstallRefused;
   }
   const std::string product = log->String(kGeneral, kProduct);
-  if (!rollback && Show(RemoveQuestion(product), MB_YESNO | MB_ICONQUESTION) != IDYES) {
+  if (mode == UninstallMode::kInteractive &&
+      Show(RemoveQuestion(product), MB_YESNO | MB_ICONQUESTION) != IDYES) {
     return kUninstallDeclined;
   }
 
@@ -99,7 +105,15 @@ int Uninstall(const std::string& own, bool rollback) {
 
   const std::vector<std::string> installationFolders =
       InstallationFolders(*log, folders, protectedFolders);
-  if (!rollback) {
+  // Unattended, what is in use goes at the next restart without being asked.
+  bool restartNeeded = false;
+  bool scheduled = true;
+  if (silent && !removal.leftOvers().empty()) {
+    restartNeeded = true;
+    scheduled = DeleteAtRestart(removal.leftOvers()).empty();
+    DeleteAtRestart(installationFolders);
+  }
+  if (mode == UninstallMode::kInteractive) {
     if (removal.leftOvers().empty()) {
       Show(RemovedText(product), MB_OK | MB_ICONINFORMATION);
     } else {
@@ -108,6 +122,13 @@ int Uninstall(const std::string& own, bool rollback) {
   }
   if (!StartFinishingCopy(own)) {
     RemoveAtRestartInstead(uninstaller, installationFolders);
+    restartNeeded = true;
+  }
+  if (silent) {
+    if (!scheduled) {
+      return kUninstallIncomplete;
+    }
+    return restartNeeded ? kSilentRestartNeeded : kUninstallDone;
   }
   return removal.leftOvers().empty() ? kUninstallDone : kUninstallIncomplete;
 }
@@ -122,7 +143,7 @@ int RunUninstaller(const std::string& commandLine) {
   }
   // Shell links are read through COM.
   const HRESULT com = ::CoInitialize(nullptr);
-  const int result = Uninstall(OwnProgramPath(), command.mode == UninstallMode::kRollback);
+  const int result = Uninstall(OwnProgramPath(), command.mode);
   if (SUCCEEDED(com)) {
     ::CoUninitialize();
   }

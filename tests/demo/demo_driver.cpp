@@ -189,7 +189,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::printf("demo: the uninstall entry names %s\n", uninstaller.c_str());
-    commandLine = Quoted(uninstaller);
+    // As the system runs it: the command as it stands.
+    commandLine = uninstaller;
   }
   // The robot reports through GoogleTest's assertions; run it inside an initialised test
   // environment without any test of its own.

@@ -240,7 +240,8 @@ TEST_F(Installation, EverythingThePackageDescribesIsLeftOnTheSystem) {
   // The system's uninstall entry.
   const std::string entry = kUninstallKeyPrefix + product_;
   EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, entry, "DisplayName"), company_ + " " + product_);
-  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, entry, "UninstallString"), dest + "Uninstall.exe");
+  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, entry, "UninstallString"),
+            Quoted(dest + "Uninstall.exe"));
 }
 
 TEST_F(Installation, AFileLeftOutIsSummedUpAtTheEnd) {

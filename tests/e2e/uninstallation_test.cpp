@@ -18,6 +18,7 @@
 
 #include "script/directories.h"
 #include "script/path_macros.h"
+#include "support/system_snapshot.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "win/handles.h"
@@ -29,8 +30,6 @@ constexpr int kDestinationEdit = 1007;
 constexpr int kDestinationNext = 1010;
 constexpr DWORD kRunTimeoutMs = 60000;
 constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-// Files larger than this are described by their size in a snapshot.
-constexpr std::size_t kDescribedContent = 4096;
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -78,87 +77,6 @@ void SetRegistryString(HKEY root, const std::string& key, const std::string& nam
                              reinterpret_cast<const BYTE*>(value.c_str()),
                              static_cast<DWORD>(value.size() + 1)),
             ERROR_SUCCESS);
-}
-
-// Text without carriage returns and blank lines: the profile functions may rewrite a file's
-// layout without changing what it says.
-std::string Normalised(const std::string& text) {
-  std::string result;
-  std::string line;
-  for (const char c : text + "\n") {
-    if (c == '\r') {
-      continue;
-    }
-    if (c == '\n') {
-      if (line.find_first_not_of(" \t") != std::string::npos) {
-        result += line + "|";
-      }
-      line.clear();
-    } else {
-      line += c;
-    }
-  }
-  return result;
-}
-
-// One line per folder ("label\name\") and file ("label\name=content", or the size of a large
-// or binary file).
-void DescribeTree(const std::string& folder, const std::string& label,
-                  std::vector<std::string>& lines) {
-  for (const std::string& name : FolderEntries(folder)) {
-    const std::string path = folder + (folder.back() == '\\' ? "" : "\\") + name;
-    if ((GetAttributes(path) & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      lines.push_back(label + name + "\\");
-      DescribeTree(path, label + name + "\\", lines);
-      continue;
-    }
-    const auto bytes = ReadFileBytes(path);
-    std::string content = "<unreadable>";
-    const bool text = bytes && std::find(bytes->begin(), bytes->end(), 0) == bytes->end();
-    if (text && bytes->size() <= kDescribedContent) {
-      content = Normalised(std::string(bytes->begin(), bytes->end()));
-    } else if (bytes) {
-      content = std::to_string(bytes->size()) + " bytes";
-    }
-    lines.push_back(label + name + "=" + content);
-  }
-}
-
-// One line per key ("label\") and value ("label:name=data").
-void DescribeKey(HKEY root, const std::string& path, const std::string& label,
-                 std::vector<std::string>& lines) {
-  UniqueHkey key;
-  if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-    return;
-  }
-  lines.push_back(label + "\\");
-  for (DWORD index = 0;; ++index) {
-    char name[256] = {};
-    DWORD nameSize = sizeof name;
-    BYTE data[1024] = {};
-    DWORD dataSize = sizeof data - 1;
-    DWORD type = 0;
-    if (::RegEnumValueA(key.get(), index, name, &nameSize, nullptr, &type, data, &dataSize) !=
-        ERROR_SUCCESS) {
-      break;
-    }
-    const std::string value = type == REG_SZ ? std::string(reinterpret_cast<char*>(data))
-                                             : "type " + std::to_string(type);
-    lines.push_back(label + ":" + name + "=" + value);
-  }
-  std::vector<std::string> subkeys;
-  for (DWORD index = 0;; ++index) {
-    char name[256] = {};
-    DWORD nameSize = sizeof name;
-    if (::RegEnumKeyExA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      break;
-    }
-    subkeys.emplace_back(name);
-  }
-  for (const std::string& subkey : subkeys) {
-    DescribeKey(root, path + "\\" + subkey, label + "\\" + subkey, lines);
-  }
 }
 
 // Whether the process of this id has ended (or is gone).
@@ -494,7 +412,7 @@ TEST_F(Uninstallation, TheUninstallEntryRemovesWhatTheInstallationMade) {
            "HKCU\\" + ownKey_ + "\\Existing:Added=" + destination,
            "HKCU\\" + ownKey_ + "\\Tool\\Sub:=default", "HKCR\\" + extension_ + ":=" + ProgramId(),
            "HKCR\\" + ProgramId() + "\\Shell\\Open\\Command:=" + dest + AppFile() + " %1",
-           "HKLM\\uninstall entry:UninstallString=" + dest + "Uninstall.exe"}) {
+           "HKLM\\uninstall entry:UninstallString=" + Quoted(dest + "Uninstall.exe")}) {
     EXPECT_TRUE(std::any_of(installed.begin(), installed.end(),
                             [&](const std::string& l) { return l.rfind(line, 0) == 0; }))
         << line << " not among the installed:\n"
@@ -585,7 +503,7 @@ TEST_F(Uninstallation, ASecondInstanceIsRemovedWithoutTouchingTheFirst) {
   Install(project, place_ + "Second");
   ASSERT_TRUE(IsDirectory(Group() + " 1")) << "the second group is numbered";
   EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, EntryKey(), "UninstallString"),
-            place_ + "Second\\Uninstall.exe");
+            Quoted(place_ + "Second\\Uninstall.exe"));
 
   UninstallThroughEntry(YesAndOk());
   // The system keeps one entry per product: the second installation took it over from the
@@ -853,6 +771,66 @@ TEST_F(Uninstallation, AReadOnlyUninstallerStillTakesItsLog) {
     EXPECT_EQ(SystemState(), before);
   }
   SetAttributes(readOnlySource, FILE_ATTRIBUTE_NORMAL);
+}
+
+}  // namespace
+}  // namespace vorlatch::test
+
+namespace vorlatch::test {
+namespace {
+
+// Deployment tools remove a program with the entry's quiet command, as it stands: no window,
+// everything gone, exit 0; a file in use waits for the restart, which the exit code says.
+TEST_F(Uninstallation, TheQuietUninstallStringRemovesWithoutAWindow) {
+  const std::vector<std::string> before = SystemState();
+  const std::string project =
+      Head() + "[File]\r\nFile=2\r\n" + FileKeys(1, AppFile(), "app.txt", "Shortcut1=1\r\n") +
+      FileKeys(2, "notes.txt", "notes.txt", "Target2=[BID]docs\\\r\n") + "Uninstall=1\r\n" +
+      Line("Desktop", AppFile()) + "[Registry]\r\nNumber=1\r\n" +
+      Line("Key1", "HKEY_CURRENT_USER\\" + ownKey_ + "\\Tool") +
+      "[Key1]\r\nNumber=1\r\nName1=InstallDir\r\nValue1=[BID]\r\n";
+  struct Case {
+    std::string folder;
+    bool fileInUse;
+    DWORD exitCode;
+  };
+  for (const Case& run : {Case{"Quiet Tool", false, 0}, Case{"Busy Tool", true, 3010}}) {
+    SCOPED_TRACE(run.folder);
+    const std::string dest = place_ + run.folder + "\\";
+    Install(project, dest);
+    const std::string quiet =
+        RegistryString(HKEY_LOCAL_MACHINE, EntryKey(), "QuietUninstallString");
+    ASSERT_EQ(quiet, Quoted(dest + "Uninstall.exe") + " /S");
+    const std::string busy = dest + AppFile();
+    UniqueHandle holder;
+    if (run.fileInUse) {
+      // Held open without sharing, as a running program holds its own file.
+      holder.reset(::CreateFileA(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(holder);
+    }
+
+    // Any window fails the run.
+    EXPECT_EQ(RunUninstaller(quiet, {}, run.exitCode), std::vector<std::string>{});
+    EXPECT_TRUE(RemoveFinishingCopies());
+    if (!run.fileInUse) {
+      EXPECT_EQ(SystemState(), before);
+      continue;
+    }
+    // The file stays until the restart, which is told to delete it and then its folder.
+    const std::string pending =
+        RegistryString(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                       "PendingFileRenameOperations");
+    EXPECT_TRUE(Contains(pending, busy)) << pending;
+    EXPECT_LT(pending.find(busy), pending.rfind(place_ + run.folder)) << pending;
+    holder.reset();
+    EXPECT_EQ(ReadTextFile(busy).value_or("<missing>"), "the program");
+    std::vector<std::string> expected = before;
+    expected.push_back("place\\" + run.folder + "\\");
+    expected.push_back("place\\" + run.folder + "\\" + AppFile() + "=the program|");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(SystemState(), expected);
+  }
 }
 
 }  // namespace

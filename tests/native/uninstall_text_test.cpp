@@ -33,9 +33,13 @@ TEST(UninstallCommand, ModesFromTheArguments) {
   EXPECT_EQ(ParseUninstallCommand("\"C:\\My Apps\\Uninstall.exe\"   /U  ").mode,
             UninstallMode::kRollback);
   EXPECT_EQ(ParseUninstallCommand("Uninstall.exe /u").mode, UninstallMode::kRollback);
+  EXPECT_EQ(ParseUninstallCommand("\"C:\\My Apps\\Uninstall.exe\" /S").mode,
+            UninstallMode::kSilent);
+  EXPECT_EQ(ParseUninstallCommand("Uninstall.exe /s").mode, UninstallMode::kSilent);
   // Anything else asks first.
   EXPECT_EQ(ParseUninstallCommand("\"Uninstall.exe\" /uu").mode, UninstallMode::kInteractive);
   EXPECT_EQ(ParseUninstallCommand("\"Uninstall.exe\" /x").mode, UninstallMode::kInteractive);
+  EXPECT_EQ(ParseUninstallCommand("\"Uninstall.exe\" /S /u").mode, UninstallMode::kInteractive);
   EXPECT_EQ(ArgumentsOf("\"C:\\a b\\x.exe\"  one two "), "one two");
   EXPECT_EQ(ArgumentsOf("\"unclosed /u"), "");
 }

@@ -98,8 +98,13 @@ class TerminationTest : public ::testing::Test {
 TEST(UninstallerInterface, PathAndCommandLines) {
   EXPECT_EQ(UninstallerPathIn("C:\\Apps\\Tool"), "C:\\Apps\\Tool\\Uninstall.exe");
   EXPECT_EQ(UninstallerPathIn("C:\\Apps\\Tool\\\\"), "C:\\Apps\\Tool\\Uninstall.exe");
+  // Quoted, so that no program named by the path's first word runs instead.
   EXPECT_EQ(UninstallCommandLine("C:\\Program Files\\Tool\\Uninstall.exe"),
+            "\"C:\\Program Files\\Tool\\Uninstall.exe\"");
+  EXPECT_EQ(UnquotedUninstallCommandLine("C:\\Program Files\\Tool\\Uninstall.exe"),
             "C:\\Program Files\\Tool\\Uninstall.exe");
+  EXPECT_EQ(QuietUninstallCommandLine("C:\\Program Files\\Tool\\Uninstall.exe"),
+            "\"C:\\Program Files\\Tool\\Uninstall.exe\" /S");
   EXPECT_EQ(RollbackCommandLine("C:\\Program Files\\Tool\\Uninstall.exe"),
             "\"C:\\Program Files\\Tool\\Uninstall.exe\" /u");
 }

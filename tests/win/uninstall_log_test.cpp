@@ -257,7 +257,7 @@ TEST_F(UninstallLogTest, UninstallEntryNamesCompanyProductAndTheUninstaller) {
   EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, UninstallKey(), "DisplayName"),
             std::string(company_) + " " + product_);
   EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, UninstallKey(), "UninstallString"),
-            dest_ + "Uninstall.exe");
+            "\"" + dest_ + "Uninstall.exe\"");
 
   // Without a company the name is the product's; values longer than 259 characters are cut.
   ASSERT_TRUE(WriteIniString("General", std::string("Company"), std::nullopt, ""));
@@ -265,7 +265,7 @@ TEST_F(UninstallLogTest, UninstallEntryNamesCompanyProductAndTheUninstaller) {
   EXPECT_EQ(RegisterUninstaller(), 1);
   EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, UninstallKey(), "DisplayName"), product_);
   EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, UninstallKey(), "UninstallString"),
-            ("C:\\" + std::string(300, 'd')).substr(0, 259));
+            ("\"C:\\" + std::string(300, 'd')).substr(0, 259));
   ASSERT_TRUE(WriteIniString("General", std::string("Company"), std::string(300, 'c'), ""));
   EXPECT_EQ(RegisterUninstaller(), 1);
   EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, UninstallKey(), "DisplayName"),
@@ -305,7 +305,8 @@ TEST_F(UninstallLogTest, InstallationFreezesTheLogIntoTheUninstaller) {
   EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, registryKey_, ""), "installed");
   EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, UninstallKey(), "DisplayName"),
             company_ + " " + product_);
-  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, UninstallKey(), "UninstallString"), uninstaller);
+  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, UninstallKey(), "UninstallString"),
+            "\"" + uninstaller + "\"");
   EXPECT_TRUE(test::FileExists(group + " 1\\Uninstall .lnk"));
 }
 
