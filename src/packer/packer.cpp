@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -11,6 +12,7 @@
 
 #include "package/format.h"
 #include "packer/ini_text.h"
+#include "packer/ordered_work.h"
 #include "packer/password_protection.h"
 #include "packer/source_file.h"
 #include "stages/command_text.h"
@@ -288,6 +290,29 @@ class Builder {
                      project_.GetInt("After", "Run") != 0);
   }
 
+  // One source read and packed as an item; `problem` says why not.
+  struct PackedSource {
+    std::vector<std::uint8_t> item;
+    std::string problem;
+  };
+
+  static PackedSource PackSource(const PlannedItem& planned) {
+    PackedSource packed;
+    std::vector<std::uint8_t> content;
+    ItemTail tail;
+    if (!ReadSourceFile(planned.source, content, tail, packed.problem)) {
+      return packed;
+    }
+    if (content.empty()) {
+      packed.problem = "empty file (an installer cannot extract a 0-byte file)";
+      return packed;
+    }
+    if (AppendPackedItem(packed.item, content, tail) == 0) {
+      packed.problem = "cannot be compressed";
+    }
+    return packed;
+  }
+
   bool WriteAll(std::FILE* file, const std::vector<std::uint8_t>& bytes, const std::string& path) {
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
       return Fail(outputKey_, output_ + " (as " + path + ")", "write error");
@@ -315,28 +340,32 @@ class Builder {
     }
     std::uint64_t position = content.size();
     IniText script = ScriptOf(project_);
-    for (const PlannedItem& planned : items_) {
-      if (!ReadSourceFile(planned.source, content, tail, problem)) {
-        return Fail(planned.sourceKey, planned.source, problem);
+    // Items are read and compressed side by side and written in their planned order, so the
+    // installer is the same bytes whatever the number of jobs.
+    const std::function<PackedSource(std::size_t)> pack = [this](std::size_t i) {
+      return PackSource(items_[i]);
+    };
+    const std::function<bool(std::size_t, PackedSource&)> write = [&](std::size_t i,
+                                                                      PackedSource& packed) {
+      const PlannedItem& planned = items_[i];
+      if (!packed.problem.empty()) {
+        return Fail(planned.sourceKey, planned.source, packed.problem);
       }
-      if (content.empty()) {
-        return Fail(planned.sourceKey, planned.source,
-                    "empty file (an installer cannot extract a 0-byte file)");
-      }
-      std::vector<std::uint8_t> item;
-      const std::uint32_t length = AppendPackedItem(item, content, tail);
-      if (length == 0) {
-        return Fail(planned.sourceKey, planned.source, "cannot be compressed");
-      }
+      const std::uint64_t length = packed.item.size();
       if (position + length > kMaxInstallerSize) {
         return Fail(planned.sourceKey, planned.source, "the installer would exceed 2 GiB");
       }
-      if (!WriteAll(file.get(), item, temporary)) {
+      if (!WriteAll(file.get(), packed.item, temporary)) {
         return false;
       }
       script.Set(planned.section, planned.zipKey, std::to_string(length));
       script.Set(planned.section, planned.posKey, std::to_string(position));
       position += length;
+      return true;
+    };
+    const unsigned jobs = options_.jobs == 0 ? DefaultJobs() : options_.jobs;
+    if (!ForEachInOrder(items_.size(), jobs, pack, write)) {
+      return false;
     }
     if (protection_) {
       // The builder owns both keys of a locked installer; the password itself stays out.

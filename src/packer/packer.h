@@ -12,6 +12,7 @@ struct BuildOptions {
   std::string output;       // empty: [Build] Output, else the project's name with .exe
   std::string stub;         // empty: [Build] Stub, else the stub beside the packer
   std::string uninstaller;  // empty: [Build] Uninstaller, else the one beside the packer
+  unsigned jobs = 0;        // threads that compress items; 0: one per core
 };
 
 // Builds the installer. On failure returns false with one line in `error` naming the
