@@ -21,7 +21,7 @@ inline unsigned DefaultJobs() {
 }
 
 // Calls `produce(i)` for i = 0 .. count-1 on up to `jobs` threads and `consume(i, result)` on
-// the calling thread strictly in the order of i. At most `jobs` + 1 results are held at once,
+// the calling thread strictly in the order of i. At most `jobs` + 2 results are held at once,
 // so memory stays bounded by the largest few pieces. When `consume` returns false, no further
 // piece is started and no further result consumed; the call then returns false.
 template <typename Result>
@@ -78,14 +78,16 @@ bool ForEachInOrder(std::size_t count, unsigned jobs,
     std::unique_lock lock(mutex);
     while (consumed < count) {
       changed.wait(lock, [&] { return !ready.empty() && ready.front().has_value(); });
+      // The slot and the count move together, so that a worker that finishes meanwhile files
+      // its result under the right index.
       std::optional<Result> result = std::move(ready.front());
       ready.pop_front();
+      const std::size_t i = consumed++;
+      changed.notify_all();
       lock.unlock();
-      const bool go = consume(consumed, *result);
+      const bool go = consume(i, *result);
       result.reset();  // release the piece before the lock is taken again
       lock.lock();
-      ++consumed;
-      changed.notify_all();
       if (!go) {
         ok = false;
         stop = true;
