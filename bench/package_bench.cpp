@@ -3,7 +3,8 @@
 // uncompress on the same streams (the limit it can reach), and the peak memory.
 // Usage: package_bench [--keep INSTALLER] [megabytes [program...]]   (default 6 MB of mixed
 // data in 16 files); the size of each program given (stubs, uninstallers) is printed too, and
-// --keep leaves a copy of the built installer for the stub's own extraction benchmark.
+// --keep leaves a copy of the built installer for the stub's own extraction benchmark;
+// --sources DIR makes the files (f1.bin ... f16.bin) there and keeps them for the peer's figure.
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -65,17 +66,18 @@ void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string keep;
-  if (argc > 2 && std::string(argv[1]) == "--keep") {
-    keep = argv[2];
+  std::string keep, sources;
+  while (argc > 2 && (std::string(argv[1]) == "--keep" || std::string(argv[1]) == "--sources")) {
+    (std::string(argv[1]) == "--keep" ? keep : sources) = argv[2];
     argv += 2;
     argc -= 2;
   }
   const double megabytes = argc > 1 ? std::atof(argv[1]) : 6.0;
   const std::size_t total = static_cast<std::size_t>(megabytes * 1024 * 1024);
   const unsigned fileCount = 16;
-  const auto folder =
-      std::filesystem::temp_directory_path() / ("vorlatch-bench-" + std::to_string(::getpid()));
+  const auto folder = !sources.empty() ? std::filesystem::path(sources)
+                                       : std::filesystem::temp_directory_path() /
+                                             ("vorlatch-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
 
   std::string project =
@@ -205,6 +207,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "package_bench: %s: cannot be written\n", keep.c_str());
     }
   }
-  std::filesystem::remove_all(folder, ignored);
+  if (sources.empty()) {
+    std::filesystem::remove_all(folder, ignored);
+  } else {
+    std::filesystem::remove(options.output, ignored);
+  }
   return 0;
 }
