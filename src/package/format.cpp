@@ -102,6 +102,9 @@ std::optional<std::vector<std::uint8_t>> InflateToBuffer(Bytes source, std::uint
   // need not be larger than what the stream can produce, so a bogus size costs no memory.
   const std::uint64_t room = std::min<std::uint64_t>(size, MostBytesInflatedFrom(source.size()));
   std::vector<std::uint8_t> buffer;
+  if (room > buffer.max_size()) {  // more than a 32-bit process can hold: no memory for it
+    return std::nullopt;
+  }
   try {
     buffer.resize(static_cast<std::size_t>(room));
   } catch (const std::bad_alloc&) {
@@ -134,64 +137,6 @@ void AppendItemTail(std::vector<std::uint8_t>& out, const ItemTail& tail) {
   AppendU64(out, tail.access);
   AppendU64(out, tail.write);
   AppendU32(out, tail.size);
-}
-
-std::uint32_t AppendPackedItem(std::vector<std::uint8_t>& out, Bytes content, ItemTail tail) {
-  const std::uint64_t sourceSize = content.size();
-  if (sourceSize > UINT32_MAX) {
-    return 0;
-  }
-  // The classic one-call bound; newer zlib may ask for a few bytes more on tiny inputs.
-  const std::uint64_t classicBound = sourceSize + sourceSize / 512 + 12;
-  const std::uint64_t bound =
-      std::max<std::uint64_t>(classicBound, compressBound(static_cast<uLong>(sourceSize)));
-  if (bound > ULONG_MAX) {
-    return 0;
-  }
-  std::vector<std::uint8_t> stream;
-  try {
-    stream.resize(static_cast<std::size_t>(bound));
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  uLongf streamSize = static_cast<uLongf>(bound);
-  if (compress2(stream.data(), &streamSize, content.data(), static_cast<uLong>(sourceSize),
-                Z_DEFAULT_COMPRESSION) != Z_OK) {
-    return 0;
-  }
-  const std::uint64_t itemLength = static_cast<std::uint64_t>(streamSize) + kItemTailSize;
-  if (itemLength > UINT32_MAX) {
-    return 0;
-  }
-  tail.size = static_cast<std::uint32_t>(sourceSize);
-  try {
-    out.reserve(out.size() + static_cast<std::size_t>(itemLength));
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  out.insert(out.end(), stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(streamSize));
-  AppendItemTail(out, tail);
-  return static_cast<std::uint32_t>(itemLength);
-}
-
-bool AppendPackageEnd(std::vector<std::uint8_t>& out, Bytes script, ItemTail scriptTail,
-                      const std::uint8_t* protectionBlock) {
-  std::vector<std::uint8_t> end;
-  end.push_back(kReservedByteValue);
-  if (protectionBlock != nullptr) {
-    end.insert(end.end(), protectionBlock, protectionBlock + kProtectionBlockSize);
-  }
-  const std::uint32_t scriptLength = AppendPackedItem(end, script, scriptTail);
-  if (scriptLength == 0) {
-    return false;
-  }
-  AppendU32(end, scriptLength);
-  try {
-    out.insert(out.end(), end.begin(), end.end());
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
 }
 
 }  // namespace vorlatch

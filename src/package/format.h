@@ -59,7 +59,7 @@ std::uint64_t MostBytesInflatedFrom(std::uint64_t streamLength);
 // Inflates a whole packed item (stream followed by its tail) as the stub does.
 std::optional<std::vector<std::uint8_t>> InflateItem(Bytes item);
 
-// Package writer side: compresses `content` at zlib's default level and appends the
+// Package writer side (format_writer.cpp): compresses `content` at zlib's default level and appends the
 // stream and the tail (with tail.size set to content.size()). Returns the item's length,
 // or 0 (with `out` unchanged) when the content cannot be compressed or is too large for a
 // 32-bit length.

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdint>
+#include <string_view>
 
 #include "package/command_line.h"
 #include "package/format.h"
@@ -169,15 +170,19 @@ std::string ArchiveErrorText(const std::string& currentOutputFile) {
   if (currentOutputFile.empty()) {
     return std::string(kPossiblyCorruptedArchive) + '.';
   }
-  const int length = std::snprintf(nullptr, 0, kWritingFailedFormat, currentOutputFile.c_str(),
-                                   kPossiblyCorruptedArchive);
-  if (length <= 0) {
-    return std::string(kPossiblyCorruptedArchive) + '.';
+  // The format's two %s, filled in order without the C library's formatted output.
+  const std::string_view format = kWritingFailedFormat;
+  const std::string_view values[] = {currentOutputFile, kPossiblyCorruptedArchive};
+  std::string text;
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 's' && next < 2) {
+      text.append(values[next++]);
+      ++i;
+    } else {
+      text.push_back(format[i]);
+    }
   }
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  std::snprintf(text.data(), text.size(), kWritingFailedFormat, currentOutputFile.c_str(),
-                kPossiblyCorruptedArchive);
-  text.resize(static_cast<std::size_t>(length));
   return text;
 }
 

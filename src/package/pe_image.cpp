@@ -20,6 +20,37 @@ std::uint16_t ReadU16(const std::uint8_t* p) {
 
 }  // namespace
 
+std::optional<std::uint16_t> PeMachineOf(Bytes image) {
+  const auto dos = SliceOf(image, 0, kLfanewOffset + 4);
+  if (!dos || (*dos)[0] != 'M' || (*dos)[1] != 'Z') {
+    return std::nullopt;
+  }
+  // "PE\0\0" and the two bytes of Machine after it.
+  const auto signature = SliceOf(image, ReadU32(dos->data() + kLfanewOffset), 6);
+  if (!signature || (*signature)[0] != 'P' || (*signature)[1] != 'E' || (*signature)[2] != 0 ||
+      (*signature)[3] != 0) {
+    return std::nullopt;
+  }
+  return ReadU16(signature->data() + 4);
+}
+
+std::string MachineName(std::uint16_t machine) {
+  switch (machine) {
+    case kMachineI386:
+      return "i686";
+    case kMachineAmd64:
+      return "x86_64";
+    default: {
+      // By hand: the C library's formatting would come into the stub with this file.
+      std::string text = "machine 0x";
+      for (int shift = 12; shift >= 0; shift -= 4) {
+        text += "0123456789ABCDEF"[(machine >> shift) & 0xF];
+      }
+      return text;
+    }
+  }
+}
+
 std::optional<PeImage> ReadPeImage(Bytes file) {
   const auto dos = SliceOf(file, 0, kLfanewOffset + 4);
   if (!dos || (*dos)[0] != 'M' || (*dos)[1] != 'Z') {

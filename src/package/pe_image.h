@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "package/format.h"
@@ -34,6 +35,16 @@ struct PeImage {
   std::uint64_t headersEnd = 0;            // first byte after the section table
   std::uint64_t rawDataEnd = 0;            // first byte after the last section's raw data
 };
+
+inline constexpr std::uint16_t kMachineI386 = 0x014C;
+inline constexpr std::uint16_t kMachineAmd64 = 0x8664;
+
+// The Machine field of the image's file header; none when the bytes are no PE image. Needs
+// only the DOS header and the signature, so that it judges any Windows program.
+std::optional<std::uint16_t> PeMachineOf(Bytes image);
+
+// "i686", "x86_64", or the field in hex.
+std::string MachineName(std::uint16_t machine);
 
 // The headers of the image at the start of `file`; nothing when it is not a well-formed PE32
 // or PE32+ image (any header field outside the file counts as not well formed).

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -13,11 +14,12 @@
 #include <vector>
 
 #include "package/format.h"
+#include "package/pe_image.h"
 #include "package/signature_layout.h"
 #include "packer/execution_level.h"
 #include "packer/ini_text.h"
+#include "packer/ordered_work.h"
 #include "packer/password_protection.h"
-#include "packer/pe_image.h"
 #include "packer/source_file.h"
 #include "stages/command_text.h"
 
@@ -259,14 +261,14 @@ class Builder {
 
   // The uninstaller runs in the stub's world (its system folder, its registry view): both
   // must be built for the same machine. Files that are no PE image are not judged here.
-  bool CheckSameMachine(const PlannedItem& uninstaller, Bytes content) {
+  // Empty when they match.
+  std::string MachineMismatch(Bytes content) const {
     const std::optional<std::uint16_t> machine = PeMachineOf(content);
     if (!stubMachine_ || !machine || *machine == *stubMachine_) {
-      return true;
+      return std::string();
     }
-    return Fail(uninstaller.sourceKey, uninstaller.source,
-                "built for " + MachineName(*machine) + ", but the stub " + Quoted(stub_) +
-                    " is built for " + MachineName(*stubMachine_) + "; they must match");
+    return "built for " + MachineName(*machine) + ", but the stub " + Quoted(stub_) +
+           " is built for " + MachineName(*stubMachine_) + "; they must match";
   }
 
   bool ReadProject() {
@@ -435,6 +437,56 @@ class Builder {
                      project_.GetInt("After", "Run") != 0);
   }
 
+  // One source read and packed as an item; `problem` says why not, under `problemKey` when
+  // the fault is not the source's own.
+  struct PackedSource {
+    std::vector<std::uint8_t> item;
+    std::string problem;
+    std::string problemKey;
+  };
+
+  // Runs on a worker thread: reads only what the plan and the stub fixed before.
+  PackedSource PackSource(const PlannedItem& planned) const {
+    PackedSource packed;
+    try {
+      std::vector<std::uint8_t> content;
+      ItemTail tail;
+      if (!ReadSourceFile(planned.source, content, tail, packed.problem)) {
+        return packed;
+      }
+      if (content.empty()) {
+        packed.problem = "empty file (an installer cannot extract a 0-byte file)";
+        return packed;
+      }
+      if (planned.zipKey == "UninstallZip") {
+        packed.problem = MachineMismatch(content);
+        if (!packed.problem.empty()) {
+          return packed;
+        }
+        // The uninstaller asks for the stub's level: a process that is not elevated cannot
+        // start an elevated one, and the rollback starts the uninstaller from the stub.
+        if (!level_.empty() && !SetExecutionLevel(content, level_, packed.problem)) {
+          packed.problemKey = "[Build] ExecutionLevel";
+          return packed;
+        }
+        // The installer writes the log into the uninstaller's tail after extracting it; a
+        // read-only source must not give a read-only Uninstall.exe.
+        tail.attributes &= ~kFileAttributeReadonly;
+        if (tail.attributes == 0) {
+          tail.attributes = kFileAttributeArchive;
+        }
+      }
+      if (AppendPackedItem(packed.item, content, tail) == 0) {
+        packed.problem = "cannot be compressed";
+      }
+    } catch (const std::bad_alloc&) {
+      // A source too large for this machine's memory: a message, and no half-written file.
+      packed.item.clear();
+      packed.problem = "not enough memory to pack it";
+    }
+    return packed;
+  }
+
   bool WriteAll(std::FILE* file, const std::vector<std::uint8_t>& bytes, const std::string& path) {
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
       return Fail(outputKey_, output_ + " (as " + path + ")", "write error");
@@ -468,47 +520,40 @@ class Builder {
     }
     std::uint64_t position = content.size();
     IniText script = ScriptOf(project_);
-    for (const PlannedItem& planned : items_) {
+    // Items are read and compressed side by side and written in their planned order, so the
+    // installer is the same bytes whatever the number of jobs.
+    const std::function<PackedSource(std::size_t)> pack = [this](std::size_t i) {
+      return PackSource(items_[i]);
+    };
+    const std::function<bool(std::size_t, PackedSource&)> write = [&](std::size_t i,
+                                                                      PackedSource& packed) {
+      const PlannedItem& planned = items_[i];
       currentKey_ = planned.sourceKey;
       currentSource_ = planned.source;
-      if (!ReadSourceFile(planned.source, content, tail, problem)) {
-        return Fail(planned.sourceKey, planned.source, problem);
+      if (!packed.problem.empty()) {
+        return Fail(packed.problemKey.empty() ? planned.sourceKey : packed.problemKey,
+                    planned.source, packed.problem);
       }
-      if (planned.zipKey == "UninstallZip" && !CheckSameMachine(planned, content)) {
-        return false;
-      }
-      if (content.empty()) {
-        return Fail(planned.sourceKey, planned.source,
-                    "empty file (an installer cannot extract a 0-byte file)");
-      }
-      // The uninstaller asks for the stub's level: a process that is not elevated cannot
-      // start an elevated one, and the rollback starts the uninstaller from the stub.
-      if (planned.posKey == "UninstallPos" && !level_.empty() &&
-          !SetExecutionLevel(content, level_, problem)) {
-        return Fail("[Build] ExecutionLevel", planned.source, problem);
-      }
-      if (planned.zipKey == "UninstallZip") {
-        // The installer writes the log into the uninstaller's tail after extracting it; a
-        // read-only source must not give a read-only Uninstall.exe.
-        tail.attributes &= ~kFileAttributeReadonly;
-        if (tail.attributes == 0) {
-          tail.attributes = kFileAttributeArchive;
-        }
-      }
-      std::vector<std::uint8_t> item;
-      const std::uint32_t length = AppendPackedItem(item, content, tail);
-      if (length == 0) {
-        return Fail(planned.sourceKey, planned.source, "cannot be compressed");
-      }
+      const std::uint64_t length = packed.item.size();
       if (position + length > kMaxInstallerSize) {
         return Fail(planned.sourceKey, planned.source, "the installer would exceed 2 GiB");
       }
-      if (!WriteAll(file.get(), item, temporary)) {
+      if (!WriteAll(file.get(), packed.item, temporary)) {
         return false;
       }
-      script.Set(planned.section, planned.zipKey, std::to_string(length));
-      script.Set(planned.section, planned.posKey, std::to_string(position));
+      try {
+        script.Set(planned.section, planned.zipKey, std::to_string(length));
+        script.Set(planned.section, planned.posKey, std::to_string(position));
+      } catch (const std::bad_alloc&) {
+        // Never past the ordered run: its threads must be joined first.
+        return Fail(planned.sourceKey, planned.source, "not enough memory to pack it");
+      }
       position += length;
+      return true;
+    };
+    const unsigned jobs = options_.jobs == 0 ? DefaultJobs() : options_.jobs;
+    if (!ForEachInOrder(items_.size(), jobs, pack, write)) {
+      return false;
     }
     if (protection_) {
       // The builder owns both keys of a locked installer; the password itself stays out.

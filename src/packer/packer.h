@@ -13,6 +13,7 @@ struct BuildOptions {
   std::string stub;         // empty: [Build] Stub, else the stub beside the packer
   std::string uninstaller;  // empty: [Build] Uninstaller, else the one beside the packer
   std::string sign;         // empty: [Build] Sign, else the installer is not signed
+  unsigned jobs = 0;        // threads that compress items; 0: one per core
 };
 
 // Builds the installer. On failure returns false with one line in `error` naming the

@@ -9,6 +9,7 @@
 #ifdef _WIN32
 #include "win/handles.h"
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -23,6 +24,27 @@ constexpr long long kSecondsFrom1601To1970 = 11644473600LL;
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
+
+// Opens a source for reading without moving its access time where the system allows it, so
+// that packing a file does not change what the next build of it stores.
+std::FILE* OpenForReading(const std::string& path) {
+#if defined(O_NOATIME)
+  int descriptor = open(path.c_str(), O_RDONLY | O_NOATIME | O_CLOEXEC);
+  if (descriptor < 0 && errno == EPERM) {  // only the file's owner may ask for it
+    descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  }
+  if (descriptor < 0) {
+    return nullptr;
+  }
+  std::FILE* file = fdopen(descriptor, "rb");
+  if (file == nullptr) {
+    close(descriptor);
+  }
+  return file;
+#else
+  return std::fopen(path.c_str(), "rb");
+#endif
+}
 
 #ifdef _WIN32
 std::string WindowsErrorText(DWORD code) {
@@ -121,7 +143,7 @@ bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content,
   // stat() knows no creation time; the last change of the content is the nearest thing.
   tail.creation = tail.write;
 #endif
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  std::unique_ptr<std::FILE, FileCloser> file(OpenForReading(path));
   if (!file) {
     error = std::strerror(errno);
     return false;

@@ -1,8 +1,9 @@
 #include "script/path_text.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
+#include <string>
 
 namespace vorlatch {
 
@@ -115,13 +116,57 @@ double OleDateFromLocalTime(const LocalTime& time) {
 }
 
 std::string FormatOleDate(double oleDate) {
+  // Two decimals, rounded as the C library's "%.2f" rounds the exact binary value (ties to
+  // even), done with integers: the library's floating-point formatting would cost the stub
+  // more than all of its path helpers together.
   if (!std::isfinite(oleDate)) {
     return std::string();
   }
-  char text[400];
-  const int length = std::snprintf(text, sizeof text, "%.2f", oleDate);
-  return length > 0 && static_cast<std::size_t>(length) < sizeof text ? std::string(text, length)
-                                                                      : std::string();
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(oleDate);
+  const bool negative = (bits >> 63) != 0;
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+  int exponent = -1074;  // the value is mantissa * 2^exponent
+  if (biased != 0) {
+    mantissa |= std::uint64_t{1} << 52;
+    exponent = biased - 1075;
+  }
+  std::string digits;  // decimal digits of the value in hundredths, most significant first
+  if (exponent >= 0) {
+    // A whole number: its decimal digits, doubled `exponent` times, then two zeros.
+    digits = std::to_string(mantissa);
+    for (int i = 0; i < exponent; ++i) {
+      int carry = 0;
+      for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+        const int d = (*it - '0') * 2 + carry;
+        *it = static_cast<char>('0' + d % 10);
+        carry = d / 10;
+      }
+      if (carry != 0) {
+        digits.insert(digits.begin(), static_cast<char>('0' + carry));
+      }
+    }
+    digits += "00";
+  } else {
+    const std::uint64_t scaled = mantissa * 100;  // below 2^60
+    const int shift = -exponent;
+    std::uint64_t hundredths = 0;
+    if (shift < 64) {
+      hundredths = scaled >> shift;
+      const std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1);
+      const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+      if (rest > half || (rest == half && (hundredths & 1) != 0)) {
+        ++hundredths;
+      }
+    }  // else the value is below 2^-4 hundredths and rounds to 0
+    digits = std::to_string(hundredths);
+    if (digits.size() < 3) {
+      digits.insert(0, 3 - digits.size(), '0');
+    }
+  }
+  std::string text = negative ? "-" : "";
+  text.append(digits, 0, digits.size() - 2).append(".").append(digits, digits.size() - 2, 2);
+  return text;
 }
 
 }  // namespace vorlatch

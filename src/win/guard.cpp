@@ -2,8 +2,6 @@
 
 #include <cxxabi.h>
 
-#include <mutex>
-
 namespace vorlatch {
 namespace {
 
@@ -43,9 +41,27 @@ constexpr DWORD kGccUnwind = 0x21474343;
 constexpr DWORD kGccForced = 0x22474343;
 constexpr DWORD kSetThreadName = 0x406D1388;
 
-thread_local GuardFrame* t_innermost = nullptr;
+// The innermost guarded call of each thread, in a system TLS slot: a C++ thread_local would
+// bring the runtime's emulated TLS and a POSIX threads library into every program. Taken at
+// start-up; should the system have no slot left, the programs' one thread uses a plain one.
+const DWORD g_innermostSlot = TlsAlloc();
+GuardFrame* g_innermostFallback = nullptr;
 
-std::mutex g_armLock;
+GuardFrame* Innermost() {
+  return g_innermostSlot != TLS_OUT_OF_INDEXES
+             ? static_cast<GuardFrame*>(TlsGetValue(g_innermostSlot))
+             : g_innermostFallback;
+}
+
+void SetInnermost(GuardFrame* frame) {
+  if (g_innermostSlot == TLS_OUT_OF_INDEXES || !TlsSetValue(g_innermostSlot, frame)) {
+    g_innermostFallback = frame;
+  }
+}
+
+// A system lock, not std::mutex: that would bring the C++ runtime's threading and error
+// classes into every program for two short sections.
+SRWLOCK g_armLock = SRWLOCK_INIT;
 int g_armCount = 0;
 LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter = nullptr;
 PVOID g_watcher = nullptr;
@@ -96,7 +112,7 @@ bool CanUnwindTo(const CONTEXT& fault, ULONG_PTR stackMark) {
 // Sees every exception first, also those that the foreign code will catch itself, so it
 // only takes notes; it takes over only where the dispatcher could not go on.
 LONG CALLBACK WatchException(EXCEPTION_POINTERS* info) {
-  GuardFrame* frame = t_innermost;
+  GuardFrame* frame = Innermost();
   const DWORD code = info->ExceptionRecord->ExceptionCode;
   if (frame == nullptr || IsBookkeeping(code)) {
     return EXCEPTION_CONTINUE_SEARCH;
@@ -125,7 +141,7 @@ LONG CALLBACK WatchException(EXCEPTION_POINTERS* info) {
 
 // Reached when nothing inside the call handled the exception.
 LONG WINAPI FilterUnhandled(EXCEPTION_POINTERS* info) {
-  if (GuardFrame* frame = t_innermost) {
+  if (GuardFrame* frame = Innermost()) {
     frame->code = info->ExceptionRecord->ExceptionCode;
     frame->jumpedWith = kJumpedFault;
     __builtin_longjmp(frame->jumpBuffer, 1);
@@ -133,8 +149,16 @@ LONG WINAPI FilterUnhandled(EXCEPTION_POINTERS* info) {
   return g_previousFilter != nullptr ? g_previousFilter(info) : EXCEPTION_CONTINUE_SEARCH;
 }
 
+class ArmLock {
+ public:
+  ArmLock() { AcquireSRWLockExclusive(&g_armLock); }
+  ~ArmLock() { ReleaseSRWLockExclusive(&g_armLock); }
+  ArmLock(const ArmLock&) = delete;
+  ArmLock& operator=(const ArmLock&) = delete;
+};
+
 void Arm() {
-  std::lock_guard<std::mutex> lock(g_armLock);
+  ArmLock lock;
   if (g_armCount++ == 0) {
     g_previousFilter = SetUnhandledExceptionFilter(FilterUnhandled);
     g_watcher = AddVectoredExceptionHandler(1, WatchException);
@@ -142,7 +166,7 @@ void Arm() {
 }
 
 void Disarm() {
-  std::lock_guard<std::mutex> lock(g_armLock);
+  ArmLock lock;
   if (--g_armCount == 0) {
     if (g_watcher != nullptr) {
       RemoveVectoredExceptionHandler(g_watcher);
@@ -171,12 +195,12 @@ __attribute__((noinline)) GuardResult CallCatching(void (*fn)(void*), void* cont
 GuardResult CallGuarded(void (*fn)(void*), void* context, DWORD* exceptionCode) {
   Arm();
   GuardFrame frame;
-  frame.outer = t_innermost;
+  frame.outer = Innermost();
   frame.stackMark = reinterpret_cast<ULONG_PTR>(&frame);
 #if defined(__i386__)
   frame.sehChain = ThreadInformationBlock()->ExceptionList;
 #endif
-  t_innermost = &frame;
+  SetInnermost(&frame);
 
   GuardResult result = GuardResult::kFault;
   if (__builtin_setjmp(frame.jumpBuffer) == 0) {
@@ -191,7 +215,7 @@ GuardResult CallGuarded(void (*fn)(void*), void* context, DWORD* exceptionCode) 
         frame.jumpedWith == kJumpedCppException ? GuardResult::kCppException : GuardResult::kFault;
   }
 
-  t_innermost = frame.outer;
+  SetInnermost(frame.outer);
   Disarm();
   if (exceptionCode != nullptr) {
     *exceptionCode = result == GuardResult::kFault ? frame.code : 0;

@@ -6,6 +6,12 @@
 
 #include <type_traits>
 
+// An exception of the foreign code unwinds through the caller's frame to the guard: the
+// caller needs the unwind tables that exceptions bring.
+#if !defined(__cpp_exceptions)
+#error "code that calls foreign code through the guard must be compiled with exceptions"
+#endif
+
 #include <windows.h>
 
 namespace vorlatch {

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
 #include <string>
 
 #include "script/path_text.h"
@@ -76,6 +81,30 @@ TEST(PathText, OleAutomationDates) {
   EXPECT_EQ(FormatOleDate(evening), "37504.88");
   EXPECT_EQ(FormatOleDate(-1.25), "-1.25");
   EXPECT_EQ(FormatOleDate(0.0), "0.00");
+}
+
+// The date's own formatting gives what the C library's "%.2f" gives, ties and extremes too.
+TEST(PathText, OleDateTextIsTheLibrarysTwoDecimals) {
+  std::vector<double> values = {0.125,   0.375,  2.675, -0.001, -0.0, 1e-300,
+                                5e-324,  0.005,  0.015, 99.995, 1e15, 123456789012345678.0,
+                                1.7e308, -2.5e20};
+  std::uint64_t state = 88172645463325252u;
+  for (int i = 0; i < 20000; ++i) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    // Dates of a few centuries with every time of day, and arbitrary bit patterns.
+    values.push_back(i % 2 == 0 ? static_cast<double>(state % 400000000) / 8640.0 - 20000.0
+                                : std::bit_cast<double>(state));
+  }
+  for (const double value : values) {
+    if (!std::isfinite(value)) {
+      continue;
+    }
+    char expected[400];
+    std::snprintf(expected, sizeof expected, "%.2f", value);
+    ASSERT_EQ(FormatOleDate(value), expected) << value;
+  }
 }
 
 }  // namespace
