@@ -33,21 +33,7 @@ class LogCopy {
     if (folder.empty()) {
       folder = SystemTemporaryDirectory();
     }
-    char name[MAX_PATH + 1] = {};
-    if (folder.empty() || ::GetTempFileNameA(folder.c_str(), "vlo", 0, name) == 0) {
-      return;
-    }
-    path_ = name;
-    UniqueHandle file(::CreateFileA(name, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                    FILE_ATTRIBUTE_TEMPORARY, nullptr));
-    DWORD written = 0;
-    if (!file ||
-        !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written != text.size()) {
-      file.reset();
-      ::DeleteFileA(name);
-      path_.clear();
-    }
+    path_ = WriteUniqueFile(folder, "vlo", text);
   }
   LogCopy(const LogCopy&) = delete;
   LogCopy& operator=(const LogCopy&) = delete;

@@ -12,16 +12,6 @@ namespace vorlatch {
 
 namespace {
 
-bool ReadAt(HANDLE file, std::uint64_t offset, void* buffer, std::uint32_t length) {
-  LARGE_INTEGER position;
-  position.QuadPart = static_cast<LONGLONG>(offset);
-  if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
-    return false;
-  }
-  DWORD read = 0;
-  return ::ReadFile(file, buffer, length, &read, nullptr) && read == length;
-}
-
 // Writes the text and its length at `offset` and ends the file there.
 bool WriteTailAt(HANDLE file, std::uint64_t offset, const std::string& text) {
   std::vector<std::uint8_t> tail(text.begin(), text.end());
@@ -56,13 +46,42 @@ std::optional<std::string> WholeFileText(const std::string& path) {
     return std::nullopt;
   }
   std::string text(static_cast<std::size_t>(size.QuadPart), '\0');
-  if (!ReadAt(file.get(), 0, text.data(), static_cast<std::uint32_t>(text.size()))) {
+  if (!ReadFileAt(file.get(), 0, text.data(), static_cast<std::uint32_t>(text.size()))) {
     return std::nullopt;
   }
   return text;
 }
 
 }  // namespace
+
+bool ReadFileAt(HANDLE file, std::uint64_t offset, void* buffer, std::uint32_t length) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
+    return false;
+  }
+  DWORD read = 0;
+  return ::ReadFile(file, buffer, length, &read, nullptr) && read == length;
+}
+
+std::string WriteUniqueFile(const std::string& folder, const char* prefix,
+                            const std::string& text) {
+  char name[MAX_PATH + 1] = {};
+  if (folder.empty() || ::GetTempFileNameA(folder.c_str(), prefix, 0, name) == 0) {
+    return std::string();
+  }
+  UniqueHandle file(::CreateFileA(name, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                  FILE_ATTRIBUTE_TEMPORARY, nullptr));
+  DWORD written = 0;
+  if (!file ||
+      !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+      written != text.size()) {
+    file.reset();
+    ::DeleteFileA(name);
+    return std::string();
+  }
+  return name;
+}
 
 std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProblem& problem) {
   problem = TailProblem::kUnreadable;
@@ -76,7 +95,7 @@ std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProble
   const std::uint64_t fileSize = static_cast<std::uint64_t>(size.QuadPart);
   std::uint8_t lengthBytes[kLogLengthSize] = {};
   if (fileSize >= kLogLengthSize &&
-      !ReadAt(file.get(), fileSize - kLogLengthSize, lengthBytes, kLogLengthSize)) {
+      !ReadFileAt(file.get(), fileSize - kLogLengthSize, lengthBytes, kLogLengthSize)) {
     return std::nullopt;
   }
   const std::optional<FrozenLogPlace> place =
@@ -88,7 +107,7 @@ std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProble
   // The program in front of the log must be whole: a length that cuts into it is damaged.
   std::vector<std::uint8_t> headers(
       static_cast<std::size_t>(std::min<std::uint64_t>(place->offset, kProgramHeaderReadSize)));
-  if (!ReadAt(file.get(), 0, headers.data(), static_cast<std::uint32_t>(headers.size()))) {
+  if (!ReadFileAt(file.get(), 0, headers.data(), static_cast<std::uint32_t>(headers.size()))) {
     problem = TailProblem::kUnreadable;
     return std::nullopt;
   }
@@ -100,7 +119,7 @@ std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProble
   }
 
   std::string text(place->length, '\0');
-  if (!ReadAt(file.get(), place->offset, text.data(), place->length)) {
+  if (!ReadFileAt(file.get(), place->offset, text.data(), place->length)) {
     problem = TailProblem::kUnreadable;
     return std::nullopt;
   }

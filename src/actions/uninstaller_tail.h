@@ -3,8 +3,11 @@
 // little-endian). Reading it back (the uninstaller reads its own; the installer reads the one
 // of an earlier installation before replacing it) and writing a newer log over the frozen one.
 
+#include <cstdint>
 #include <optional>
 #include <string>
+
+#include <windows.h>
 
 #include "uninstaller/frozen_log.h"
 
@@ -19,6 +22,13 @@ std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProble
 // not carry a trustworthy one is left alone. When the new tail cannot be written whole, the
 // old one is written back. True when the uninstaller carries the new log.
 bool RefreezeUninstallLog(const std::string& uninstaller, const std::string& log);
+
+// Reads exactly `length` bytes at `offset` of an open file.
+bool ReadFileAt(HANDLE file, std::uint64_t offset, void* buffer, std::uint32_t length);
+
+// Writes the text into a new file of a unique name in `folder` (GetTempFileNameA with the
+// prefix); the file's path, or empty (and no file) when that fails.
+std::string WriteUniqueFile(const std::string& folder, const char* prefix, const std::string& text);
 
 // Takes the read-only attribute off a file (others stay); the uninstaller must stay writable,
 // since its log is written into its tail.

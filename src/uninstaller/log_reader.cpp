@@ -20,36 +20,6 @@ namespace vorlatch {
 
 namespace {
 
-bool ReadAt(HANDLE file, std::uint64_t offset, void* buffer, std::uint32_t length) {
-  LARGE_INTEGER position;
-  position.QuadPart = static_cast<LONGLONG>(offset);
-  if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
-    return false;
-  }
-  DWORD read = 0;
-  return ::ReadFile(file, buffer, length, &read, nullptr) && read == length;
-}
-
-// Writes the text to a new file of a unique name; empty when that fails.
-std::string WriteTemporaryCopy(const std::string& text) {
-  const std::string folder = UninstallerTemporaryFolder();
-  char name[MAX_PATH + 1] = {};
-  if (folder.empty() || ::GetTempFileNameA(folder.c_str(), "vlu", 0, name) == 0) {
-    return std::string();
-  }
-  UniqueHandle file(::CreateFileA(name, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                  FILE_ATTRIBUTE_TEMPORARY, nullptr));
-  DWORD written = 0;
-  if (!file ||
-      !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-      written != text.size()) {
-    file.reset();
-    ::DeleteFileA(name);
-    return std::string();
-  }
-  return name;
-}
-
 int LineCountOf(const std::string& text) {
   const auto lines = std::count(text.begin(), text.end(), '\n') + 1;
   return lines > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(lines);
@@ -68,7 +38,7 @@ std::optional<UninstallLog> UninstallLog::FromUninstaller(const std::string& pat
   if (!text) {
     return std::nullopt;
   }
-  const std::string copy = WriteTemporaryCopy(*text);
+  const std::string copy = WriteUniqueFile(UninstallerTemporaryFolder(), "vlu", *text);
   if (copy.empty()) {
     problem = TailProblem::kUnreadable;
     return std::nullopt;
@@ -91,7 +61,7 @@ UninstallLog UninstallLog::FromFile(const std::string& iniPath) {
     }
     std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
     if (!bytes.empty() &&
-        !ReadAt(file.get(), 0, bytes.data(), static_cast<std::uint32_t>(bytes.size()))) {
+        !ReadFileAt(file.get(), 0, bytes.data(), static_cast<std::uint32_t>(bytes.size()))) {
       return std::nullopt;
     }
     return bytes;

@@ -737,7 +737,7 @@ TEST_F(Uninstallation, EveryWayOfTypingTheDestinationCanBeUninstalled) {
     const std::string dest = place_ + form.folder + "\\";
     ASSERT_TRUE(FileExists(dest + AppFile()));
     EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, EntryKey(), "UninstallString"),
-              dest + "Uninstall.exe");
+              "\"" + dest + "Uninstall.exe\"");
     UninstallThroughEntry(YesAndOk());
     EXPECT_TRUE(RemoveFinishingCopies());
     EXPECT_EQ(SystemState(), before);

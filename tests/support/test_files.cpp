@@ -349,7 +349,9 @@ std::string BuildInstallerFromProject(const std::string& projectPath, std::strin
   options.project = projectPath;
   options.stub = BesideTests("vorlatch-stub.exe");
   const std::size_t dot = projectPath.find_last_of('.');
-  options.output = (dot == std::string::npos ? projectPath : projectPath.substr(0, dot)) + ".exe";
+  // Not the project's name with .exe: that may be a program the project packs (Hello.exe).
+  options.output =
+      (dot == std::string::npos ? projectPath : projectPath.substr(0, dot)) + "-setup.exe";
   if (!packer::BuildInstaller(options, error)) {
     return std::string();
   }
