@@ -1,6 +1,5 @@
 #include "win/private_folder.h"
 
-#include <cstdio>
 #include <cstdint>
 #include <vector>
 
@@ -64,7 +63,9 @@ bool RandomName(std::string& name) {
   }
   char hex[sizeof bytes * 2 + 1] = {};
   for (std::size_t i = 0; i < sizeof bytes; ++i) {
-    std::snprintf(hex + 2 * i, 3, "%02x", bytes[i]);
+    // By hand: the C library's formatting would cost the programs tens of KB.
+    hex[2 * i] = "0123456789abcdef"[bytes[i] >> 4];
+    hex[2 * i + 1] = "0123456789abcdef"[bytes[i] & 0xF];
   }
   name = hex;
   return true;
