@@ -16,8 +16,14 @@ bool IsBlank(char c) {
 }  // namespace
 
 std::string NextItem(std::string& list, std::string_view separators) {
-  const std::size_t separator = list.find_first_of(separators);
-  if (separator == std::string::npos) {
+  // A trail byte of a double-byte character is never a separator.
+  const CodePage& codePage = ActiveCodePage();
+  std::size_t separator = 0;
+  while (separator < list.size() && (separators.find(list[separator]) == std::string_view::npos ||
+                                     codePage.CharLength(list, separator) != 1)) {
+    separator += codePage.CharLength(list, separator);
+  }
+  if (separator >= list.size()) {
     return std::exchange(list, std::string());
   }
   std::string item = list.substr(0, separator);

@@ -84,7 +84,7 @@ void RemoveExisting(const std::string& target) {
 }
 
 std::string DirectoryOf(const std::string& target) {
-  const std::size_t last = target.rfind('\\');
+  const std::size_t last = ActiveCodePage().FindLast(target, '\\');
   return last == std::string::npos ? std::string() : target.substr(0, last + 1);
 }
 

@@ -11,6 +11,7 @@
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/script_access.h"
+#include "win/code_page.h"
 #include "win/handles.h"
 
 namespace vorlatch {
@@ -42,7 +43,7 @@ bool HasValue(HKEY key, const std::string& name) {
 }  // namespace
 
 HKEY ParseRootKey(std::string& path) {
-  const std::size_t backslash = path.find('\\');
+  const std::size_t backslash = ActiveCodePage().Find(path, '\\');
   if (backslash == std::string::npos || backslash == 0) {
     return nullptr;
   }

@@ -1,6 +1,7 @@
 #include "actions/shortcut_names.h"
 
 #include "script/path_text.h"
+#include "win/code_page.h"
 
 namespace vorlatch {
 
@@ -35,7 +36,7 @@ std::string ShortcutFileName(const std::string& linkName) {
   }
   // Every extension of the last component goes, which is a cut at its first full stop.
   std::string stem = linkName;
-  const std::size_t slash = stem.rfind('\\');
+  const std::size_t slash = ActiveCodePage().FindLast(stem, '\\');
   const std::size_t dot = stem.find('.', slash == std::string::npos ? 0 : slash + 1);
   if (dot != std::string::npos) {
     stem.resize(dot);

@@ -45,7 +45,7 @@ void FlushLog(const std::string& log) {
 // none), followed by the name. A target that ends in a macro is used as it stands.
 std::string LoggedFilePath(const std::string& target, const std::string& name) {
   std::string place = target.empty() ? std::string(kMacroBid) : target;
-  if (place.back() != ']') {
+  if (!ActiveCodePage().EndsWith(place, ']')) {
     place = WithTrailingBackslash(place);
   }
   return place + name;

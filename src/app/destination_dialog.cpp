@@ -4,6 +4,7 @@
 
 #include <shlobj.h>
 
+#include "app/name_check.h"
 #include "package/process_state.h"
 #include "resources/resource.h"
 #include "script/directories.h"
@@ -108,7 +109,10 @@ void DestinationDialog::OnBrowse() {
   const HRESULT haveAllocator = SHGetMalloc(reinterpret_cast<IMalloc**>(allocator.put_void()));
   if (LPITEMIDLIST chosen = SHBrowseForFolderA(&browse); chosen != nullptr) {
     char path[MAX_PATH] = {};
-    if (SHGetPathFromIDListA(chosen, path)) {
+    wchar_t widePath[MAX_PATH] = {};
+    // A folder whose name the code page cannot hold would be shown with '?' in it.
+    if (SHGetPathFromIDListW(chosen, widePath) && CheckDestinationName(widePath) &&
+        SHGetPathFromIDListA(chosen, path)) {
       g_state.destinationDirectory = WithTrailingBackslash(path);
     }
     if (SUCCEEDED(haveAllocator) && allocator) {
@@ -121,6 +125,12 @@ void DestinationDialog::OnBrowse() {
 }
 
 void DestinationDialog::OnNext() {
+  std::wstring typed(MAX_PATH + 1, L'\0');
+  typed.resize(static_cast<std::size_t>(::GetDlgItemTextW(
+      hwnd(), IDC_DESTINATION_PATH, typed.data(), static_cast<int>(typed.size()))));
+  if (!CheckDestinationName(typed)) {
+    return;
+  }
   if (AcceptDestination(ItemText(IDC_DESTINATION_PATH))) {
     EndDialog(IDOK);
   }

@@ -24,7 +24,7 @@ bool IsExistingFile(const std::string& path) {
 
 // The path up to its last backslash, with one trailing backslash; empty when it has none.
 std::string DirectoryPartOf(const std::string& path) {
-  const std::string::size_type slash = path.rfind('\\');
+  const std::string::size_type slash = ActiveCodePage().FindLast(path, '\\');
   return slash == std::string::npos ? std::string()
                                     : WithTrailingBackslash(path.substr(0, slash + 1));
 }

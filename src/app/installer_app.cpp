@@ -8,6 +8,7 @@
 
 #include "app/destination_dialog.h"
 #include "app/existing_installation.h"
+#include "app/name_check.h"
 #include "app/package_password.h"
 #include "package/command_line.h"
 #include "package/opening.h"
@@ -96,8 +97,15 @@ bool TakeCommandLine() {
   g_state.commandLineDestination = command.destination;
   g_state.commandLinePassword = command.password;
   std::string problem = command.error;
-  if (problem.empty() && command.logFile && !OpenRunRecord(*command.logFile)) {
+  const std::string unusable = problem.empty() ? UnusableCommandLineText(command) : "";
+  if (problem.empty() && command.logFile && !OpenRunRecord(*command.logFile) &&
+      unusable.empty()) {
     problem = "the log file " + *command.logFile + " cannot be written";
+  }
+  if (!unusable.empty()) {
+    NoteResult(RunResult::kBadCommandLine);
+    AskUser(unusable, kCaptionError, MB_OK | MB_ICONERROR | MB_TASKMODAL, IDOK);
+    return false;
   }
   if (!problem.empty()) {
     NoteResult(RunResult::kBadCommandLine);
@@ -128,6 +136,10 @@ bool InstallerApp::InitInstance() {
   if (!GetSpecialFolder(nullptr, programs, CSIDL_PROGRAMS, false)) {
     NoteResult(RunResult::kSystemCheckFailed);
     AskUser(kTextCantRunInThisOs, "", MB_TASKMODAL | MB_ICONERROR, IDOK);
+    CloseRunRecord();
+    return false;
+  }
+  if (!CheckSystemFolderNames()) {
     CloseRunRecord();
     return false;
   }

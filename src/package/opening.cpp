@@ -13,6 +13,7 @@
 #include "package/signature_layout.h"
 #include "package/unattended.h"
 #include "script/keys.h"
+#include "script/path_text.h"
 #include "script/script_access.h"
 #include "win/handles.h"
 
@@ -60,10 +61,7 @@ std::string TemporaryDirectory() {
   if (!ReadEnvironment("Tmp", directory) && !ReadEnvironment("Temp", directory)) {
     return std::string();
   }
-  while (!directory.empty() && directory.back() == '\\') {
-    directory.pop_back();
-  }
-  return directory + '\\';
+  return WithoutTrailingBackslash(directory) + '\\';
 }
 
 std::string TemporaryFilePath(const std::string& name) {

@@ -281,11 +281,21 @@ class Builder {
                                                projectBytes_.size()));
     folder_ = FolderOf(options_.project);
 
+    // The Windows paths of the project are in the code page of the systems that install it;
+    // a double-byte one decides which bytes are backslashes.
+    if (auto number = project_.Get("Build", "CodePage")) {
+      if (number->empty() || number->size() > 5 ||
+          number->find_first_not_of("0123456789") != std::string::npos) {
+        return Fail("[Build] CodePage", "", Quoted(*number) + " is not a code page number");
+      }
+      codePage_ = CodePage::Numbered(static_cast<unsigned>(std::stoul(*number)));
+    }
+
     if (!options_.stub.empty()) {
       stub_ = options_.stub;
       stubKey_ = "--stub";
     } else if (auto stub = project_.Get("Build", "Stub"); stub && !stub->empty()) {
-      stub_ = ResolvePath(folder_, *stub);
+      stub_ = ResolvePath(folder_, *stub, codePage_);
       stubKey_ = "[Build] Stub";
     } else {
       stub_ = ProgramDirectory() + "vorlatch-stub.exe";
@@ -296,7 +306,7 @@ class Builder {
       output_ = options_.output;
       outputKey_ = "-o";
     } else if (auto output = project_.Get("Build", "Output"); output && !output->empty()) {
-      output_ = ResolvePath(folder_, *output);
+      output_ = ResolvePath(folder_, *output, codePage_);
       outputKey_ = "[Build] Output";
     } else {
       const std::string name = options_.project.substr(folder_.size());
@@ -379,15 +389,16 @@ class Builder {
       return true;
     }
     // The installer extracts its own items into its temporary directory under this name.
-    if (name.find_first_of("\\/:") != std::string::npos) {
+    if (name.find_first_of("/:") != std::string::npos ||
+        codePage_.Find(name, '\\') != std::string::npos) {
       return Fail(KeyLabel(section, nameKey), name,
                   "must be a plain file name (the installer extracts it into its temporary "
                   "folder); name the file to pack with " +
                       KeyLabel(section, sourceKey));
     }
-    items_.push_back(PlannedItem{section, zipKey, posKey,
-                                 KeyLabel(section, hasSource ? sourceKey : nameKey),
-                                 ResolvePath(folder_, hasSource ? *explicitSource : name)});
+    items_.push_back(
+        PlannedItem{section, zipKey, posKey, KeyLabel(section, hasSource ? sourceKey : nameKey),
+                    ResolvePath(folder_, hasSource ? *explicitSource : name, codePage_)});
     return true;
   }
 
@@ -407,7 +418,7 @@ class Builder {
       const bool hasSource = source && !source->empty();
       items_.push_back(PlannedItem{"File", "Zip" + number, "Pos" + number,
                                    hasSource ? "[File] Source" + number : "[File] File" + number,
-                                   ResolvePath(folder_, hasSource ? *source : name)});
+                                   ResolvePath(folder_, hasSource ? *source : name, codePage_)});
     }
     if (project_.GetInt("File", "Uninstall") != 0) {
       PlannedItem item{"File", "UninstallZip", "UninstallPos", "", ""};
@@ -416,7 +427,7 @@ class Builder {
         item.source = options_.uninstaller;
       } else if (auto path = project_.Get("Build", "Uninstaller"); path && !path->empty()) {
         item.sourceKey = "[Build] Uninstaller";
-        item.source = ResolvePath(folder_, *path);
+        item.source = ResolvePath(folder_, *path, codePage_);
       } else {
         item.sourceKey = "[Build] Uninstaller (default)";
         item.source = DefaultUninstaller();
@@ -594,13 +605,14 @@ class Builder {
   ItemTail projectTail_;
   IniText project_;
   std::string folder_;
+  CodePage codePage_ = ActiveCodePage();  // of the project's Windows paths
   std::string stub_, stubKey_;
   std::string output_, outputKey_;
   long long fileCount_ = 0;
   std::vector<PlannedItem> items_;
-  std::optional<Protection> protection_;      // set when [Build] Password locks the installer
-  std::string level_;                         // empty: the stub's and uninstaller's own level
-  std::string sign_, signKey_;                // empty: not signed
+  std::optional<Protection> protection_;  // set when [Build] Password locks the installer
+  std::string level_;                     // empty: the stub's and uninstaller's own level
+  std::string sign_, signKey_;            // empty: not signed
   std::uint64_t writtenSize_ = 0;
   std::string scriptText_;
   std::optional<std::uint16_t> stubMachine_;  // none: the stub is no PE image

@@ -219,23 +219,32 @@ std::string ProgramDirectory() {
 
 std::string FolderOf(const std::string& path) {
 #ifdef _WIN32
-  const std::size_t cut = path.find_last_of("\\/:");
+  const CodePage& codePage = ActiveCodePage();
+  std::size_t cut = std::string::npos;
+  for (const char separator : {'\\', '/', ':'}) {
+    const std::size_t at = codePage.FindLast(path, separator);
+    if (at != std::string::npos && (cut == std::string::npos || at > cut)) {
+      cut = at;
+    }
+  }
 #else
   const std::size_t cut = path.find_last_of('/');
 #endif
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-std::string ResolvePath(const std::string& folder, const std::string& name) {
+std::string ResolvePath(const std::string& folder, const std::string& name,
+                        const CodePage& codePage) {
 #ifdef _WIN32
+  (void)codePage;  // the system reads its own paths
   const bool absolute = (!name.empty() && (name[0] == '\\' || name[0] == '/')) ||
                         (name.size() >= 2 && name[1] == ':');
   const std::string& local = name;
 #else
   std::string local = name;
-  for (char& c : local) {
-    if (c == '\\') {
-      c = '/';
+  for (std::size_t at = 0; at < local.size(); at += codePage.CharLength(local, at)) {
+    if (local[at] == '\\' && codePage.CharLength(local, at) == 1) {
+      local[at] = '/';
     }
   }
   const bool absolute = !local.empty() && local[0] == '/';

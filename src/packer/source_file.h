@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+
+#include "win/code_page.h"
 #include <vector>
 
 #include "package/format.h"
@@ -35,10 +37,12 @@ std::string ProgramDirectory();
 
 // Path joining as the project file expects it: `name` as it is when absolute, otherwise
 // relative to `folder` (which is empty or ends in a separator). On other systems than
-// Windows, backslashes in `name` become slashes so that a project written on Windows works.
-std::string ResolvePath(const std::string& folder, const std::string& name);
+// Windows, backslashes in `name` become slashes so that a project written on Windows works;
+// `codePage` is the one the project file is written in (a trail byte is no backslash).
+std::string ResolvePath(const std::string& folder, const std::string& name,
+                        const CodePage& codePage);
 
-// The folder part of a path including its last separator ("" for a bare name).
+// The folder part of a local path including its last separator ("" for a bare name).
 std::string FolderOf(const std::string& path);
 
 // FILETIME ticks as "YYYY-MM-DD HH:MM:SS UTC" (seconds precision), "none" for 0.

@@ -1,6 +1,7 @@
 #include "script/directories.h"
 
 #include "script/path_text.h"
+#include "win/code_page.h"
 
 namespace vorlatch {
 
@@ -37,9 +38,11 @@ bool CreateDirectoryTree(const std::string& path, DirectoryWalk* walk, DWORD lev
   if (full.size() <= 3) {
     return false;
   }
+  const CodePage& codePage = ActiveCodePage();
   std::string prefix;
-  for (const char c : full) {
-    if (prefix.size() > 3 && c == '\\') {
+  for (std::size_t at = 0; at < full.size();) {
+    const std::size_t length = codePage.CharLength(full, at);
+    if (prefix.size() > 3 && length == 1 && full[at] == '\\') {
       if (walk != nullptr) {
         walk->visited.push_back(prefix);
       }
@@ -54,7 +57,8 @@ bool CreateDirectoryTree(const std::string& path, DirectoryWalk* walk, DWORD lev
       }
       Sleep(levelWait);
     }
-    prefix += c;
+    prefix.append(full, at, length);
+    at += length;
   }
   return true;
 }

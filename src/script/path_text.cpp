@@ -5,13 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "win/code_page.h"
+
 namespace vorlatch {
 
 namespace {
-
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 // Days from 1 January 1970 in the proleptic Gregorian calendar (Howard Hinnant's
 // days_from_civil), exact for every year an int can hold.
@@ -34,12 +32,11 @@ std::string WithTrailingBackslash(const std::string& path) {
 }
 
 std::string WithoutTrailingBackslash(const std::string& path) {
-  const std::size_t last = path.find_last_not_of('\\');
-  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+  return path.substr(0, ActiveCodePage().LengthWithoutTrailing(path, '\\'));
 }
 
 std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('\\');
+  const std::size_t slash = ActiveCodePage().FindLast(path, '\\');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -67,27 +64,24 @@ std::string NameWithoutExtension(const std::string& name) {
 }
 
 std::string CollapseBackslashes(const std::string& path) {
+  const CodePage& codePage = ActiveCodePage();
   std::string result;
   result.reserve(path.size());
-  for (const char c : path) {
-    if (c == '\\' && !result.empty() && result.back() == '\\') {
-      continue;
+  bool afterBackslash = false;
+  for (std::size_t i = 0; i < path.size();) {
+    const std::size_t length = codePage.CharLength(path, i);
+    const bool backslash = length == 1 && path[i] == '\\';
+    if (!(backslash && afterBackslash)) {
+      result.append(path, i, length);
     }
-    result += c;
+    afterBackslash = backslash;
+    i += length;
   }
   return result;
 }
 
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) {
-      return false;
-    }
-  }
-  return true;
+  return SameTextIgnoringCase(a, b);
 }
 
 std::optional<std::string> RestAfterLeadingMacro(const std::string& value,

@@ -1,9 +1,12 @@
 #pragma once
 // Path and macro helpers that only take and return strings, kept free of <windows.h> so
-// that native tests reach them. Directory strings carry exactly one trailing backslash.
+// that native tests reach them. Directory strings carry exactly one trailing backslash. They
+// step over the characters of the active code page (win/code_page.h), not over bytes.
 
 #include <optional>
 #include <string>
+
+#include "win/code_page.h"
 
 namespace vorlatch {
 
@@ -30,7 +33,7 @@ std::string NameWithoutExtension(const std::string& name);
 // Every run of backslashes collapsed to one (target paths built from directory + name).
 std::string CollapseBackslashes(const std::string& path);
 
-// Comparison of ASCII letters without regard to case (macro and key names are ASCII).
+// Comparison without regard to case, as the system compares names.
 bool EqualsIgnoringCase(const std::string& a, const std::string& b);
 // The text after `macro` when `value` starts with it exactly (case included); none otherwise.
 std::optional<std::string> RestAfterLeadingMacro(const std::string& value,

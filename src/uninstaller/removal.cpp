@@ -75,7 +75,12 @@ bool PassesThroughLink(const std::string& base, const std::string& path) {
 }
 
 std::size_t DepthOf(const std::string& folder) {
-  return static_cast<std::size_t>(std::count(folder.begin(), folder.end(), '\\'));
+  std::size_t depth = 0;
+  for (std::size_t at = ActiveCodePage().Find(folder, '\\'); at != std::string::npos;
+       at = ActiveCodePage().Find(folder, '\\', at + 1)) {
+    ++depth;
+  }
+  return depth;
 }
 
 void DeleteKeyIfEmpty(HKEY root, const std::string& subkey) {
@@ -172,7 +177,7 @@ ProtectedFolders ProtectedFolders::OfSystem(const MacroFolders& folders) {
   // The folder of all profiles.
   if (const std::optional<std::string> profile = SpecialFolderPath(CSIDL_PROFILE)) {
     const std::string bare = WithoutTrailingBackslash(*profile);
-    const std::size_t slash = bare.rfind('\\');
+    const std::size_t slash = ActiveCodePage().FindLast(bare, '\\');
     if (slash != std::string::npos) {
       list.push_back(bare.substr(0, slash + 1));
     }
@@ -508,8 +513,8 @@ void Removal::RemoveRegistryRecord(int k) {
   std::string subkey = log_.String(kRegistry, NumberedName(kKey, k));
   const HKEY root = ParseRootKey(subkey);
   // The installer logs levels joined by single backslashes; anything else is not its record.
-  if (root == nullptr || subkey.empty() || subkey.front() == '\\' || subkey.back() == '\\' ||
-      subkey.find("\\\\") != std::string::npos) {
+  if (root == nullptr || subkey.empty() || subkey.front() == '\\' ||
+      ActiveCodePage().EndsWith(subkey, '\\') || CollapseBackslashes(subkey) != subkey) {
     return;
   }
   const std::string section = NumberedName(kKey, k);

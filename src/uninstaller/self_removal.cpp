@@ -49,12 +49,12 @@ std::string CopyIntoPrivateFolder(const std::string& ownPath) {
 
 // The folder of a finishing copy, when the program is one; empty otherwise.
 std::string CopyFolderOf(const std::string& program) {
-  const std::size_t slash = program.find_last_of('\\');
+  const std::size_t slash = ActiveCodePage().FindLast(program, '\\');
   if (slash == std::string::npos || slash == 0) {
     return std::string();
   }
   const std::string folder = program.substr(0, slash);
-  const std::size_t parent = folder.find_last_of('\\');
+  const std::size_t parent = ActiveCodePage().FindLast(folder, '\\');
   const std::string name = parent == std::string::npos ? folder : folder.substr(parent + 1);
   const bool isCopy = name.compare(0, sizeof kCopyFolderPrefix - 1, kCopyFolderPrefix) == 0 &&
                       IsSamePath(program.substr(slash + 1), kCopyName);

@@ -29,39 +29,26 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(first, last - first);
 }
 
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-  if (text.size() < prefix.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (AsciiUpper(text[i]) != AsciiUpper(prefix[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool IsDriveLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
 // The levels of a backslash-separated path; empty levels (doubled backslashes) dropped.
 std::vector<std::string> LevelsOf(const std::string& path) {
+  const CodePage& codePage = ActiveCodePage();
   std::vector<std::string> levels;
   std::string level;
-  for (const char c : path) {
-    if (c == '\\') {
+  for (std::size_t at = 0; at < path.size();) {
+    const std::size_t length = codePage.CharLength(path, at);
+    if (length == 1 && path[at] == '\\') {
       if (!level.empty()) {
         levels.push_back(level);
       }
       level.clear();
     } else {
-      level += c;
+      level.append(path, at, length);
     }
+    at += length;
   }
   if (!level.empty()) {
     levels.push_back(level);
@@ -191,10 +178,13 @@ bool IsRootFolder(const std::string& folder) {
 }
 
 bool IsPlainRelativePath(const std::string& rest) {
-  for (const char c : rest) {
+  // The trail byte of a double-byte character may be a bar; only whole characters count.
+  const CodePage& codePage = ActiveCodePage();
+  for (std::size_t at = 0; at < rest.size(); at += codePage.CharLength(rest, at)) {
+    const char c = rest[at];
     const unsigned char u = static_cast<unsigned char>(c);
     if (u < 32 || c == ':' || c == '/' || c == '*' || c == '?' || c == '"' || c == '<' ||
-        c == '>' || c == '|') {
+        c == '>' || (c == '|' && codePage.CharLength(rest, at) == 1)) {
       return false;
     }
   }
@@ -229,7 +219,7 @@ std::optional<LoggedPlace> ExpandLoggedFile(const std::string& entry, const Macr
     return std::nullopt;
   }
   const std::string relative = CollapseBackslashes(WithoutLeadingBackslashes(rest));
-  if (relative.empty() || relative.back() == '\\') {
+  if (relative.empty() || ActiveCodePage().EndsWith(relative, '\\')) {
     return std::nullopt;
   }
   return LoggedPlace{base + relative, base};
@@ -254,14 +244,11 @@ std::vector<std::string> FoldersBetween(const std::string& base, const std::stri
   if (root.empty() || !StartsWithIgnoringCase(path, root)) {
     return folders;
   }
-  std::size_t end = path.size();
-  while (end > root.size()) {
-    const std::size_t slash = path.rfind('\\', end - 1);
-    if (slash == std::string::npos || slash < root.size()) {
-      break;
-    }
-    folders.push_back(path.substr(0, slash + 1));
-    end = slash;
+  // Every backslash after the root closes one folder; the innermost comes first.
+  const CodePage& codePage = ActiveCodePage();
+  for (std::size_t slash = codePage.Find(path, '\\', root.size()); slash != std::string::npos;
+       slash = codePage.Find(path, '\\', slash + 1)) {
+    folders.insert(folders.begin(), path.substr(0, slash + 1));
   }
   return folders;
 }

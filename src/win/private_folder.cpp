@@ -7,6 +7,7 @@
 #include <ntsecapi.h>
 #include <sddl.h>
 
+#include "win/code_page.h"
 #include "win/handles.h"
 
 namespace vorlatch {
@@ -84,7 +85,7 @@ std::string CreatePrivateFolder(const std::string& parent, const std::string& pr
   if (base.empty()) {
     return std::string();
   }
-  if (base.back() != '\\') {
+  if (!ActiveCodePage().EndsWith(base, '\\')) {
     base += '\\';
   }
   PSECURITY_DESCRIPTOR descriptor = PrivateDescriptor();
@@ -112,10 +113,7 @@ std::string CreatePrivateFolder(const std::string& parent, const std::string& pr
 }
 
 bool RemoveFolderTree(const std::string& folder) {
-  std::string base = folder;
-  while (!base.empty() && base.back() == '\\') {
-    base.pop_back();
-  }
+  const std::string base = folder.substr(0, ActiveCodePage().LengthWithoutTrailing(folder, '\\'));
   if (base.empty()) {
     return false;
   }

@@ -200,6 +200,26 @@ TEST_F(PackerTest, RoundTripPacksEveryItemBackToBack) {
   EXPECT_EQ(again->bytes.size(), built->bytes.size());
 }
 
+TEST_F(PackerTest, ProjectCodePageDecidesWhichBytesAreBackslashes) {
+  // 表 in code page 932 is 95 5C: under it the source is one file in data, not a folder.
+  WriteFile(dir / "data/\x95\\.txt", "a Japanese name");
+  const std::string project =
+      "[File]\nFile=1\nFile1=\x95\\.txt\nSource1=data\\\x95\\.txt\n";
+  WriteFile(dir / "app.vlp", "[Build]\nCodePage=932\n" + project);
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  const auto built = ReadInstaller(output);
+  ASSERT_TRUE(built);
+  EXPECT_EQ(ItemOf(*built, "File", "Zip1", "Pos1"), AsBytes("a Japanese name"));
+  EXPECT_FALSE(built->script.Get("Build", "CodePage"));
+
+  WriteFile(dir / "app.vlp", project);  // read byte by byte: data/<95>/.txt does not exist
+  EXPECT_FALSE(Build(error));
+  WriteFile(dir / "app.vlp", "[Build]\nCodePage=Japanese\n" + project);
+  EXPECT_FALSE(Build(error));
+  EXPECT_NE(error.find("[Build] CodePage"), std::string::npos) << error;
+}
+
 TEST_F(PackerTest, DocumentsAndDllThatAreInstalledFilesGetNoItemOfTheirOwn) {
   WriteFile(dir / "app.exe", "MZ app");
   WriteFile(dir / "Guide.txt", "guide");

@@ -1,0 +1,87 @@
+#include "app/name_check.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <optional>
+
+#include "package/unattended.h"
+#include "app/installer_app.h"
+#include "win/ansi_names.h"
+
+namespace vorlatch {
+
+namespace {
+
+constexpr UINT kErrorStyle = MB_OK | MB_ICONERROR | MB_TASKMODAL;
+
+bool HasDefaultCharacter(const std::string& value) {
+  return value.find('?') != std::string::npos;
+}
+
+bool HasDefaultCharacter(const std::optional<std::string>& value) {
+  return value && HasDefaultCharacter(*value);
+}
+
+// Shows the message for `wide` when it does not fit; true when it fits.
+bool CheckName(const char* what, const std::wstring& wide, RunResult result) {
+  bool fits = true;
+  const std::string shown = AnsiFormOf(wide, fits);
+  if (fits) {
+    return true;
+  }
+  NoteResult(result);
+  AskUser(UnusableNameText(what, shown), kCaptionError, kErrorStyle, IDOK);
+  return false;
+}
+
+}  // namespace
+
+std::string UnusableNameText(const std::string& what, const std::string& shown) {
+  return what + "\n\n" + shown +
+         "\n\ncannot be used: its name has characters that this system's code page (" +
+         std::to_string(::GetACP()) +
+         ") cannot represent ('?' above). Choose a name without them, or set the system's "
+         "language for non-Unicode programs to one that has them.";
+}
+
+std::string UnusableCommandLineText(const StubCommandLine& command) {
+  bool fits = true;
+  AnsiFormOf(::GetCommandLineW(), fits);
+  if (fits) {
+    return std::string();
+  }
+  // The 8-bit reading shows the characters it lost as '?', which no path may hold.
+  if (HasDefaultCharacter(command.destination)) {
+    return UnusableNameText(kWhatDestination, *command.destination);
+  }
+  if (HasDefaultCharacter(command.logFile)) {
+    return UnusableNameText(kWhatLogFile, *command.logFile);
+  }
+  if (HasDefaultCharacter(command.packagePath)) {
+    return UnusableNameText(kWhatInstaller, command.packagePath);
+  }
+  if (HasDefaultCharacter(command.password)) {
+    return UnusableNameText(kWhatPassword, std::string(command.password->size(), '*'));
+  }
+  return UnusableNameText(kWhatCommandLine, ::GetCommandLineA());
+}
+
+bool CheckSystemFolderNames() {
+  // The same variable that the temporary directory is taken from.
+  std::optional<std::wstring> temporary = WideEnvironment(L"Tmp");
+  if (!temporary) {
+    temporary = WideEnvironment(L"Temp");
+  }
+  if (temporary && !CheckName(kWhatTemporaryFolder, *temporary, RunResult::kSystemCheckFailed)) {
+    return false;
+  }
+  const std::optional<std::wstring> programs = WideSpecialFolder(CSIDL_PROGRAMS);
+  return !programs || CheckName(kWhatStartMenuFolder, *programs, RunResult::kSystemCheckFailed);
+}
+
+bool CheckDestinationName(const std::wstring& destination) {
+  return CheckName(kWhatDestination, destination, RunResult::kDestinationNotMade);
+}
+
+}  // namespace vorlatch

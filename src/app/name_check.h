@@ -1,0 +1,32 @@
+#pragma once
+// Names outside the system's code page. The installer works with 8-bit names; a folder whose
+// name has a character that the code page cannot hold would reach it with '?' or a look-alike
+// letter in its place and fail somewhere half-way. Each such name is refused at the start,
+// or when it is chosen, with a message that says which name and why; nothing is made before.
+
+#include <string>
+
+#include "package/command_line.h"
+
+namespace vorlatch {
+
+inline constexpr char kWhatTemporaryFolder[] = "The temporary folder";
+inline constexpr char kWhatStartMenuFolder[] = "The Start Menu folder";
+inline constexpr char kWhatDestination[] = "The destination folder";
+inline constexpr char kWhatLogFile[] = "The log file";
+inline constexpr char kWhatInstaller[] = "The installer's own path";
+inline constexpr char kWhatPassword[] = "The password";
+inline constexpr char kWhatCommandLine[] = "The command line";
+
+// "<what>\n\n<shown>\n\ncannot be used: ..." with the code page's number and the advice.
+std::string UnusableNameText(const std::string& what, const std::string& shown);
+
+// The message for a command line with a name outside the code page (`command` is its 8-bit
+// reading); empty when every character fits.
+std::string UnusableCommandLineText(const StubCommandLine& command);
+// The temporary folder and the Start Menu folder; false after the message.
+bool CheckSystemFolderNames();
+// A destination the user typed or chose, in its wide form; false after the message.
+bool CheckDestinationName(const std::wstring& destination);
+
+}  // namespace vorlatch

@@ -1,0 +1,50 @@
+#include "win/ansi_names.h"
+
+#include <shlobj.h>
+
+namespace vorlatch {
+
+std::string AnsiFormOf(const std::wstring& text, bool& fits) {
+  fits = true;
+  if (text.empty()) {
+    return std::string();
+  }
+  const int wideLength = static_cast<int>(text.size());
+  BOOL usedDefault = FALSE;
+  // No best fit: a look-alike letter would name another folder as surely as a '?'.
+  const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wideLength,
+                                           nullptr, 0, nullptr, &usedDefault);
+  if (length <= 0) {
+    fits = false;
+    return std::string();
+  }
+  std::string ansi(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wideLength, ansi.data(),
+                        length, nullptr, &usedDefault);
+  fits = usedDefault == FALSE;
+  return ansi;
+}
+
+std::optional<std::wstring> WideEnvironment(const wchar_t* name) {
+  const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);
+  if (needed == 0) {
+    return std::nullopt;
+  }
+  std::wstring value(needed, L'\0');
+  const DWORD length = ::GetEnvironmentVariableW(name, value.data(), needed);
+  if (length == 0 || length >= needed) {
+    return std::nullopt;  // empty counts as not set, as for the 8-bit reading
+  }
+  value.resize(length);
+  return value;
+}
+
+std::optional<std::wstring> WideSpecialFolder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  if (::SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE) == FALSE) {
+    return std::nullopt;
+  }
+  return std::wstring(path);
+}
+
+}  // namespace vorlatch

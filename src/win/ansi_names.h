@@ -1,0 +1,22 @@
+#pragma once
+// Names that the system's ANSI code page cannot hold. The programs work with 8-bit names;
+// a name with a character outside the code page (a Chinese user name on a Western system)
+// reaches the 8-bit calls with '?' or a look-alike letter in its place, and then names
+// another file or none. The wide form of a name tells whether that happens.
+
+#include <optional>
+#include <string>
+
+#include <windows.h>
+
+namespace vorlatch {
+
+// The ANSI form of a wide text, with '?' for what it cannot hold; `fits` tells whether every
+// character has its exact form there (no default character, no look-alike).
+std::string AnsiFormOf(const std::wstring& text, bool& fits);
+// The value of an environment variable in its wide form; none when it is not set or empty.
+std::optional<std::wstring> WideEnvironment(const wchar_t* name);
+// A shell folder (CSIDL) in its wide form; none when the system does not know it.
+std::optional<std::wstring> WideSpecialFolder(int csidl);
+
+}  // namespace vorlatch
