@@ -98,8 +98,7 @@ bool TakeCommandLine() {
   g_state.commandLinePassword = command.password;
   std::string problem = command.error;
   const std::string unusable = problem.empty() ? UnusableCommandLineText(command) : "";
-  if (problem.empty() && command.logFile && !OpenRunRecord(*command.logFile) &&
-      unusable.empty()) {
+  if (problem.empty() && command.logFile && !OpenRunRecord(*command.logFile) && unusable.empty()) {
     problem = "the log file " + *command.logFile + " cannot be written";
   }
   if (!unusable.empty()) {

@@ -19,8 +19,8 @@ std::string AnsiFormOf(const std::wstring& text, bool& fits) {
     return std::string();
   }
   std::string ansi(static_cast<std::size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wideLength, ansi.data(),
-                        length, nullptr, &usedDefault);
+  ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wideLength, ansi.data(), length,
+                        nullptr, &usedDefault);
   fits = usedDefault == FALSE;
   return ansi;
 }
