@@ -154,7 +154,9 @@ bool InstallerApp::InitInstance() {
 
   // No folder of our own, no script: the run ends as when the script cannot be extracted.
   if (EnterRunFolder() && ExtractScript()) {
-    RunStages();
+    if (CheckScriptCodePage()) {
+      RunStages();
+    }
   } else {
     RecordStep("Script: cannot be extracted from the package");
     NoteResult(RunResult::kUnreadablePackage);

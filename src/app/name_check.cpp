@@ -6,6 +6,8 @@
 #include <optional>
 
 #include "package/unattended.h"
+#include "script/keys.h"
+#include "script/script_access.h"
 #include "app/installer_app.h"
 #include "win/ansi_names.h"
 
@@ -78,6 +80,19 @@ bool CheckSystemFolderNames() {
   }
   const std::optional<std::wstring> programs = WideSpecialFolder(CSIDL_PROGRAMS);
   return !programs || CheckName(kWhatStartMenuFolder, *programs, RunResult::kSystemCheckFailed);
+}
+
+bool CheckScriptCodePage() {
+  if (ReadScriptString(kGeneral, kCodePage, "") != "UTF-8" || ::GetACP() == CP_UTF8) {
+    return true;
+  }
+  NoteResult(RunResult::kSystemCheckFailed);
+  AskUser(
+      "This installer was made to run with the UTF-8 code page, which Windows gives it "
+      "from Windows 10 version 1903 on. Here it would run in code page " +
+          std::to_string(::GetACP()) + ", and its names would come out wrong.",
+      kCaptionError, kErrorStyle, IDOK);
+  return false;
 }
 
 bool CheckDestinationName(const std::wstring& destination) {

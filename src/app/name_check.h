@@ -26,6 +26,9 @@ std::string UnusableNameText(const std::string& what, const std::string& shown);
 std::string UnusableCommandLineText(const StubCommandLine& command);
 // The temporary folder and the Start Menu folder; false after the message.
 bool CheckSystemFolderNames();
+// A script made for the UTF-8 code page where the system did not give the installer that
+// code page (Windows before 10 1903); false after the message.
+bool CheckScriptCodePage();
 // A destination the user typed or chose, in its wide form; false after the message.
 bool CheckDestinationName(const std::wstring& destination);
 

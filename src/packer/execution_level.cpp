@@ -9,6 +9,12 @@ namespace {
 constexpr std::string_view kLevels[] = {"requireAdministrator", "highestAvailable", "asInvoker"};
 constexpr std::string_view kElement = "<requestedExecutionLevel";
 constexpr std::string_view kAttribute = "level";
+// The stub's manifest keeps a comment at least as long as the setting, where it may go.
+constexpr std::string_view kCodePageRoom = "<!--activeCodePage";
+constexpr std::string_view kCommentEnd = "-->";
+constexpr std::string_view kUtf8CodePage =
+    "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8"
+    "</activeCodePage>";
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -139,6 +145,39 @@ bool SetExecutionLevel(std::vector<std::uint8_t>& image, std::string_view level,
   text[at++] = place->quote;
   const std::size_t blanksEnd = place->value + place->room + 1;
   while (at < blanksEnd) {
+    text[at++] = ' ';
+  }
+  return true;
+}
+
+bool HasUtf8CodePage(Bytes image) {
+  const auto manifest = ManifestOf(image);
+  return manifest &&
+         std::string_view(reinterpret_cast<const char*>(image.data() + manifest->offset),
+                          static_cast<std::size_t>(manifest->length))
+                 .find(kUtf8CodePage) != std::string_view::npos;
+}
+
+bool SetUtf8CodePage(std::vector<std::uint8_t>& image, std::string& problem) {
+  const auto manifest = ManifestOf(image);
+  if (!manifest) {
+    problem = "has no manifest resource to set the UTF-8 code page in";
+    return false;
+  }
+  char* text = reinterpret_cast<char*>(image.data() + manifest->offset);
+  const std::string_view view(text, static_cast<std::size_t>(manifest->length));
+  const std::size_t start = view.find(kCodePageRoom);
+  const std::size_t end = start == std::string_view::npos ? start : view.find(kCommentEnd, start);
+  if (end == std::string_view::npos || end + kCommentEnd.size() - start < kUtf8CodePage.size()) {
+    problem = "its manifest has no room for the UTF-8 code page (a stub of an older build?)";
+    return false;
+  }
+  // The setting, then blanks up to the end of the comment it replaces.
+  std::size_t at = start;
+  for (const char c : kUtf8CodePage) {
+    text[at++] = c;
+  }
+  while (at < end + kCommentEnd.size()) {
     text[at++] = ' ';
   }
   return true;

@@ -27,4 +27,10 @@ std::optional<std::string> ExecutionLevelOf(Bytes image);
 bool SetExecutionLevel(std::vector<std::uint8_t>& image, std::string_view level,
                        std::string& problem);
 
+// Whether the image's manifest asks for UTF-8 as its ANSI code page (Windows 10 1903 on).
+bool HasUtf8CodePage(Bytes image);
+// Writes that request into the room the manifest keeps for it, in place as the level. False
+// with `problem` filled when the manifest has no such room.
+bool SetUtf8CodePage(std::vector<std::uint8_t>& image, std::string& problem);
+
 }  // namespace vorlatch::packer

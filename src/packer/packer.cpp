@@ -91,6 +91,35 @@ bool IsZipOrPosKey(std::string_view section, const std::string& key) {
   return EqualNoCase(key, "FileZip") || EqualNoCase(key, "FilePos");
 }
 
+constexpr char kUtf8Name[] = "UTF-8";
+
+// Well-formed UTF-8: every sequence complete, shortest form, no surrogate, at most U+10FFFF.
+bool IsUtf8Text(const std::vector<std::uint8_t>& bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const unsigned b = bytes[i];
+    const std::size_t length = b < 0x80                 ? 1
+                               : b >= 0xC2 && b <= 0xDF ? 2
+                               : b >= 0xE0 && b <= 0xEF ? 3
+                               : b >= 0xF0 && b <= 0xF4 ? 4
+                                                        : 0;
+    if (length == 0 || i + length > bytes.size()) {
+      return false;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) {
+        return false;
+      }
+    }
+    const unsigned second = length > 1 ? bytes[i + 1] : 0x80;
+    if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second > 0x9F) ||
+        (b == 0xF0 && second < 0x90) || (b == 0xF4 && second > 0x8F)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 // The script is the project without what only the builder reads, and without any Zip/Pos
 // keys: the builder writes those itself.
 IniText ScriptOf(const IniText& project) {
@@ -283,12 +312,23 @@ class Builder {
 
     // The Windows paths of the project are in the code page of the systems that install it;
     // a double-byte one decides which bytes are backslashes.
+    // UTF-8 also makes the installer and its uninstaller run with it (Windows 10 1903 on).
     if (auto number = project_.Get("Build", "CodePage")) {
-      if (number->empty() || number->size() > 5 ||
-          number->find_first_not_of("0123456789") != std::string::npos) {
-        return Fail("[Build] CodePage", "", Quoted(*number) + " is not a code page number");
+      if (EqualNoCase(*number, kUtf8Name) || *number == "65001") {
+        if (!IsUtf8Text(projectBytes_)) {
+          return Fail("[Build] CodePage", options_.project,
+                      "UTF-8 asked for, but the project "
+                      "file is not UTF-8 text");
+        }
+        utf8_ = true;
+        codePage_ = CodePage();
+      } else if (number->empty() || number->size() > 5 ||
+                 number->find_first_not_of("0123456789") != std::string::npos) {
+        return Fail("[Build] CodePage", "",
+                    Quoted(*number) + " is not a code page number (or UTF-8)");
+      } else {
+        codePage_ = CodePage::Numbered(static_cast<unsigned>(std::stoul(*number)));
       }
-      codePage_ = CodePage::Numbered(static_cast<unsigned>(std::stoul(*number)));
     }
 
     if (!options_.stub.empty()) {
@@ -480,6 +520,11 @@ class Builder {
           packed.problemKey = "[Build] ExecutionLevel";
           return packed;
         }
+        // It reads the log that the installer wrote in the installer's code page.
+        if (utf8_ && !SetUtf8CodePage(content, packed.problem)) {
+          packed.problemKey = "[Build] CodePage";
+          return packed;
+        }
         // The installer writes the log into the uninstaller's tail after extracting it; a
         // read-only source must not give a read-only Uninstall.exe.
         tail.attributes &= ~kFileAttributeReadonly;
@@ -521,6 +566,9 @@ class Builder {
     if (!level_.empty() && !SetExecutionLevel(content, level_, problem)) {
       return Fail("[Build] ExecutionLevel", stub_, problem);
     }
+    if (utf8_ && !SetUtf8CodePage(content, problem)) {
+      return Fail("[Build] CodePage", stub_, problem);
+    }
     UniqueFile file(std::fopen(temporary.c_str(), "wb"));
     if (!file) {
       return Fail(outputKey_, output_,
@@ -531,6 +579,10 @@ class Builder {
     }
     std::uint64_t position = content.size();
     IniText script = ScriptOf(project_);
+    if (utf8_) {
+      // The installer refuses to run where the system did not give it UTF-8.
+      script.Set("General", "CodePage", kUtf8Name);
+    }
     // Items are read and compressed side by side and written in their planned order, so the
     // installer is the same bytes whatever the number of jobs.
     const std::function<PackedSource(std::size_t)> pack = [this](std::size_t i) {
@@ -606,6 +658,7 @@ class Builder {
   IniText project_;
   std::string folder_;
   CodePage codePage_ = ActiveCodePage();  // of the project's Windows paths
+  bool utf8_ = false;                     // the installer runs with the UTF-8 code page
   std::string stub_, stubKey_;
   std::string output_, outputKey_;
   long long fileCount_ = 0;
@@ -710,6 +763,7 @@ bool InspectInstaller(const std::string& path, std::ostream& out, std::string& e
   }
   const auto level = ExecutionLevelOf(file);
   out << "execution level: " << (level ? *level : "not in the stub's manifest") << "\n";
+  out << "code page: " << (HasUtf8CodePage(file) ? "UTF-8" : "the system's") << "\n";
   out << "script block: position " << scriptStart << ", length " << scriptBlock->size() << "\n";
   bool sound = CheckItem(*scriptBlock, out);
   const auto scriptBytes = InflateItem(*scriptBlock);

@@ -19,6 +19,8 @@ inline constexpr char kSection[] = "Section";
 
 // [General]
 inline constexpr char kProduct[] = "Product";
+// "UTF-8" when the package was made to run with the UTF-8 code page (written by the packer).
+inline constexpr char kCodePage[] = "CodePage";
 inline constexpr char kCompany[] = "Company";
 inline constexpr char kBid[] = "BID";
 inline constexpr char kPackage[] = "Package";
