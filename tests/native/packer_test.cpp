@@ -215,9 +215,11 @@ TEST_F(PackerTest, ProjectCodePageDecidesWhichBytesAreBackslashes) {
 
   WriteFile(dir / "app.vlp", project);  // read byte by byte: data/<95>/.txt does not exist
   EXPECT_FALSE(Build(error));
-  WriteFile(dir / "app.vlp", "[Build]\nCodePage=Japanese\n" + project);
-  EXPECT_FALSE(Build(error));
-  EXPECT_NE(error.find("[Build] CodePage"), std::string::npos) << error;
+  for (const char* value : {"Japanese", "UTF-8"}) {  // the project is no UTF-8 text
+    WriteFile(dir / "app.vlp", "[Build]\nCodePage=" + std::string(value) + "\n" + project);
+    EXPECT_FALSE(Build(error));
+    EXPECT_NE(error.find("[Build] CodePage"), std::string::npos) << error;
+  }
 }
 
 TEST_F(PackerTest, DocumentsAndDllThatAreInstalledFilesGetNoItemOfTheirOwn) {
