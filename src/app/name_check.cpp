@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "package/opening.h"
 #include "package/unattended.h"
 #include "script/keys.h"
 #include "script/script_access.h"
@@ -70,11 +71,7 @@ std::string UnusableCommandLineText(const StubCommandLine& command) {
 }
 
 bool CheckSystemFolderNames() {
-  // The same variable that the temporary directory is taken from.
-  std::optional<std::wstring> temporary = WideEnvironment(L"Tmp");
-  if (!temporary) {
-    temporary = WideEnvironment(L"Temp");
-  }
+  const std::optional<std::wstring> temporary = WideTemporaryDirectory();
   if (temporary && !CheckName(kWhatTemporaryFolder, *temporary, RunResult::kSystemCheckFailed)) {
     return false;
   }

@@ -15,6 +15,7 @@
 #include "script/keys.h"
 #include "script/path_text.h"
 #include "script/script_access.h"
+#include "win/ansi_names.h"
 #include "win/handles.h"
 
 namespace vorlatch {
@@ -62,6 +63,11 @@ std::string TemporaryDirectory() {
     return std::string();
   }
   return WithoutTrailingBackslash(directory) + '\\';
+}
+
+std::optional<std::wstring> WideTemporaryDirectory() {
+  std::optional<std::wstring> directory = WideEnvironment(L"Tmp");
+  return directory ? directory : WideEnvironment(L"Temp");
 }
 
 std::string TemporaryFilePath(const std::string& name) {

@@ -3,6 +3,7 @@
 // mapping for the whole run, the script extracted into the temporary directory, and the
 // clean-up at the end. Also the archive error shown when the package cannot be read.
 
+#include <optional>
 #include <string>
 
 namespace vorlatch {
@@ -21,6 +22,9 @@ inline constexpr char kUninstallLogFileName[] = "Uninstall.ini";
 // `Tmp`, else `Temp`, with exactly one trailing backslash; empty when neither is set.
 // Computed anew on each call.
 std::string TemporaryDirectory();
+// The temporary directory's variable in its wide form (none when neither is set), to tell
+// whether its name fits the ANSI code page.
+std::optional<std::wstring> WideTemporaryDirectory();
 
 // A file in the temporary directory. With no temporary directory the name gets a ".\"
 // prefix: the profile functions would look for a bare name in the Windows directory, and

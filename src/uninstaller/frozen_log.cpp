@@ -112,6 +112,9 @@ std::string TailProblemText(TailProblem problem) {
       return "the text at its end is not an uninstall log";
     case TailProblem::kNoDestination:
       return "the log names no installation folder";
+    case TailProblem::kTemporaryName:
+      return "it is read through the temporary folder, whose name has characters that this "
+             "system's code page cannot represent";
   }
   return "unknown problem";
 }

@@ -28,6 +28,7 @@ enum class TailProblem {
   kNotAProgram,     // the bytes before the log are not a whole program
   kNotText,         // the bytes are not a log's text
   kNoDestination,   // the log names no absolute installation folder
+  kTemporaryName,   // the temporary folder, where the log is read from, has an unusable name
 };
 
 struct FrozenLogPlace {

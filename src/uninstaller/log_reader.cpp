@@ -14,6 +14,7 @@
 #include "script/path_text.h"
 #include "script/script_access.h"
 #include "uninstaller/uninstall_text.h"
+#include "win/ansi_names.h"
 #include "win/handles.h"
 
 namespace vorlatch {
@@ -40,7 +41,11 @@ std::optional<UninstallLog> UninstallLog::FromUninstaller(const std::string& pat
   }
   const std::string copy = WriteUniqueFile(UninstallerTemporaryFolder(), "vlu", *text);
   if (copy.empty()) {
-    problem = TailProblem::kUnreadable;
+    bool fits = true;
+    if (const auto temporary = WideTemporaryDirectory()) {
+      AnsiFormOf(*temporary, fits);
+    }
+    problem = fits ? TailProblem::kUnreadable : TailProblem::kTemporaryName;
     return std::nullopt;
   }
   UninstallLog log(copy, true, LineCountOf(*text));

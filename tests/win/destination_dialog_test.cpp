@@ -154,6 +154,38 @@ TEST_F(DestinationDialogTest, DirectoryThatCannotBeMadeKeepsTheDialogOpenAndSile
   EXPECT_EQ(g_state.destinationDirectory, impossible);
 }
 
+TEST_F(DestinationDialogTest, FolderNameOutsideTheCodePageIsRefusedWithItsReason) {
+  WriteScript("Product=Zap\r\n");
+  const std::wstring base(folder_.path().begin(), folder_.path().end());
+  const std::wstring foreign = base + L"\u5F20\u4E09";  // not in the Western code page
+  std::string message;
+  bool stillOpen = false;
+  RobotThread robot([&] {
+    const WindowSnapshot seen = WaitForDialog("Vorlatch installing Zap");
+    if (seen.hwnd == nullptr) {
+      return;
+    }
+    SetDlgItemTextW(seen.hwnd, IDC_DESTINATION_PATH, foreign.c_str());
+    PressButton(seen.hwnd, IDC_NEXT);
+    const WindowSnapshot box = WaitForSnapshot({.caption = "Error"});
+    message = box.MessageText();
+    if (box.hwnd != nullptr) {
+      PressButton(box.hwnd, IDOK);
+      WaitForWindowGone(box.hwnd);
+    }
+    stillOpen = IsWindowVisible(seen.hwnd) != FALSE;
+    PressButton(seen.hwnd, IDCANCEL);
+  });
+  DestinationDialog dialog;
+  EXPECT_EQ(dialog.Show(), IDCANCEL);
+  robot.Join();
+  EXPECT_EQ(
+      message.rfind("The destination folder\n\n" + folder_.path() + "??\n\ncannot be used", 0), 0u)
+      << message;
+  EXPECT_TRUE(stillOpen);
+  EXPECT_EQ(GetFileAttributesW(foreign.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 // What the start-up loop relies on when the existing-installation check asks for another
 // location: the same dialog, shown again, proposes BID afresh.
 TEST_F(DestinationDialogTest, ShownAgainProposesBidAfresh) {

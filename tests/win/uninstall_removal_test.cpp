@@ -288,6 +288,16 @@ TEST_F(UninstallRemoval, TheTailOfAnUninstallerIsReadAndCheckedAndLeavesNoCopy) 
   EXPECT_EQ(test::FolderEntries(temp), std::vector<std::string>{});
   EXPECT_FALSE(UninstallLog::FromUninstaller(folder_.File("absent.exe"), problem));
   EXPECT_EQ(problem, TailProblem::kUnreadable);
+
+  // A temporary folder whose name the code page cannot hold is named as the reason.
+  const std::wstring foreign = std::wstring(temp.begin(), temp.end()) + L"\u5F20";
+  ASSERT_TRUE(::CreateDirectoryW(foreign.c_str(), nullptr));
+  ::SetEnvironmentVariableW(L"Tmp", foreign.c_str());
+  EXPECT_FALSE(UninstallLog::FromUninstaller(
+      uninstallerWith("[General]\r\nBID=C:\\Apps\\Tool\r\n"), problem));
+  EXPECT_EQ(problem, TailProblem::kTemporaryName);
+  ::SetEnvironmentVariableA("Tmp", temp.c_str());
+  ::RemoveDirectoryW(foreign.c_str());
 }
 
 }  // namespace
