@@ -277,6 +277,7 @@ class Builder {
       error_ = options_.project + ": cannot read the project file: " + problem;
       return false;
     }
+    ClampTimes(projectTail_);
     project_ = IniText::Parse(std::string_view(reinterpret_cast<const char*>(projectBytes_.data()),
                                                projectBytes_.size()));
     folder_ = FolderOf(options_.project);
@@ -445,6 +446,14 @@ class Builder {
     std::string problemKey;
   };
 
+  void ClampTimes(ItemTail& tail) const {
+    if (const auto& latest = options_.latestTime) {
+      for (std::uint64_t* time : {&tail.creation, &tail.access, &tail.write}) {
+        *time = std::min(*time, *latest);
+      }
+    }
+  }
+
   // Runs on a worker thread: reads only what the plan and the stub fixed before.
   PackedSource PackSource(const PlannedItem& planned) const {
     PackedSource packed;
@@ -454,6 +463,7 @@ class Builder {
       if (!ReadSourceFile(planned.source, content, tail, packed.problem)) {
         return packed;
       }
+      ClampTimes(tail);
       if (content.empty()) {
         packed.problem = "empty file (an installer cannot extract a 0-byte file)";
         return packed;
@@ -598,9 +608,9 @@ class Builder {
   std::string output_, outputKey_;
   long long fileCount_ = 0;
   std::vector<PlannedItem> items_;
-  std::optional<Protection> protection_;      // set when [Build] Password locks the installer
-  std::string level_;                         // empty: the stub's and uninstaller's own level
-  std::string sign_, signKey_;                // empty: not signed
+  std::optional<Protection> protection_;  // set when [Build] Password locks the installer
+  std::string level_;                     // empty: the stub's and uninstaller's own level
+  std::string sign_, signKey_;            // empty: not signed
   std::uint64_t writtenSize_ = 0;
   std::string scriptText_;
   std::optional<std::uint16_t> stubMachine_;  // none: the stub is no PE image

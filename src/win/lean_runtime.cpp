@@ -1,6 +1,6 @@
 // Linked into the stub and the uninstaller only (not into the libraries the tests use): the
-// parts of the C++ runtime that these programs reach but do not need, replaced by small ones.
-// The static link takes a definition here instead of the runtime's own.
+// parts of the C++ runtime (and of the libraries under it) that these programs reach but do not
+// need, replaced by small ones. The static link takes a definition here instead of theirs.
 //
 // An exception that nothing catches ends the program through the terminate handler. The
 // runtime's default one writes the exception's demangled type to the standard error stream
