@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "packer/packer.h"
+#include "packer/source_file.h"
 
 namespace {
 
@@ -31,7 +32,8 @@ constexpr const char* kUsage =
     "         ExecutionLevel (requireAdministrator, the default, highestAvailable or\n"
     "         asInvoker) sets the level in the stub's and the uninstaller's manifests.\n"
     "         N threads compress the files (default: one per core); the installer is\n"
-    "         the same bytes for every N and every run.\n"
+    "         the same bytes for every N and every run. With SOURCE_DATE_EPOCH set\n"
+    "         (seconds since 1970), times later than it are stored as it.\n"
     "inspect  prints the script of an installer and every packed item with its position,\n"
     "         length, size, attributes and times, and whether it inflates to its size;\n"
     "         says whether the installer is signed (where its certificate table lies),\n"
@@ -88,6 +90,19 @@ int Build(int argc, char** argv) {
   }
   if (options.project.empty()) {
     return UsageError("build needs a project file");
+  }
+  // The reproducible-builds convention: the time of the sources' last change, set by the
+  // build environment.
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr) {
+    char* end = nullptr;
+    errno = 0;
+    const long long seconds = std::strtoll(epoch, &end, 10);
+    // Up to the last second of the year 9999, the end of the times the installer shows.
+    if (*epoch < '0' || *epoch > '9' || *end != '\0' || errno != 0 || seconds > 253402300799) {
+      return UsageError("SOURCE_DATE_EPOCH must be seconds since 1970, not \"" +
+                        std::string(epoch) + "\"");
+    }
+    options.latestTime = vorlatch::packer::FileTimeFromUnix(seconds, 0);
   }
   std::string error;
   if (!vorlatch::packer::BuildInstaller(options, error)) {

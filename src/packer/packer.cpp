@@ -306,6 +306,7 @@ class Builder {
       error_ = options_.project + ": cannot read the project file: " + problem;
       return false;
     }
+    ClampTimes(projectTail_);
     project_ = IniText::Parse(std::string_view(reinterpret_cast<const char*>(projectBytes_.data()),
                                                projectBytes_.size()));
     folder_ = FolderOf(options_.project);
@@ -496,6 +497,14 @@ class Builder {
     std::string problemKey;
   };
 
+  void ClampTimes(ItemTail& tail) const {
+    if (const auto& latest = options_.latestTime) {
+      for (std::uint64_t* time : {&tail.creation, &tail.access, &tail.write}) {
+        *time = std::min(*time, *latest);
+      }
+    }
+  }
+
   // Runs on a worker thread: reads only what the plan and the stub fixed before.
   PackedSource PackSource(const PlannedItem& planned) const {
     PackedSource packed;
@@ -505,6 +514,7 @@ class Builder {
       if (!ReadSourceFile(planned.source, content, tail, packed.problem)) {
         return packed;
       }
+      ClampTimes(tail);
       if (content.empty()) {
         packed.problem = "empty file (an installer cannot extract a 0-byte file)";
         return packed;

@@ -3,6 +3,8 @@
 // (stub + package), and inspects existing installers. Portable C++.
 
 #include <iosfwd>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace vorlatch::packer {
@@ -14,6 +16,9 @@ struct BuildOptions {
   std::string uninstaller;  // empty: [Build] Uninstaller, else the one beside the packer
   std::string sign;         // empty: [Build] Sign, else the installer is not signed
   unsigned jobs = 0;        // threads that compress items; 0: one per core
+  // FILETIME ticks: a stored time later than this is stored as this (from SOURCE_DATE_EPOCH),
+  // so that a checkout made at another time builds the same bytes.
+  std::optional<std::uint64_t> latestTime;
 };
 
 // Builds the installer. On failure returns false with one line in `error` naming the

@@ -11,6 +11,7 @@
 namespace vorlatch {
 namespace {
 
+using testing::ReadBytes;
 using testing::ReadText;
 using testing::TempFolder;
 using testing::WriteFile;
@@ -84,6 +85,42 @@ TEST(PackCommand, FailuresExitNonZeroWithOneLineNamingTheFile) {
     const auto result = RunPack(dir, usage);
     EXPECT_EQ(result.status, 2) << usage;
     EXPECT_EQ(LineCount(result.err), 1) << usage << ": " << result.err;
+  }
+}
+
+// A checkout made at another time builds the same bytes when the build environment names the
+// time of the sources' last change; times before it stay as they are.
+TEST(PackCommand, SourceDateEpochGivesTheSameBytesForACheckoutOfAnotherTime) {
+  TempFolder dir;
+  ASSERT_TRUE(dir.ok());
+  WriteFile(dir / "stub.exe", "MZ stub");
+  WriteFile(dir / "old.txt", "old");
+  WriteFile(dir / "new.txt", "new");
+  WriteFile(dir / "p.vlp", "[File]\nFile=2\nFile1=old.txt\nFile2=new.txt\n");
+  ASSERT_TRUE(testing::SetTimes(dir / "old.txt", 1000000000, 1000000000));
+  const auto build = [&](const std::string& environment, const std::string& out) {
+    return RunPack(dir,
+                   "build '" + (dir / "p.vlp") + "' --stub '" + (dir / "stub.exe") + "' -o '" +
+                       (dir / out) + "'",
+                   environment);
+  };
+  for (const char* checkout : {"first", "later"}) {
+    const long long at = checkout == std::string("first") ? 1800000000 : 1900000000;
+    ASSERT_TRUE(testing::SetTimes(dir / "new.txt", at, at));
+    ASSERT_TRUE(testing::SetTimes(dir / "p.vlp", at, at));
+    EXPECT_EQ(build("SOURCE_DATE_EPOCH=1700000000 ", std::string(checkout) + ".exe").status, 0);
+    EXPECT_EQ(build("", std::string(checkout) + "-unclamped.exe").status, 0);
+  }
+  EXPECT_EQ(ReadBytes(dir / "first.exe"), ReadBytes(dir / "later.exe"));
+  EXPECT_NE(ReadBytes(dir / "first-unclamped.exe"), ReadBytes(dir / "later-unclamped.exe"));
+  const auto inspected = RunPack(dir, "inspect '" + (dir / "later.exe") + "'");
+  EXPECT_NE(inspected.out.find("written 2001-09-09 01:46:40 UTC"), std::string::npos);
+  EXPECT_NE(inspected.out.find("written 2023-11-14 22:13:20 UTC"), std::string::npos);
+
+  for (const char* bad : {"soon", "-5", "17e8", "", "99999999999999"}) {
+    const auto result = build("SOURCE_DATE_EPOCH='" + std::string(bad) + "' ", "bad.exe");
+    EXPECT_EQ(result.status, 2) << bad;
+    EXPECT_NE(result.err.find("SOURCE_DATE_EPOCH"), std::string::npos) << result.err;
   }
 }
 

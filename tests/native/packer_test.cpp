@@ -23,18 +23,11 @@ using packer::IniText;
 using testing::AsBytes;
 using testing::ReadBytes;
 using testing::ReadText;
+using testing::SetTimes;
 using testing::TempFolder;
 using testing::WriteFile;
 
 const std::string kStub = "MZ this stands in for the installer stub";
-
-// Sets a file's last-access and last-write times to whole seconds since 1970.
-void SetTimes(const std::string& path, long long accessSeconds, long long writeSeconds) {
-  timespec times[2] = {};
-  times[0].tv_sec = accessSeconds;
-  times[1].tv_sec = writeSeconds;
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
 
 struct Built {
   std::vector<std::uint8_t> bytes;
@@ -103,7 +96,7 @@ TEST_F(PackerTest, RoundTripPacksEveryItemBackToBack) {
   WriteFile(dir / "thanks.txt", "Thank you");
   chmod((dir / "notes.txt").c_str(), 0444);
   chmod((dir / "uninstall.exe").c_str(), 0555);
-  SetTimes(dir / "readme.txt", 1700000000, 1600000000);
+  ASSERT_TRUE(SetTimes(dir / "readme.txt", 1700000000, 1600000000));
   WriteFile(dir / "app.vlp",
             "; a comment\n"
             "[General]\nProduct = Round Trip \nCompany=Tests\n"

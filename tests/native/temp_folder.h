@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace vorlatch::testing {
 
 class TempFolder {
@@ -50,6 +53,14 @@ inline std::vector<std::string> NamesIn(const std::string& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// Sets a file's last-access and last-write times to whole seconds since 1970; false on failure.
+inline bool SetTimes(const std::string& path, long long accessSeconds, long long writeSeconds) {
+  timespec times[2] = {};
+  times[0].tv_sec = accessSeconds;
+  times[1].tv_sec = writeSeconds;
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
 inline void WriteFile(const std::string& path, const std::string& content) {
