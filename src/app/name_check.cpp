@@ -5,11 +5,11 @@
 
 #include <optional>
 
+#include "app/installer_app.h"
 #include "package/opening.h"
 #include "package/unattended.h"
 #include "script/keys.h"
 #include "script/script_access.h"
-#include "app/installer_app.h"
 #include "win/ansi_names.h"
 
 namespace vorlatch {

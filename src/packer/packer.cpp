@@ -73,9 +73,13 @@ std::string ProgramPartOf(std::string_view command) {
 }
 
 // Index of the installed file with this name (without regard to case), 0 when none.
-long long InstalledFileIndex(const IniText& project, long long count, std::string_view name) {
+// Compared as the installer compares them at the least: two names that it may tell apart
+// (a trail byte that is a letter) never count as one here.
+long long InstalledFileIndex(const IniText& project, long long count, std::string_view name,
+                             const CodePage& codePage) {
+  const std::string upper = codePage.AsciiUpper(name);
   for (long long n = 1; n <= count; ++n) {
-    if (EqualNoCase(project.GetString("File", "File" + std::to_string(n)), name)) {
+    if (codePage.AsciiUpper(project.GetString("File", "File" + std::to_string(n))) == upper) {
       return n;
     }
   }
@@ -421,7 +425,7 @@ class Builder {
       return Fail(KeyLabel(section, sourceKey), *explicitSource,
                   "needs a file name in " + KeyLabel(section, nameKey));
     }
-    if (const long long n = InstalledFileIndex(project_, fileCount_, name); n != 0) {
+    if (const long long n = InstalledFileIndex(project_, fileCount_, name, codePage_); n != 0) {
       if (hasSource) {
         return Fail(KeyLabel(section, sourceKey), *explicitSource,
                     "not packed: " + KeyLabel(section, nameKey) + " is installed file " +

@@ -89,6 +89,18 @@ bool CodePage::EndsWith(std::string_view text, char c) const {
   return !text.empty() && LengthWithoutTrailing(text, c) < text.size();
 }
 
+std::string CodePage::AsciiUpper(std::string_view text) const {
+  std::string upper(text);
+  for (std::size_t i = 0; i < upper.size();) {
+    const std::size_t length = CharLength(upper, i);
+    if (length == 1 && upper[i] >= 'a' && upper[i] <= 'z') {
+      upper[i] = static_cast<char>(upper[i] - 'a' + 'A');
+    }
+    i += length;
+  }
+  return upper;
+}
+
 const CodePage& ActiveCodePage() {
 #ifdef _WIN32
   if (!g_activeCodePageKnown) {
@@ -110,22 +122,15 @@ void SetActiveCodePage(const CodePage& codePage) {
 }
 
 std::string UpperText(std::string_view text) {
-  std::string upper(text);
 #ifdef _WIN32
+  std::string upper(text);
   if (!upper.empty()) {
     ::CharUpperBuffA(upper.data(), static_cast<DWORD>(upper.size()));
   }
-#else
-  const CodePage& codePage = ActiveCodePage();
-  for (std::size_t i = 0; i < upper.size();) {
-    const std::size_t length = codePage.CharLength(upper, i);
-    if (length == 1 && upper[i] >= 'a' && upper[i] <= 'z') {
-      upper[i] = static_cast<char>(upper[i] - 'a' + 'A');
-    }
-    i += length;
-  }
-#endif
   return upper;
+#else
+  return ActiveCodePage().AsciiUpper(text);
+#endif
 }
 
 bool SameTextIgnoringCase(std::string_view a, std::string_view b) {

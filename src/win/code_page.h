@@ -47,6 +47,8 @@ class CodePage {
   std::size_t LengthWithoutTrailing(std::string_view text, char c) const;
   // Whether the last character of `text` is the one-byte character c.
   bool EndsWith(std::string_view text, char c) const;
+  // The ASCII letters of one-byte characters in upper case; trail bytes stay as they are.
+  std::string AsciiUpper(std::string_view text) const;
 
  private:
   std::array<std::uint32_t, 8> lead_{};

@@ -196,8 +196,7 @@ TEST_F(PackerTest, RoundTripPacksEveryItemBackToBack) {
 TEST_F(PackerTest, ProjectCodePageDecidesWhichBytesAreBackslashes) {
   // 表 in code page 932 is 95 5C: under it the source is one file in data, not a folder.
   WriteFile(dir / "data/\x95\\.txt", "a Japanese name");
-  const std::string project =
-      "[File]\nFile=1\nFile1=\x95\\.txt\nSource1=data\\\x95\\.txt\n";
+  const std::string project = "[File]\nFile=1\nFile1=\x95\\.txt\nSource1=data\\\x95\\.txt\n";
   WriteFile(dir / "app.vlp", "[Build]\nCodePage=932\n" + project);
   std::string error;
   ASSERT_TRUE(Build(error)) << error;
@@ -205,6 +204,20 @@ TEST_F(PackerTest, ProjectCodePageDecidesWhichBytesAreBackslashes) {
   ASSERT_TRUE(built);
   EXPECT_EQ(ItemOf(*built, "File", "Zip1", "Pos1"), AsBytes("a Japanese name"));
   EXPECT_FALSE(built->script.Get("Build", "CodePage"));
+
+  // 0x82 'a' and 0x82 'A' are two characters there: the DLL is no installed file and is
+  // packed; in a single-byte code page it is installed file 1, so its own source is refused.
+  WriteFile(dir / "ext.dll", "MZ extension");
+  const std::string twoNames =
+      "[File]\nFile=1\nFile1=\x82"
+      "A.dll\nSource1=ext.dll\nDll=\x82"
+      "a.dll\nDllSource=ext.dll\n";
+  WriteFile(dir / "app.vlp", "[Build]\nCodePage=932\n" + twoNames);
+  ASSERT_TRUE(Build(error)) << error;
+  EXPECT_EQ(ItemOf(*ReadInstaller(output), "File", "DllZip", "DllPos"), AsBytes("MZ extension"));
+  WriteFile(dir / "app.vlp", "[Build]\nCodePage=1252\n" + twoNames);
+  EXPECT_FALSE(Build(error));
+  EXPECT_NE(error.find("is installed file 1"), std::string::npos) << error;
 
   WriteFile(dir / "app.vlp", project);  // read byte by byte: data/<95>/.txt does not exist
   EXPECT_FALSE(Build(error));
