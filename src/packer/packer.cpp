@@ -598,9 +598,9 @@ class Builder {
   std::string output_, outputKey_;
   long long fileCount_ = 0;
   std::vector<PlannedItem> items_;
-  std::optional<Protection> protection_;      // set when [Build] Password locks the installer
-  std::string level_;                         // empty: the stub's and uninstaller's own level
-  std::string sign_, signKey_;                // empty: not signed
+  std::optional<Protection> protection_;  // set when [Build] Password locks the installer
+  std::string level_;                     // empty: the stub's and uninstaller's own level
+  std::string sign_, signKey_;            // empty: not signed
   std::uint64_t writtenSize_ = 0;
   std::string scriptText_;
   std::optional<std::uint16_t> stubMachine_;  // none: the stub is no PE image
@@ -680,7 +680,12 @@ bool InspectInstaller(const std::string& path, std::ostream& out, std::string& e
     error = path + ": " + problem;
     return false;
   }
-  const Bytes file(bytes);
+  return InspectInstallerBytes(path, bytes, out, error);
+}
+
+bool InspectInstallerBytes(const std::string& path, Bytes file, std::ostream& out,
+                           std::string& error) {
+  error.clear();
   // A signed installer's package ends before its certificate table.
   const Bytes package = PackageOf(file);
   const auto scriptBlock = LocateScriptBlock(package);
