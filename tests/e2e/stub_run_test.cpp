@@ -152,7 +152,7 @@ TEST_F(StubRunTest, AStubGivenAPackageArgumentOpensThatPackage) {
 }
 
 TEST_F(StubRunTest, AnUnreadableScriptEndsTheRunWithTheCleanUp) {
-  // A package whose script stream is corrupt: the stub ends without a message and deletes
+  // A package whose script stream is corrupt: the stub gives the archive error and deletes
   // what it wrote.
   const auto stub = test::ReadFileBytes(test::BesideTests("vorlatch-stub.exe"));
   ASSERT_TRUE(stub.has_value());
@@ -171,7 +171,16 @@ TEST_F(StubRunTest, AnUnreadableScriptEndsTheRunWithTheCleanUp) {
   }
   const std::string installer = folder_.File("corrupt-script.exe");
   ASSERT_TRUE(test::WriteFileBytes(installer, bytes));
-  RunStub("\"" + installer + "\"", false);
+  test::ChildProcess run;
+  ASSERT_TRUE(run.Start("\"" + installer + "\"", temp_));
+  WindowQuery query;
+  query.processId = run.processId();
+  query.caption = "I/O Error";
+  const WindowSnapshot box = WaitForSnapshot(query);
+  ASSERT_NE(box.hwnd, nullptr);
+  EXPECT_EQ(box.MessageText(), "Possibly corrupted archive.");
+  PressButton(box.hwnd, IDOK);
+  EXPECT_TRUE(run.Wait(kStubTimeoutMs).finished);
   EXPECT_TRUE(test::FolderEntries(temp_).empty())
       << "left behind: " << ::testing::PrintToString(test::FolderEntries(temp_));
 }
