@@ -79,16 +79,16 @@ class Faults : public ::testing::Test {
   // An installer of the named sources (installed as their names, into the destination), with
   // the uninstaller when `uninstall` is set.
   std::string Installer(const std::vector<std::string>& names, bool uninstall,
-                        const std::string& projectName = "setup.vlp") {
+                        const std::string& moreFileKeys = "") {
     std::string project = "[General]\r\n" + Line("Company", company_) + Line("Product", product_) +
                           "[File]\r\n" + Line("File", std::to_string(names.size()));
     for (std::size_t i = 0; i < names.size(); ++i) {
       const std::string n = std::to_string(i + 1);
       project += Line("File" + n, names[i]) + Line("Source" + n, sources_ + names[i]);
     }
-    project += Line("Uninstall", uninstall ? "1" : "0");
+    project += Line("Uninstall", uninstall ? "1" : "0") + moreFileKeys;
     std::string error;
-    const std::string installer = BuildTestInstaller(folder_, project, error, projectName);
+    const std::string installer = BuildTestInstaller(folder_, project, error);
     EXPECT_FALSE(installer.empty()) << error;
     return installer;
   }
@@ -247,35 +247,39 @@ TEST_F(Faults, AnUnwritableDestinationOrOneAtTheLengthLimitIsReported) {
   EXPECT_EQ(FolderEntries(there), std::vector<std::string>{});
   EXPECT_EQ(FolderEntries(temp_), std::vector<std::string>{});
 
-  // Paths of 259 characters (the longest a file may have) and beyond it: the file is there
-  // whole, or the run says that it is not; never a file at another, shortened path.
+  // A folder whose files reach 259 characters (the longest a path may have), or pass it, or
+  // that is itself too long to make: each gets its own report, and nothing goes to a
+  // shortened path. At the limit the file fits but Uninstall.exe, a longer name, does not.
   const std::string deep = folder_.Subfolder("deep");
   std::string levels;
   while (deep.size() + levels.size() < 230) {
     levels += "level\\";
   }
-  for (const std::size_t fileLength : {259u, 262u, 275u}) {
-    SCOPED_TRACE("a path of " + std::to_string(fileLength));
-    const std::size_t last = fileLength - deep.size() - levels.size() - 1 - 5;
-    const std::string folder = deep + levels + std::string(last, 'n') + "\\";
-    ASSERT_EQ((folder + "a.txt").size(), fileLength);
-    const DWORD code = RunSilently(installer, folder, &record);
+  struct Long {
+    std::size_t fileLength;  // of the folder and "a.txt"
+    DWORD exitCode;
+    std::string record;  // after the folder
+    bool installed;
+  };
+  for (const Long& run :
+       {Long{259, 5, "Uninstall.exe: not installed", true}, Long{262, 2, "a.txt: failed", false},
+        Long{275, 4, ": cannot be created", false}}) {
+    SCOPED_TRACE("a path of " + std::to_string(run.fileLength));
+    const std::string last(run.fileLength - deep.size() - levels.size() - 1 - 5, 'n');
+    const std::string folder = deep + levels + last + "\\";
+    ASSERT_EQ((folder + "a.txt").size(), run.fileLength);
+    EXPECT_EQ(RunSilently(installer, folder, &record), run.exitCode);
+    EXPECT_TRUE(Contains(record, folder + run.record)) << record;
     std::vector<std::string> files;
     FilesBelow(deep, "", files);
-    if (code == 0) {
+    EXPECT_EQ(files, run.installed ? std::vector<std::string>{levels + last + "\\a.txt"}
+                                   : std::vector<std::string>{});
+    if (run.installed) {
       EXPECT_EQ(ReadTextFile(folder + "a.txt").value_or("<missing>"), "a");
-      EXPECT_EQ(files,
-                (std::vector<std::string>{levels + std::string(last, 'n') + "\\Uninstall.exe",
-                                          levels + std::string(last, 'n') + "\\a.txt"}));
-    } else {
-      EXPECT_TRUE(code == 2 || code == 4) << code;
-      EXPECT_TRUE(Contains(record, code == 2 ? ": failed" : ": cannot be created")) << record;
     }
-    RecordProperty("path" + std::to_string(fileLength), static_cast<int>(code));
     EXPECT_EQ(FolderEntries(temp_), std::vector<std::string>{});
     RemoveTree(deep);
     ::CreateDirectoryA(deep.c_str(), nullptr);
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kUninstallKeyPrefix + product_).c_str());
   }
 }
 
@@ -402,7 +406,10 @@ TEST_F(Faults, APackageCutShortGivesTheArchiveErrorAtEveryLength) {
 
 TEST_F(Faults, ALogEditedToNameFilesOutsideTheInstallationRemovesNoneOfThem) {
   Source("app.txt", "the program");
-  const std::string installer = Installer({"app.txt"}, true);
+  // One file of the installation's own in the system folder: that one goes.
+  const std::string ownSystemFile = product_ + "-own.dll";
+  Source(ownSystemFile, "the installation's");
+  const std::string installer = Installer({"app.txt", ownSystemFile}, true, "Target2=[SYSTEM]\r\n");
   ASSERT_FALSE(installer.empty());
 
   // Files of others, there before the installation (longer than file times may be coarse):
@@ -416,6 +423,7 @@ TEST_F(Faults, ALogEditedToNameFilesOutsideTheInstallationRemovesNoneOfThem) {
   ::Sleep(2500);
   const std::string dest = folder_.File("app") + "\\";
   ASSERT_EQ(RunSilently(installer, dest), 0u);
+  ASSERT_TRUE(FileExists(WithTrailingBackslash(SystemDirectory()) + ownSystemFile));
   const std::string uninstaller = dest + "Uninstall.exe";
   const std::vector<std::uint8_t> original =
       ReadFileBytes(uninstaller).value_or(std::vector<std::uint8_t>{});
@@ -462,9 +470,14 @@ TEST_F(Faults, ALogEditedToNameFilesOutsideTheInstallationRemovesNoneOfThem) {
                                     original.begin() + static_cast<std::ptrdiff_t>(program));
     bytes.insert(bytes.end(), text.begin(), text.end());
     AppendU32(bytes, static_cast<std::uint32_t>(text.size()));
-    ::CreateDirectoryA(dest.c_str(), nullptr);
-    ASSERT_TRUE(WriteFileBytes(uninstaller, bytes));
-    const UnattendedResult removal = RunUnattended(uninstaller, "/S");
+    // A log of another folder runs from a copy of its own (one may still be removing itself
+    // when the next starts); the installation's own from its place.
+    const std::string copy =
+        edit.bid.empty()
+            ? uninstaller
+            : folder_.Subfolder("edit " + std::to_string(&edit - &edits[0])) + "Uninstall.exe";
+    ASSERT_TRUE(WriteFileBytes(copy, bytes));
+    const UnattendedResult removal = RunUnattended(copy, "/S");
     EXPECT_TRUE(removal.process.finished);
     EXPECT_TRUE(WaitForProgramsIn(folder_.path()));
     for (const std::string& path : {outside, windowsFile, systemFile}) {
@@ -474,12 +487,14 @@ TEST_F(Faults, ALogEditedToNameFilesOutsideTheInstallationRemovesNoneOfThem) {
       // The installation itself went as it should.
       EXPECT_EQ(removal.process.exitCode, 0u);
       EXPECT_FALSE(FileExists(dest));
+      EXPECT_FALSE(FileExists(WithTrailingBackslash(SystemDirectory()) + ownSystemFile));
     } else {
       // A log that names another folder does not reach this one.
       EXPECT_EQ(ReadTextFile(dest + "app.txt").value_or("<missing>"), "the program");
     }
   }
-  for (const std::string& path : {outside, windowsFile, systemFile}) {
+  for (const std::string& path : {outside, windowsFile, systemFile,
+                                  WithTrailingBackslash(SystemDirectory()) + ownSystemFile}) {
     ::DeleteFileA(path.c_str());
   }
 }
