@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "actions/uninstall_log.h"
 #include "package/format.h"
 #include "package/signature_layout.h"
 #include "packer/ini_text.h"
+#include "resources/resource.h"
 #include "script/path_macros.h"
 #include "support/run_answers.h"
 #include "support/small_drive.h"
@@ -26,14 +28,6 @@
 
 namespace vorlatch::test {
 namespace {
-
-constexpr int kDestinationEdit = 1007;
-constexpr int kDestinationNext = 1010;
-constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // Bytes that no compressor shrinks, the same for the same seed.
 std::vector<std::uint8_t> NoiseBytes(std::size_t size, std::uint32_t seed) {
@@ -102,8 +96,8 @@ class Faults : public ::testing::Test {
       ADD_FAILURE() << "cannot start " << installer;
       return {};
     }
-    replies.insert(replies.begin(), Reply{"Please select destination directory:", kDestinationNext,
-                                          kDestinationEdit, destination});
+    replies.insert(replies.begin(), Reply{"Please select destination directory:", IDC_NEXT,
+                                          IDC_DESTINATION_PATH, destination});
     ProcessResult result;
     std::vector<std::string> seen = AnswerUntilEnd(stub, replies, result);
     EXPECT_EQ(result.exitCode, exitCode);

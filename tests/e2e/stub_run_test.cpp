@@ -10,6 +10,7 @@
 
 #include "package/format.h"
 #include "package/signature_layout.h"
+#include "support/run_answers.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "win/handles.h"
@@ -173,14 +174,9 @@ TEST_F(StubRunTest, AnUnreadableScriptEndsTheRunWithTheCleanUp) {
   ASSERT_TRUE(test::WriteFileBytes(installer, bytes));
   test::ChildProcess run;
   ASSERT_TRUE(run.Start("\"" + installer + "\"", temp_));
-  WindowQuery query;
-  query.processId = run.processId();
-  query.caption = "I/O Error";
-  const WindowSnapshot box = WaitForSnapshot(query);
-  ASSERT_NE(box.hwnd, nullptr);
-  EXPECT_EQ(box.MessageText(), "Possibly corrupted archive.");
-  PressButton(box.hwnd, IDOK);
-  EXPECT_TRUE(run.Wait(kStubTimeoutMs).finished);
+  test::ProcessResult result;
+  EXPECT_EQ(test::AnswerUntilEnd(run, {{"Possibly corrupted archive", IDOK}}, result),
+            std::vector<std::string>{"I/O Error: Possibly corrupted archive."});
   EXPECT_TRUE(test::FolderEntries(temp_).empty())
       << "left behind: " << ::testing::PrintToString(test::FolderEntries(temp_));
 }

@@ -36,10 +36,6 @@ std::string ShellFolder(int csidl) {
   return std::string(buffer) + "\\";
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // Every occurrence of `from` replaced, so that runs into different folders compare.
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
   for (std::size_t at = text.find(from); !from.empty() && at != std::string::npos;

@@ -31,10 +31,6 @@ constexpr int kDestinationEdit = 1007;
 constexpr int kDestinationNext = 1010;
 constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 std::string ShellFolder(int csidl) {
   char buffer[MAX_PATH] = {};
   if (!::SHGetSpecialFolderPathA(nullptr, buffer, csidl, TRUE)) {

@@ -11,10 +11,6 @@ namespace vorlatch::test {
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // The full path of a running program; empty when it cannot be asked.
 std::string ProgramPathOf(DWORD processId) {
   UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
@@ -42,6 +38,10 @@ std::string WindowText(const WindowSnapshot& snapshot) {
 }
 
 }  // namespace
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 bool HasEnded(DWORD processId) {
   UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));

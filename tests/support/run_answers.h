@@ -15,6 +15,8 @@ namespace vorlatch::test {
 
 inline constexpr DWORD kRunTimeoutMs = 60000;
 
+bool Contains(const std::string& text, const std::string& part);
+
 // Whether the process of this id has ended (or is gone).
 bool HasEnded(DWORD processId);
 
