@@ -165,6 +165,27 @@ TEST_F(Faults, AFullDriveStopsWithTheWritingErrorAndLeavesNoPartOfTheFile) {
   }
 }
 
+TEST_F(Faults, AFullTemporaryDriveNamesTheItemFileAndLeavesNothingThere) {
+  Source("big.bin", NoiseBytes(3 * 1024 * 1024, 2));
+  Source("small.txt", "fits");
+  const std::string installer = Installer({"big.bin", "small.txt"}, true);
+  ASSERT_FALSE(installer.empty());
+  const std::string small = folder_.File("small temp");
+  const SmallDrive drive(small, 1024);
+  ASSERT_TRUE(drive.mounted());
+  const ScopedEnvironment tmp("Tmp", small + "\\");
+  const ScopedEnvironment temp("Temp", small + "\\");
+  const std::string dest = folder_.File("app") + "\\";
+  std::string record;
+  EXPECT_EQ(RunSilently(installer, dest, &record), 2u);
+  // The packed bytes of big.bin do not fit beside the script: the message names that file.
+  EXPECT_TRUE(Contains(record, "\\Vorlatch.zp  Possibly corrupted archive or file locked."))
+      << record;
+  EXPECT_FALSE(Contains(record, "Writing  " + dest)) << record;
+  EXPECT_EQ(FolderEntries(dest), (std::vector<std::string>{"Uninstall.exe", "small.txt"}));
+  EXPECT_EQ(FolderEntries(small + "\\"), std::vector<std::string>{});
+}
+
 TEST_F(Faults, ATargetHeldOpenIsReportedAndNothingElseIsLost) {
   Source("held.txt", "the new one");
   Source("other.txt", "installed");

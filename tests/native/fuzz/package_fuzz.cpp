@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "package/format.h"
+#include "package/password_text.h"
 #include "package/signature_layout.h"
 #include "packer/ini_text.h"
 #include "packer/packer.h"
@@ -81,7 +82,7 @@ void ReadPackage(Bytes file) {
   // As the stub does: a trusted certificate table ends the package.
   (void)vorlatch::LocateCertificateTable(file);
   const Bytes package = vorlatch::PackageOf(file);
-  (void)vorlatch::LocateProtectionBlock(package);
+  const auto protection = vorlatch::LocateProtectionBlock(package);
   (void)vorlatch::ReservedBytePosition(package, true);
   const auto block = vorlatch::LocateScriptBlock(package);
   if (!block) {
@@ -94,6 +95,13 @@ void ReadPackage(Bytes file) {
   const std::string_view text(reinterpret_cast<const char*>(scriptBytes->data()),
                               scriptBytes->size());
   const auto script = vorlatch::packer::IniText::Parse(text);
+  if (protection) {
+    // The password the password dialog compares with: never longer than the block.
+    if (vorlatch::RebuildPassword(*protection, script.GetString("Before", "Password")).size() >
+        vorlatch::kMaxPasswordLength) {
+      __builtin_trap();
+    }
+  }
 
   // Writing the parsed script and reading it again changes nothing.
   const std::string written = script.Serialize();
