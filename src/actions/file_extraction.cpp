@@ -136,8 +136,11 @@ const char* OutcomeText(Outcome outcome) {
 }
 
 // Copies item n's packed bytes into the item file. Positions come from the script, so they
-// are checked against the package before a byte is read.
+// are checked against the package before a byte is read. On failure the archive error names
+// the item file when it could not be written (a full temporary drive), and no file when the
+// item is not in the package; never the file before.
 bool WriteItemFile(const std::string& itemFile, int position, int length) {
+  g_state.currentOutputFile.clear();
   if (g_state.packageView == nullptr || g_state.packageSize <= 0 || position < 0 || length <= 0) {
     return false;
   }
@@ -147,7 +150,11 @@ bool WriteItemFile(const std::string& itemFile, int position, int length) {
   if (!item) {
     return false;
   }
-  return WriteBlock(itemFile, item->data(), static_cast<std::uint32_t>(length), false);
+  if (!WriteBlock(itemFile, item->data(), static_cast<std::uint32_t>(length), false)) {
+    g_state.currentOutputFile = itemFile;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace

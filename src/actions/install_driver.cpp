@@ -70,6 +70,11 @@ int RunInstallation() {
     if (withUninstaller) {
       RecordStep("Uninstaller " + UninstallerPath() + ": installed");
       InstallUninstallerParts(earlierFiles);
+    } else {
+      // The files still go in, but nothing can remove them: not a success to report.
+      RecordStep("Uninstaller " + UninstallerPath() + ": not installed");
+      NoteResult(RunResult::kInstalledWithErrors);
+      g_state.extractionError = true;
     }
   }
   const int extracted = ExtractFiles();

@@ -92,43 +92,12 @@ std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProble
   if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) {
     return std::nullopt;
   }
-  const std::uint64_t fileSize = static_cast<std::uint64_t>(size.QuadPart);
-  std::uint8_t lengthBytes[kLogLengthSize] = {};
-  if (fileSize >= kLogLengthSize &&
-      !ReadFileAt(file.get(), fileSize - kLogLengthSize, lengthBytes, kLogLengthSize)) {
-    return std::nullopt;
-  }
-  const std::optional<FrozenLogPlace> place =
-      PlaceOfFrozenLog(fileSize, ReadU32(lengthBytes), problem);
-  if (!place) {
-    return std::nullopt;
-  }
-
-  // The program in front of the log must be whole: a length that cuts into it is damaged.
-  std::vector<std::uint8_t> headers(
-      static_cast<std::size_t>(std::min<std::uint64_t>(place->offset, kProgramHeaderReadSize)));
-  if (!ReadFileAt(file.get(), 0, headers.data(), static_cast<std::uint32_t>(headers.size()))) {
-    problem = TailProblem::kUnreadable;
-    return std::nullopt;
-  }
-  const std::optional<std::uint64_t> imageEnd =
-      ProgramImageEnd(Bytes(headers.data(), headers.size()));
-  if (!imageEnd || *imageEnd > place->offset) {
-    problem = TailProblem::kNotAProgram;
-    return std::nullopt;
-  }
-
-  std::string text(place->length, '\0');
-  if (!ReadFileAt(file.get(), place->offset, text.data(), place->length)) {
-    problem = TailProblem::kUnreadable;
-    return std::nullopt;
-  }
-  if (!LooksLikeLogText(text)) {
-    problem = TailProblem::kNotText;
-    return std::nullopt;
-  }
-  problem = TailProblem::kNone;
-  return text;
+  return FrozenLogText(
+      static_cast<std::uint64_t>(size.QuadPart),
+      [&](std::uint64_t offset, void* buffer, std::uint32_t length) {
+        return ReadFileAt(file.get(), offset, buffer, length);
+      },
+      problem);
 }
 
 bool RefreezeUninstallLog(const std::string& uninstaller, const std::string& log) {

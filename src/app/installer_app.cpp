@@ -153,13 +153,16 @@ bool InstallerApp::InitInstance() {
   }
 
   // No folder of our own, no script: the run ends as when the script cannot be extracted.
-  if (EnterRunFolder() && ExtractScript()) {
-    if (CheckScriptCodePage()) {
-      RunStages();
-    }
-  } else {
-    RecordStep("Script: cannot be extracted from the package");
+  if (!EnterRunFolder()) {
+    RecordStep("Script: no temporary folder to extract it into");
     NoteResult(RunResult::kUnreadablePackage);
+  } else if (!ExtractScript()) {
+    // A trailer that fits the file but a script that does not inflate: a download cut short
+    // is the usual cause, and the user must hear of it.
+    RecordStep("Script: cannot be extracted from the package");
+    ShowArchiveError();
+  } else if (CheckScriptCodePage()) {
+    RunStages();
   }
 
   ClosePackage();

@@ -71,35 +71,53 @@ void ApplyTimes(const std::string& path, const FILETIME& creation, const FILETIM
   }
 }
 
-}  // namespace
+// How a write ended. A write cut short (a full disk) is undone: a new or rewritten file goes
+// altogether, an appended one is cut back to where it was, so that no file is left that
+// looks whole but is not.
+enum class WriteResult { kWritten, kNotOpened, kUndone };
 
-bool WriteBlock(const std::string& path, const std::uint8_t* bytes, std::uint32_t length,
-                bool append) {
+WriteResult WriteBlockOrUndo(const std::string& path, const std::uint8_t* bytes,
+                             std::uint32_t length, bool append) {
   if (path.empty() || bytes == nullptr || length == 0) {
-    return false;
+    return WriteResult::kNotOpened;
   }
   UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    return false;
+    return WriteResult::kNotOpened;
   }
+  LARGE_INTEGER start{};
   if (append) {
     LARGE_INTEGER zero{};
-    if (!::SetFilePointerEx(file.get(), zero, nullptr, FILE_END)) {
-      return false;
+    if (!::SetFilePointerEx(file.get(), zero, &start, FILE_END)) {
+      return WriteResult::kNotOpened;
     }
   } else if (!::SetEndOfFile(file.get())) {
-    return false;
+    return WriteResult::kNotOpened;
   }
   std::uint32_t written = 0;
   while (written < length) {
     DWORD done = 0;
     if (!::WriteFile(file.get(), bytes + written, length - written, &done, nullptr) || done == 0) {
-      return false;
+      if (append) {
+        ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN);
+        ::SetEndOfFile(file.get());
+      } else {
+        file.reset();
+        ::DeleteFileA(path.c_str());
+      }
+      return WriteResult::kUndone;
     }
     written += done;
   }
-  return true;
+  return WriteResult::kWritten;
+}
+
+}  // namespace
+
+bool WriteBlock(const std::string& path, const std::uint8_t* bytes, std::uint32_t length,
+                bool append) {
+  return WriteBlockOrUndo(path, bytes, length, append) == WriteResult::kWritten;
 }
 
 bool AppendFile(const std::string& destination, const std::string& source) {
@@ -170,8 +188,17 @@ std::uint32_t InflateItemFile(const std::string& itemFile, const std::string& ta
   std::uint32_t result = 0;
   {
     const auto buffer = InflateToBuffer(mapped.bytes().first(mapped.size - kItemTailSize), size);
-    if (buffer && WriteBlock(target, buffer->data(), size, append)) {
-      result = size;
+    if (buffer) {
+      switch (WriteBlockOrUndo(target, buffer->data(), size, append)) {
+        case WriteResult::kWritten:
+          result = size;
+          break;
+        case WriteResult::kUndone:
+          // Nothing of the file is left (or the appended part is gone again): no times.
+          return 0;
+        case WriteResult::kNotOpened:
+          break;
+      }
     }
   }
   ApplyAttributesAndTimes(target, attributes, creation, access, write);

@@ -12,6 +12,8 @@ namespace vorlatch {
 
 // Writes `length` bytes to `path`, truncating it, or after its end with `append`. True
 // exactly when every byte was written; false at once for an empty path, no bytes or 0 length.
+// A write cut short (a full disk) is undone: the file is deleted, or an appended one cut back
+// to its old end.
 bool WriteBlock(const std::string& path, const std::uint8_t* bytes, std::uint32_t length,
                 bool append);
 

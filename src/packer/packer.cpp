@@ -759,7 +759,12 @@ bool InspectInstaller(const std::string& path, std::ostream& out, std::string& e
     error = path + ": " + problem;
     return false;
   }
-  const Bytes file(bytes);
+  return InspectInstallerBytes(path, bytes, out, error);
+}
+
+bool InspectInstallerBytes(const std::string& path, Bytes file, std::ostream& out,
+                           std::string& error) {
+  error.clear();
   // A signed installer's package ends before its certificate table.
   const Bytes package = PackageOf(file);
   const auto scriptBlock = LocateScriptBlock(package);

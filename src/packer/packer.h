@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "package/format.h"
+
 namespace vorlatch::packer {
 
 struct BuildOptions {
@@ -32,5 +34,8 @@ bool BuildInstaller(const BuildOptions& options, std::string& error);
 // script text and every item (position, length, size, attributes, times, and whether it
 // inflates to its stated size). Returns false when the installer is damaged.
 bool InspectInstaller(const std::string& path, std::ostream& out, std::string& error);
+// The same for an installer's bytes already in memory; `path` only names it.
+bool InspectInstallerBytes(const std::string& path, Bytes file, std::ostream& out,
+                           std::string& error);
 
 }  // namespace vorlatch::packer

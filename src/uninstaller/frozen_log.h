@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "package/format.h"
 
@@ -53,5 +54,51 @@ bool LooksLikeLogText(std::string_view text);
 
 // The reason in words, to follow "is missing or damaged: ".
 std::string TailProblemText(TailProblem problem);
+
+// The log text in the tail of a file of `fileSize` bytes, when the tail can be trusted: a
+// sound length, a whole program before it, and text that starts with a section. The file is
+// read through `readAt(offset, buffer, length)`, which reads exactly `length` bytes or fails;
+// only the length, the program's headers and the text are read.
+template <typename ReadAt>
+std::optional<std::string> FrozenLogText(std::uint64_t fileSize, ReadAt readAt,
+                                         TailProblem& problem) {
+  problem = TailProblem::kUnreadable;
+  std::uint8_t lengthBytes[kLogLengthSize] = {};
+  if (fileSize >= kLogLengthSize &&
+      !readAt(fileSize - kLogLengthSize, lengthBytes, kLogLengthSize)) {
+    return std::nullopt;
+  }
+  const std::optional<FrozenLogPlace> place =
+      PlaceOfFrozenLog(fileSize, ReadU32(lengthBytes), problem);
+  if (!place) {
+    return std::nullopt;
+  }
+
+  // The program in front of the log must be whole: a length that cuts into it is damaged.
+  std::vector<std::uint8_t> headers(static_cast<std::size_t>(
+      place->offset < kProgramHeaderReadSize ? place->offset : kProgramHeaderReadSize));
+  if (!readAt(0, headers.data(), static_cast<std::uint32_t>(headers.size()))) {
+    problem = TailProblem::kUnreadable;
+    return std::nullopt;
+  }
+  const std::optional<std::uint64_t> imageEnd =
+      ProgramImageEnd(Bytes(headers.data(), headers.size()));
+  if (!imageEnd || *imageEnd > place->offset) {
+    problem = TailProblem::kNotAProgram;
+    return std::nullopt;
+  }
+
+  std::string text(place->length, '\0');
+  if (!readAt(place->offset, text.data(), place->length)) {
+    problem = TailProblem::kUnreadable;
+    return std::nullopt;
+  }
+  if (!LooksLikeLogText(text)) {
+    problem = TailProblem::kNotText;
+    return std::nullopt;
+  }
+  problem = TailProblem::kNone;
+  return text;
+}
 
 }  // namespace vorlatch

@@ -260,12 +260,36 @@ bool ChangedSince(const std::string& path, std::uint64_t since) {
   return !changed || *changed >= since;
 }
 
+std::optional<std::uint64_t> EarliestTimeOf(const std::string& path) {
+  UniqueHandle file(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  FILE_BASIC_INFO info{};
+  if (!file || !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &info, sizeof info)) {
+    return std::nullopt;
+  }
+  std::optional<std::uint64_t> earliest;
+  for (const LARGE_INTEGER time : {info.CreationTime, info.LastWriteTime, info.ChangeTime}) {
+    if (time.QuadPart > 0) {
+      const auto ticks = static_cast<std::uint64_t>(time.QuadPart);
+      earliest = earliest ? std::min(*earliest, ticks) : ticks;
+    }
+  }
+  // File times of the same moment may differ by the file system's resolution.
+  constexpr std::uint64_t kToleranceTicks = 2ull * 10000000ull;
+  if (earliest) {
+    earliest = *earliest > kToleranceTicks ? *earliest - kToleranceTicks : 0;
+  }
+  return earliest;
+}
+
 Removal::Removal(const UninstallLog& log, MacroFolders folders, ProtectedFolders protectedFolders,
-                 std::optional<std::uint64_t> madeSince)
+                 std::optional<std::uint64_t> madeSince, std::optional<std::uint64_t> installedAt)
     : log_(log),
       folders_(std::move(folders)),
       protected_(std::move(protectedFolders)),
       madeSince_(madeSince),
+      installedAt_(installedAt),
       uninstaller_(UninstallerPathIn(folders_.bid)) {}
 
 void Removal::Run() {
@@ -390,6 +414,14 @@ void Removal::RemoveFiles() {
     // The user's own file, kept at the overwrite question, or one the extraction has not
     // reached yet.
     if (!TargetIsOurs(static_cast<int>(index + 1))) {
+      continue;
+    }
+    // In the system's own folders only what this installation wrote: a log edited by hand,
+    // or one whose installation folder names a system folder, must not reach the system's
+    // files.
+    const std::size_t slash = file.path.rfind('\\');
+    if (slash != std::string::npos && protected_.Contains(file.path.substr(0, slash + 1)) &&
+        (!installedAt_ || !ChangedSince(file.path, *installedAt_))) {
       continue;
     }
     // Without that record, a rollback keeps the files that the installation had not reached

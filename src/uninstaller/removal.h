@@ -60,12 +60,20 @@ std::optional<std::uint64_t> ChangeTimeOf(const std::string& path);
 // file system does not tell.
 bool ChangedSince(const std::string& path, std::uint64_t since);
 
+// The earliest time the file carries (created, written, changed), a little earlier for coarse
+// file times; none when it has none. For the uninstaller, the start of its installation: the
+// installer sets its times then, and later writes into its tail change only the later ones.
+std::optional<std::uint64_t> EarliestTimeOf(const std::string& path);
+
 class Removal {
  public:
   // `madeSince`: only files changed at or after this time count as made by the installation
   // (the rollback of a terminated installation, whose later files were never written).
+  // `installedAt`: when the installation began; a logged file in one of the protected folders
+  // goes only when it was changed since (none: such files stay).
   Removal(const UninstallLog& log, MacroFolders folders, ProtectedFolders protectedFolders,
-          std::optional<std::uint64_t> madeSince);
+          std::optional<std::uint64_t> madeSince,
+          std::optional<std::uint64_t> installedAt = std::nullopt);
 
   // Every step in order; the INI step only for a completed installation (no `madeSince`).
   void Run();
@@ -98,6 +106,7 @@ class Removal {
   MacroFolders folders_;
   ProtectedFolders protected_;
   std::optional<std::uint64_t> madeSince_;
+  std::optional<std::uint64_t> installedAt_;
   std::string uninstaller_;
   std::vector<std::string> leftOvers_;
 };

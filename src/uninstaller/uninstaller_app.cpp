@@ -100,7 +100,7 @@ int Uninstall(const std::string& own, UninstallMode mode) {
     // Without a time every logged file counts as made.
     madeSince = madeSince.value_or(0);
   }
-  Removal removal(*log, folders, protectedFolders, madeSince);
+  Removal removal(*log, folders, protectedFolders, madeSince, EarliestTimeOf(own));
   removal.Run();
 
   const std::vector<std::string> installationFolders =

@@ -10,6 +10,7 @@
 
 #include "package/format.h"
 #include "package/signature_layout.h"
+#include "support/run_answers.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "win/handles.h"
@@ -152,7 +153,7 @@ TEST_F(StubRunTest, AStubGivenAPackageArgumentOpensThatPackage) {
 }
 
 TEST_F(StubRunTest, AnUnreadableScriptEndsTheRunWithTheCleanUp) {
-  // A package whose script stream is corrupt: the stub ends without a message and deletes
+  // A package whose script stream is corrupt: the stub gives the archive error and deletes
   // what it wrote.
   const auto stub = test::ReadFileBytes(test::BesideTests("vorlatch-stub.exe"));
   ASSERT_TRUE(stub.has_value());
@@ -171,7 +172,11 @@ TEST_F(StubRunTest, AnUnreadableScriptEndsTheRunWithTheCleanUp) {
   }
   const std::string installer = folder_.File("corrupt-script.exe");
   ASSERT_TRUE(test::WriteFileBytes(installer, bytes));
-  RunStub("\"" + installer + "\"", false);
+  test::ChildProcess run;
+  ASSERT_TRUE(run.Start("\"" + installer + "\"", temp_));
+  test::ProcessResult result;
+  EXPECT_EQ(test::AnswerUntilEnd(run, {{"Possibly corrupted archive", IDOK}}, result),
+            std::vector<std::string>{"I/O Error: Possibly corrupted archive."});
   EXPECT_TRUE(test::FolderEntries(temp_).empty())
       << "left behind: " << ::testing::PrintToString(test::FolderEntries(temp_));
 }

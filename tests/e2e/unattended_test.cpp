@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/run_answers.h"
 #include "support/system_snapshot.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
@@ -19,7 +20,6 @@
 namespace vorlatch::test {
 namespace {
 
-constexpr DWORD kRunTimeoutMs = 60000;
 constexpr int kDestinationEdit = 1007;
 constexpr int kDestinationNext = 1010;
 constexpr int kLicenceAccept = 1035;
@@ -36,10 +36,6 @@ std::string ShellFolder(int csidl) {
   return std::string(buffer) + "\\";
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // Every occurrence of `from` replaced, so that runs into different folders compare.
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
   for (std::size_t at = text.find(from); !from.empty() && at != std::string::npos;
@@ -47,36 +43,6 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
     text.replace(at, from.size(), to);
   }
   return text;
-}
-
-bool HasEnded(DWORD processId) {
-  UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
-  return !process || ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
-}
-
-struct UnattendedResult {
-  ProcessResult process;
-  std::vector<std::string> windows;  // every window of the installer that showed
-};
-
-// Runs the installer with `arguments` and watches for its windows until it ends.
-UnattendedResult RunUnattended(const std::string& installer, const std::string& arguments) {
-  UnattendedResult result;
-  ChildProcess stub;
-  if (!stub.Start(Quoted(installer) + " " + arguments)) {
-    ADD_FAILURE() << "cannot start " << installer;
-    return result;
-  }
-  const DWORD deadline = ::GetTickCount() + kRunTimeoutMs;
-  while (!HasEnded(stub.processId()) && ::GetTickCount() < deadline) {
-    for (const HWND shown : TopLevelWindows(stub.processId(), true)) {
-      result.windows.push_back(Snapshot(shown).Describe());
-      CloseAllWindows(stub.processId());
-    }
-    ::Sleep(5);
-  }
-  result.process = stub.Wait(5000);
-  return result;
 }
 
 // A top-level window of another process than `except` with this class or caption (null:

@@ -18,6 +18,7 @@
 
 #include "script/directories.h"
 #include "script/path_macros.h"
+#include "support/run_answers.h"
 #include "support/system_snapshot.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
@@ -28,12 +29,7 @@ namespace {
 
 constexpr int kDestinationEdit = 1007;
 constexpr int kDestinationNext = 1010;
-constexpr DWORD kRunTimeoutMs = 60000;
 constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::string ShellFolder(int csidl) {
   char buffer[MAX_PATH] = {};
@@ -77,128 +73,6 @@ void SetRegistryString(HKEY root, const std::string& key, const std::string& nam
                              reinterpret_cast<const BYTE*>(value.c_str()),
                              static_cast<DWORD>(value.size() + 1)),
             ERROR_SUCCESS);
-}
-
-// Whether the process of this id has ended (or is gone).
-bool HasEnded(DWORD processId) {
-  UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
-  return !process || ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
-}
-
-// The full path of a running program; empty when it cannot be asked.
-std::string ProgramPathOf(DWORD processId) {
-  UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-  char path[MAX_PATH + 1] = {};
-  DWORD size = MAX_PATH;
-  if (!process || !::QueryFullProcessImageNameA(process.get(), 0, path, &size)) {
-    return std::string();
-  }
-  return std::string(path, size);
-}
-
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() &&
-         ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text.c_str(),
-                          static_cast<int>(prefix.size()), prefix.c_str(),
-                          static_cast<int>(prefix.size())) == CSTR_EQUAL;
-}
-
-// Waits until no program started from `folder` runs any more: the uninstallers there and the
-// copies in the temporary folder below it that finish their work (a program that ends starts
-// such a copy first, so none is missed); kills them after the time-out. True when they all
-// ended by themselves.
-bool WaitForProgramsIn(const std::string& folder) {
-  const DWORD deadline = ::GetTickCount() + kRunTimeoutMs;
-  for (;;) {
-    std::vector<DWORD> running;
-    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
-         more = ::Process32Next(snapshot.get(), &entry)) {
-      if (entry.th32ProcessID != ::GetCurrentProcessId() &&
-          StartsWithIgnoringCase(ProgramPathOf(entry.th32ProcessID), folder) &&
-          !HasEnded(entry.th32ProcessID)) {
-        running.push_back(entry.th32ProcessID);
-      }
-    }
-    if (running.empty()) {
-      return true;
-    }
-    if (::GetTickCount() > deadline) {
-      for (const DWORD id : running) {
-        UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, id));
-        if (process) {
-          ::TerminateProcess(process.get(), 1);
-        }
-      }
-      return false;
-    }
-    ::Sleep(50);
-  }
-}
-
-// One answer of the robot: the window that shows `text` (in its caption or a control) gets
-// `edit` typed into control `editId` (when that is set) and then `button` pressed; `whileShown`
-// runs before the answer, while the program waits for it.
-struct Reply {
-  std::string text;
-  int button = IDOK;
-  int editId = 0;
-  std::string edit = {};
-  std::function<void()> whileShown = {};
-};
-
-std::string WindowText(const WindowSnapshot& snapshot) {
-  std::string text = snapshot.caption;
-  for (const ControlSnapshot& control : snapshot.controls) {
-    text += "\n" + control.text;
-  }
-  return text;
-}
-
-// Answers the windows of a child process as they come, each with the first unused reply that
-// matches it, until the process ends; any other window fails the test. Returns the caption
-// and the message of every answered window ("caption: text"), and the exit code.
-std::vector<std::string> AnswerUntilEnd(ChildProcess& child, const std::vector<Reply>& replies,
-                                        ProcessResult& result) {
-  std::vector<std::string> seen;
-  std::vector<bool> used(replies.size(), false);
-  const DWORD deadline = ::GetTickCount() + kRunTimeoutMs;
-  while (!HasEnded(child.processId()) && ::GetTickCount() < deadline) {
-    for (const HWND shown : TopLevelWindows(child.processId(), true)) {
-      const WindowSnapshot snapshot = Snapshot(shown);
-      // The progress window comes and goes; a window gone by now has no class.
-      if (snapshot.caption == "Extracting" || snapshot.className.empty()) {
-        continue;
-      }
-      const std::string text = WindowText(snapshot);
-      std::size_t r = 0;
-      while (r < replies.size() && (used[r] || !Contains(text, replies[r].text))) {
-        ++r;
-      }
-      if (r == replies.size()) {
-        ADD_FAILURE() << "unexpected window: " << snapshot.Describe();
-        CloseAllWindows(child.processId());
-        continue;
-      }
-      used[r] = true;
-      seen.push_back(snapshot.caption + ": " +
-                     (snapshot.MessageText().empty() ? replies[r].text : snapshot.MessageText()));
-      if (replies[r].whileShown) {
-        replies[r].whileShown();
-      }
-      if (replies[r].editId != 0) {
-        SetControlText(shown, replies[r].editId, replies[r].edit);
-      }
-      PressButton(shown, replies[r].button);
-      WaitForWindowGone(shown);
-    }
-    ::Sleep(20);
-  }
-  result = child.Wait(5000);
-  EXPECT_TRUE(result.finished) << DumpWindows(child.processId());
-  return seen;
 }
 
 class Uninstallation : public ::testing::Test {

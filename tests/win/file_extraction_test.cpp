@@ -316,7 +316,8 @@ TEST_F(FileExtractionTest, AnItemOutsideThePackageOrOfNoBytesIsFatal) {
   EXPECT_EQ(Extract({}), 0);
   EXPECT_EQ(Text(Dest("two.txt")), "two");
   EXPECT_FALSE(test::FileExists(Dest("one.txt")));
-  EXPECT_EQ(g_state.currentOutputFile, Dest("two.txt"));
+  // Item 1 is not in the package: the archive error names no file (two.txt was written well).
+  EXPECT_EQ(g_state.currentOutputFile, "");
 
   g_state.overwriteMode = OverwriteMode::kYesToAll;
   ASSERT_TRUE(WriteIniInt("File", "Zip1", zip1, -1));

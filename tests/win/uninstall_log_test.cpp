@@ -342,7 +342,11 @@ TEST_F(UninstallLogTest, AMissingUninstallerItemIsLikeNoUninstaller) {
           General() + "[Registry]\r\nNumber=1\r\nKey1=HKEY_CURRENT_USER\\" + registryKey_ +
               "\r\n[Key1]\r\nNumber=1\r\nName1=v\r\nValue1=x\r\n");
   ASSERT_TRUE(WriteIniString("File", std::string("UninstallZip"), std::nullopt, ""));
-  EXPECT_EQ(Install({}), 1);
+  // An installation that nothing can remove is not reported as a clean one.
+  std::vector<Seen> seen;
+  EXPECT_EQ(Install({IDOK}, &seen), 1);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, "There were errors during extraction.");
   EXPECT_EQ(test::ReadTextFile(dest_ + "a.txt").value_or(""), "content of a.txt");
   ExpectNoUninstallerParts();
   // No association was turned into script entries either.
@@ -362,7 +366,7 @@ TEST_F(UninstallLogTest, AnUninstallerThatCannotBeReplacedSkipsTheUninstallParts
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(held);
     EXPECT_EQ(ExtractUninstaller(), 0);
-    EXPECT_EQ(Install({}), 1);
+    EXPECT_EQ(Install({IDOK}), 1);
   }
   EXPECT_EQ(test::ReadTextFile(uninstaller).value_or(""), "older uninstaller");
   EXPECT_EQ(test::ReadTextFile(dest_ + "a.txt").value_or(""), "content of a.txt");

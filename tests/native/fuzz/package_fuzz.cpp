@@ -1,7 +1,8 @@
 // libFuzzer target: the package reader on arbitrary files. Finds where the package ends (a
 // signed file's certificate table), locates the script through the trailer, inflates it,
-// reads the Zip/Pos pairs of the script and inflates every item they name. Any read outside
-// the input, leak or undefined behaviour is a finding.
+// reads the Zip/Pos pairs of the script and inflates every item they name; the packer's
+// inspection reads the same file. Any read outside the input, leak or undefined behaviour is
+// a finding.
 //
 // Mutated bytes rarely survive inside a zlib stream, so each input is also taken as the text
 // of a script and packed after a few real items: that way the fuzzer reaches the INI reader
@@ -9,13 +10,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "package/format.h"
+#include "package/password_text.h"
 #include "package/signature_layout.h"
 #include "packer/ini_text.h"
+#include "packer/packer.h"
 
 namespace {
 
@@ -57,6 +61,12 @@ const std::vector<std::uint8_t>& PackageStart() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   ReadPackage(Bytes(data, size));
+  {
+    // The report's text is not the point, only the reading: a stream without a buffer.
+    std::ostream report(nullptr);
+    std::string error;
+    (void)vorlatch::packer::InspectInstallerBytes("fuzz", Bytes(data, size), report, error);
+  }
   std::vector<std::uint8_t> wrapped = PackageStart();
   // Odd sizes make a protected package, its block taken from the input's first bytes.
   const bool isProtected = size >= vorlatch::kProtectionBlockSize && size % 2 != 0;
@@ -72,7 +82,7 @@ void ReadPackage(Bytes file) {
   // As the stub does: a trusted certificate table ends the package.
   (void)vorlatch::LocateCertificateTable(file);
   const Bytes package = vorlatch::PackageOf(file);
-  (void)vorlatch::LocateProtectionBlock(package);
+  const auto protection = vorlatch::LocateProtectionBlock(package);
   (void)vorlatch::ReservedBytePosition(package, true);
   const auto block = vorlatch::LocateScriptBlock(package);
   if (!block) {
@@ -85,6 +95,13 @@ void ReadPackage(Bytes file) {
   const std::string_view text(reinterpret_cast<const char*>(scriptBytes->data()),
                               scriptBytes->size());
   const auto script = vorlatch::packer::IniText::Parse(text);
+  if (protection) {
+    // The password the password dialog compares with: never longer than the block.
+    if (vorlatch::RebuildPassword(*protection, script.GetString("Before", "Password")).size() >
+        vorlatch::kMaxPasswordLength) {
+      __builtin_trap();
+    }
+  }
 
   // Writing the parsed script and reading it again changes nothing.
   const std::string written = script.Serialize();

@@ -1,0 +1,518 @@
+// Faults from outside: a destination drive that fills up in the middle of a file, a target
+// held open by another program, a destination that cannot be written or whose path reaches
+// the length limit, an installer killed half-way, a download cut short, and an uninstall log
+// edited by hand. Each test checks what the user is told (the window answered by the robot,
+// or the exit code and record of an unattended run) and what is left on disk.
+
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "actions/uninstall_log.h"
+#include "package/format.h"
+#include "package/signature_layout.h"
+#include "packer/ini_text.h"
+#include "resources/resource.h"
+#include "script/path_macros.h"
+#include "support/run_answers.h"
+#include "support/small_drive.h"
+#include "support/test_files.h"
+#include "support/ui_robot.h"
+#include "win/handles.h"
+
+namespace vorlatch::test {
+namespace {
+
+// Bytes that no compressor shrinks, the same for the same seed.
+std::vector<std::uint8_t> NoiseBytes(std::size_t size, std::uint32_t seed) {
+  std::vector<std::uint8_t> bytes(size);
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (std::uint8_t& byte : bytes) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    byte = static_cast<std::uint8_t>(state >> 24);
+  }
+  return bytes;
+}
+
+class Faults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::CoInitialize(nullptr);
+    const std::string pid = std::to_string(::GetCurrentProcessId());
+    product_ = "VorlatchFaults" + pid;
+    company_ = "Vorlatch Faults " + pid;
+    char programs[MAX_PATH] = {};
+    ASSERT_TRUE(::SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, TRUE));
+    group_ = std::string(programs) + "\\" + company_;
+  }
+
+  void TearDown() override {
+    RemoveTree(group_);
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kUninstallKeyPrefix + product_).c_str());
+    ::CoUninitialize();
+  }
+
+  // A source file of the package.
+  std::string Source(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const std::string path = sources_ + name;
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
+    return path;
+  }
+  std::string Source(const std::string& name, const std::string& text) {
+    return Source(name, std::vector<std::uint8_t>(text.begin(), text.end()));
+  }
+
+  // An installer of the named sources (installed as their names, into the destination), with
+  // the uninstaller when `uninstall` is set.
+  std::string Installer(const std::vector<std::string>& names, bool uninstall,
+                        const std::string& moreFileKeys = "") {
+    std::string project = "[General]\r\n" + Line("Company", company_) + Line("Product", product_) +
+                          "[File]\r\n" + Line("File", std::to_string(names.size()));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const std::string n = std::to_string(i + 1);
+      project += Line("File" + n, names[i]) + Line("Source" + n, sources_ + names[i]);
+    }
+    project += Line("Uninstall", uninstall ? "1" : "0") + moreFileKeys;
+    std::string error;
+    const std::string installer = BuildTestInstaller(folder_, project, error);
+    EXPECT_FALSE(installer.empty()) << error;
+    return installer;
+  }
+
+  // A run with windows: the destination typed into its dialog, then `replies`.
+  std::vector<std::string> RunWithWindows(const std::string& installer,
+                                          const std::string& destination,
+                                          std::vector<Reply> replies, DWORD exitCode = 0) {
+    ChildProcess stub;
+    if (!stub.Start(Quoted(installer))) {
+      ADD_FAILURE() << "cannot start " << installer;
+      return {};
+    }
+    replies.insert(replies.begin(), Reply{"Please select destination directory:", IDC_NEXT,
+                                          IDC_DESTINATION_PATH, destination});
+    ProcessResult result;
+    std::vector<std::string> seen = AnswerUntilEnd(stub, replies, result);
+    EXPECT_EQ(result.exitCode, exitCode);
+    EXPECT_TRUE(WaitForProgramsIn(folder_.path()));
+    return seen;
+  }
+
+  // An unattended run into `destination`, recorded; the exit code it ended with.
+  DWORD RunSilently(const std::string& installer, const std::string& destination,
+                    std::string* record = nullptr) {
+    const std::string log = folder_.File("run.log");
+    ::DeleteFileA(log.c_str());
+    const UnattendedResult run =
+        RunUnattended(installer, "/S /LOG=" + Quoted(log) + " /D=" + destination);
+    EXPECT_TRUE(run.process.finished);
+    EXPECT_EQ(run.windows, std::vector<std::string>{});
+    if (record != nullptr) {
+      *record = ReadTextFile(log).value_or("<no record>");
+    }
+    return run.process.exitCode;
+  }
+
+  TempFolder folder_;
+  std::string temp_ = folder_.Subfolder("temp");
+  std::string sources_ = folder_.Subfolder("sources");
+  ScopedEnvironment tmp_{"Tmp", temp_};
+  ScopedEnvironment tempVariable_{"Temp", temp_};
+  std::string product_;
+  std::string company_;
+  std::string group_;
+};
+
+TEST_F(Faults, AFullDriveStopsWithTheWritingErrorAndLeavesNoPartOfTheFile) {
+  const std::vector<std::uint8_t> big = NoiseBytes(3 * 1024 * 1024, 1);
+  Source("big.bin", big);
+  Source("small.txt", "fits");
+  // Extracted from the last to the first: small.txt fits, big.bin fills the drive.
+  const std::string installer = Installer({"big.bin", "small.txt"}, true);
+  ASSERT_FALSE(installer.empty());
+  const std::string drive = folder_.File("full");
+  const std::string dest = drive + "\\App\\";
+
+  for (const bool silent : {false, true}) {
+    SCOPED_TRACE(silent ? "unattended" : "with windows");
+    const SmallDrive small(drive, 1024);
+    ASSERT_TRUE(small.mounted());
+    if (silent) {
+      std::string record;
+      EXPECT_EQ(RunSilently(installer, dest, &record), 2u);
+      EXPECT_TRUE(Contains(record, "File " + dest + "big.bin: failed")) << record;
+      // The message's line breaks are blanks in the record.
+      EXPECT_TRUE(Contains(record, "Writing  " + dest + "big.bin  Possibly corrupted archive"))
+          << record;
+    } else {
+      const std::vector<std::string> seen =
+          RunWithWindows(installer, dest, {{"Possibly corrupted archive", IDOK}});
+      ASSERT_EQ(seen.size(), 2u);  // the destination dialog, then the message
+      EXPECT_EQ(seen[1], "I/O Error: Writing\n\n" + dest +
+                             "big.bin\n\nPossibly corrupted archive or file locked.");
+    }
+    // What fitted is whole; the file that did not fit is not there at all.
+    EXPECT_EQ(FolderEntries(dest), (std::vector<std::string>{"Uninstall.exe", "small.txt"}));
+    EXPECT_EQ(ReadTextFile(dest + "small.txt").value_or("<missing>"), "fits");
+    EXPECT_EQ(FolderEntries(temp_), std::vector<std::string>{});
+  }
+}
+
+TEST_F(Faults, AFullTemporaryDriveNamesTheItemFileAndLeavesNothingThere) {
+  Source("big.bin", NoiseBytes(3 * 1024 * 1024, 2));
+  Source("small.txt", "fits");
+  const std::string installer = Installer({"big.bin", "small.txt"}, true);
+  ASSERT_FALSE(installer.empty());
+  const std::string small = folder_.File("small temp");
+  const SmallDrive drive(small, 1024);
+  ASSERT_TRUE(drive.mounted());
+  const ScopedEnvironment tmp("Tmp", small + "\\");
+  const ScopedEnvironment temp("Temp", small + "\\");
+  const std::string dest = folder_.File("app") + "\\";
+  std::string record;
+  EXPECT_EQ(RunSilently(installer, dest, &record), 2u);
+  // The packed bytes of big.bin do not fit beside the script: the message names that file.
+  EXPECT_TRUE(Contains(record, "\\Vorlatch.zp  Possibly corrupted archive or file locked."))
+      << record;
+  EXPECT_FALSE(Contains(record, "Writing  " + dest)) << record;
+  EXPECT_EQ(FolderEntries(dest), (std::vector<std::string>{"Uninstall.exe", "small.txt"}));
+  EXPECT_EQ(FolderEntries(small + "\\"), std::vector<std::string>{});
+}
+
+TEST_F(Faults, ATargetHeldOpenIsReportedAndNothingElseIsLost) {
+  Source("held.txt", "the new one");
+  Source("other.txt", "installed");
+  const std::string installer = Installer({"held.txt", "other.txt"}, true);
+  ASSERT_FALSE(installer.empty());
+
+  for (const bool silent : {false, true}) {
+    SCOPED_TRACE(silent ? "unattended" : "with windows");
+    const std::string dest = folder_.Subfolder(silent ? "silent" : "windows");
+    const std::string held = dest + "held.txt";
+    ASSERT_TRUE(WriteTextFile(held, "the user's own"));
+    // As a running program holds its own file: no sharing at all.
+    UniqueHandle holder(::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    const std::string writing =
+        "I/O Error: Writing\n\n" + held + "\n\nPossibly corrupted archive or file locked.";
+    if (silent) {
+      std::string record;
+      EXPECT_EQ(RunSilently(installer, dest, &record), 2u);
+      EXPECT_TRUE(Contains(record, "File " + held + ": failed")) << record;
+    } else {
+      const std::vector<std::string> seen = RunWithWindows(installer, dest,
+                                                           {{"held.txt exists.", IDYES},
+                                                            {"Can't remove", IDRETRY},
+                                                            {"Can't remove", IDCANCEL},
+                                                            {"Possibly corrupted archive", IDOK}});
+      // The destination dialog and the overwrite question come first.
+      ASSERT_EQ(seen.size(), 5u);
+      EXPECT_EQ(std::vector<std::string>(seen.begin() + 2, seen.end()),
+                (std::vector<std::string>{"Error: Can't remove " + held,
+                                          "Error: Can't remove " + held, writing}));
+    }
+    holder.reset();
+    EXPECT_EQ(ReadTextFile(held).value_or("<missing>"), "the user's own");
+    EXPECT_EQ(ReadTextFile(dest + "other.txt").value_or("<missing>"), "installed");
+    EXPECT_EQ(FolderEntries(temp_), std::vector<std::string>{});
+  }
+}
+
+// Every file below `folder`, with its path relative to it.
+void FilesBelow(const std::string& folder, const std::string& prefix,
+                std::vector<std::string>& files) {
+  for (const std::string& name : FolderEntries(folder)) {
+    const std::string path = folder + name;
+    if ((GetAttributes(path) & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      FilesBelow(path + "\\", prefix + name + "\\", files);
+    } else {
+      files.push_back(prefix + name);
+    }
+  }
+}
+
+TEST_F(Faults, AnUnwritableDestinationOrOneAtTheLengthLimitIsReported) {
+  Source("a.txt", "a");
+  const std::string installer = Installer({"a.txt"}, true);
+  ASSERT_FALSE(installer.empty());
+  // Root may write anywhere under Wine, whatever the attributes and modes; a file system
+  // mounted read-only denies everyone. It holds one folder already.
+  const std::string locked = folder_.File("locked");
+  const SmallDrive readOnly(locked, 64, true, "mkdir there");
+  ASSERT_TRUE(readOnly.mounted());
+  const std::string there = locked + "\\there\\";
+  const std::vector<std::string> seen =
+      RunWithWindows(installer, there, {{"Possibly corrupted archive", IDOK}});
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1], "I/O Error: Writing\n\n" + there +
+                         "a.txt\n\nPossibly corrupted archive or file locked.");
+  std::string record;
+  EXPECT_EQ(RunSilently(installer, there, &record), 2u);
+  EXPECT_TRUE(Contains(record, "File " + there + "a.txt: failed")) << record;
+  EXPECT_EQ(RunSilently(installer, locked + "\\new\\", &record), 4u);
+  EXPECT_TRUE(Contains(record, "Destination " + locked + "\\new\\: cannot be created")) << record;
+  EXPECT_EQ(FolderEntries(there), std::vector<std::string>{});
+  EXPECT_EQ(FolderEntries(temp_), std::vector<std::string>{});
+
+  // A folder whose files reach 259 characters (the longest a path may have), or pass it, or
+  // that is itself too long to make: each gets its own report, and nothing goes to a
+  // shortened path. At the limit the file fits but Uninstall.exe, a longer name, does not.
+  const std::string deep = folder_.Subfolder("deep");
+  std::string levels;
+  while (deep.size() + levels.size() < 230) {
+    levels += "level\\";
+  }
+  struct Long {
+    std::size_t fileLength;  // of the folder and "a.txt"
+    DWORD exitCode;
+    std::string record;  // after the folder
+    bool installed;
+  };
+  for (const Long& run :
+       {Long{259, 5, "Uninstall.exe: not installed", true}, Long{262, 2, "a.txt: failed", false},
+        Long{275, 4, ": cannot be created", false}}) {
+    SCOPED_TRACE("a path of " + std::to_string(run.fileLength));
+    const std::string last(run.fileLength - deep.size() - levels.size() - 1 - 5, 'n');
+    const std::string folder = deep + levels + last + "\\";
+    ASSERT_EQ((folder + "a.txt").size(), run.fileLength);
+    EXPECT_EQ(RunSilently(installer, folder, &record), run.exitCode);
+    EXPECT_TRUE(Contains(record, folder + run.record)) << record;
+    std::vector<std::string> files;
+    FilesBelow(deep, "", files);
+    EXPECT_EQ(files, run.installed ? std::vector<std::string>{levels + last + "\\a.txt"}
+                                   : std::vector<std::string>{});
+    if (run.installed) {
+      EXPECT_EQ(ReadTextFile(folder + "a.txt").value_or("<missing>"), "a");
+    }
+    EXPECT_EQ(FolderEntries(temp_), std::vector<std::string>{});
+    RemoveTree(deep);
+    ::CreateDirectoryA(deep.c_str(), nullptr);
+  }
+}
+
+TEST_F(Faults, AnInstallerKilledHalfWayInstallsCleanlyTheSecondTime) {
+  std::vector<std::string> names;
+  std::vector<std::vector<std::uint8_t>> contents;
+  for (int i = 1; i <= 24; ++i) {
+    names.push_back("part" + std::to_string(100 + i) + ".bin");
+    contents.push_back(NoiseBytes(2 * 1024 * 1024, static_cast<std::uint32_t>(i)));
+    Source(names.back(), contents.back());
+  }
+  const std::string installer = Installer(names, true);
+  ASSERT_FALSE(installer.empty());
+  const std::string dest = folder_.File("killed") + "\\";
+
+  ChildProcess stub;
+  ASSERT_TRUE(stub.Start(Quoted(installer) + " /S /D=" + dest));
+  // Killed once the extraction is under way: a few files written, most not yet.
+  const DWORD deadline = ::GetTickCount() + kRunTimeoutMs;
+  while (FolderEntries(dest).size() < 4 && !HasEnded(stub.processId()) &&
+         ::GetTickCount() < deadline) {
+    ::Sleep(2);
+  }
+  {
+    UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, stub.processId()));
+    ASSERT_TRUE(process);
+    ASSERT_TRUE(::TerminateProcess(process.get(), 9));
+    ::WaitForSingleObject(process.get(), 10000);
+  }
+  const std::vector<std::string> half = FolderEntries(dest);
+  ASSERT_LT(half.size(), names.size() + 1) << "the installer finished before it was killed";
+  // The killed run leaves its own temporary folder behind; nothing else is in the way.
+  const std::vector<std::string> leftOver = FolderEntries(temp_);
+  EXPECT_EQ(leftOver.size(), 1u);
+
+  std::string record;
+  EXPECT_EQ(RunSilently(installer, dest, &record), 0u) << record;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(ReadFileBytes(dest + names[i]), contents[i]) << names[i];
+  }
+  EXPECT_EQ(FolderEntries(temp_), leftOver);
+
+  // The second run's log names every file: the uninstaller removes the whole installation.
+  const UnattendedResult removal = RunUnattended(dest + "Uninstall.exe", "/S");
+  EXPECT_EQ(removal.process.exitCode, 0u);
+  EXPECT_TRUE(WaitForProgramsIn(folder_.path()));
+  EXPECT_FALSE(FileExists(dest));
+}
+
+TEST_F(Faults, APackageCutShortGivesTheArchiveErrorAtEveryLength) {
+  Source("one.txt", std::string(3000, 'a') + "one");
+  Source("two.txt", "two");
+  const std::string installer = Installer({"one.txt", "two.txt"}, true);
+  ASSERT_FALSE(installer.empty());
+  const std::vector<std::uint8_t> whole =
+      ReadFileBytes(installer).value_or(std::vector<std::uint8_t>{});
+  ASSERT_FALSE(whole.empty());
+
+  // Where the parts of the package lie.
+  const Bytes package = PackageOf(whole);
+  const auto block = LocateScriptBlock(package);
+  ASSERT_TRUE(block);
+  const auto scriptBytes = InflateItem(*block);
+  ASSERT_TRUE(scriptBytes);
+  const packer::IniText script =
+      packer::IniText::Parse(std::string(scriptBytes->begin(), scriptBytes->end()));
+  const std::size_t end = package.size();
+  const std::size_t scriptStart = static_cast<std::size_t>(block->data() - package.data());
+  std::vector<std::size_t> lengths;
+  std::size_t firstItem = scriptStart;
+  for (const std::string& key : {std::string("1"), std::string("2"), std::string("Uninstall")}) {
+    const bool numbered = key != "Uninstall";
+    const auto pos =
+        static_cast<std::size_t>(script.GetInt("File", numbered ? "Pos" + key : key + "Pos"));
+    const auto zip =
+        static_cast<std::size_t>(script.GetInt("File", numbered ? "Zip" + key : key + "Zip"));
+    ASSERT_GT(zip, 32u) << key;
+    firstItem = std::min(firstItem, pos);
+    // Inside the stream, and across the tail's fields: attributes, times, size.
+    for (const std::size_t at :
+         {pos + 1, pos + zip / 2, pos + zip - 32, pos + zip - 28, pos + zip - 20, pos + zip - 12,
+          pos + zip - 4, pos + zip - 1, pos + zip}) {
+      lengths.push_back(at);
+    }
+  }
+  lengths.push_back(firstItem);  // the stub alone
+  for (const std::size_t at :
+       {scriptStart - 1, scriptStart, scriptStart + 1, scriptStart + block->size() / 2, end - 36,
+        end - 8, end - 5, end - 4, end - 3, end - 2, end - 1}) {
+    lengths.push_back(at);
+  }
+  std::sort(lengths.begin(), lengths.end());
+  lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+
+  const std::string dest = folder_.File("cut") + "\\";
+  for (const std::size_t length : lengths) {
+    SCOPED_TRACE("cut at " + std::to_string(length) + " of " + std::to_string(end));
+    const std::string cut = folder_.File("cut-setup.exe");
+    ASSERT_TRUE(WriteFileBytes(
+        cut, std::vector<std::uint8_t>(whole.begin(),
+                                       whole.begin() + static_cast<std::ptrdiff_t>(length))));
+    EXPECT_EQ(RunSilently(cut, dest), 2u);
+    EXPECT_FALSE(FileExists(dest));
+    EXPECT_EQ(FolderEntries(temp_), std::vector<std::string>{});
+  }
+
+  // With windows, the message; both where the trailer points outside the file and where it
+  // finds a block (the tail's attributes read as a length of 32) that does not inflate.
+  for (const std::size_t length : {end - 1, end - 4 - block->size() - 28}) {
+    SCOPED_TRACE("with windows, cut at " + std::to_string(length));
+    const std::string cut = folder_.File("cut-setup.exe");
+    ASSERT_TRUE(WriteFileBytes(
+        cut, std::vector<std::uint8_t>(whole.begin(),
+                                       whole.begin() + static_cast<std::ptrdiff_t>(length))));
+    ChildProcess stub;
+    ASSERT_TRUE(stub.Start(Quoted(cut)));
+    ProcessResult result;
+    EXPECT_EQ(AnswerUntilEnd(stub, {{"Possibly corrupted archive", IDOK}}, result),
+              std::vector<std::string>{"I/O Error: Possibly corrupted archive."});
+    EXPECT_FALSE(FileExists(dest));
+    EXPECT_EQ(FolderEntries(temp_), std::vector<std::string>{});
+  }
+}
+
+TEST_F(Faults, ALogEditedToNameFilesOutsideTheInstallationRemovesNoneOfThem) {
+  Source("app.txt", "the program");
+  // One file of the installation's own in the system folder: that one goes.
+  const std::string ownSystemFile = product_ + "-own.dll";
+  Source(ownSystemFile, "the installation's");
+  const std::string installer = Installer({"app.txt", ownSystemFile}, true, "Target2=[SYSTEM]\r\n");
+  ASSERT_FALSE(installer.empty());
+
+  // Files of others, there before the installation (longer than file times may be coarse):
+  // beside the installation, in the Windows folder, in the system folder.
+  const std::string outside = folder_.Subfolder("outside") + "victim.txt";
+  const std::string windowsFile = WithTrailingBackslash(WindowsDirectory()) + product_ + ".txt";
+  const std::string systemFile = WithTrailingBackslash(SystemDirectory()) + product_ + ".dll";
+  for (const std::string& path : {outside, windowsFile, systemFile}) {
+    ASSERT_TRUE(WriteTextFile(path, "not the installation's"));
+  }
+  ::Sleep(2500);
+  const std::string dest = folder_.File("app") + "\\";
+  ASSERT_EQ(RunSilently(installer, dest), 0u);
+  ASSERT_TRUE(FileExists(WithTrailingBackslash(SystemDirectory()) + ownSystemFile));
+  const std::string uninstaller = dest + "Uninstall.exe";
+  const std::vector<std::uint8_t> original =
+      ReadFileBytes(uninstaller).value_or(std::vector<std::uint8_t>{});
+  ASSERT_GT(original.size(), 4u);
+  const std::uint32_t logLength = ReadU32(original.data() + original.size() - 4);
+  ASSERT_LT(logLength, original.size());
+  const std::size_t program = original.size() - 4 - logLength;
+  packer::IniText log = packer::IniText::Parse(
+      std::string(original.begin() + static_cast<std::ptrdiff_t>(program), original.end() - 4));
+
+  struct Edit {
+    std::string what;
+    std::string bid;  // empty: as installed
+    std::vector<std::string> entries;
+  };
+  const std::string sibling = "..\\outside\\victim.txt";
+  // The installation's own log last: it removes the installation.
+  const std::vector<Edit> edits = {
+      {"the installation folder moved to the Windows folder",
+       WindowsDirectory(),
+       {"[BID]" + product_ + ".txt", "[BID]app.txt"}},
+      {"the installation folder moved to the system folder",
+       SystemDirectory(),
+       {"[BID]" + product_ + ".dll"}},
+      {"entries that climb out or name other folders",
+       "",
+       {"[BID]" + sibling, "[BID]\\..\\" + sibling.substr(3), "[bid]sub\\..\\..\\" + sibling,
+        outside, "[WINDOWS]" + product_ + ".txt", "[SYSTEM]" + product_ + ".dll",
+        "[SYSTEM]..\\" + product_ + ".txt"}},
+  };
+  for (const Edit& edit : edits) {
+    SCOPED_TRACE(edit.what);
+    packer::IniText edited = log;
+    if (!edit.bid.empty()) {
+      edited.Set("General", "BID", WithTrailingBackslash(edit.bid));
+    }
+    const int first = static_cast<int>(edited.GetInt("File", "File")) + 1;
+    for (std::size_t i = 0; i < edit.entries.size(); ++i) {
+      edited.Set("File", "File" + std::to_string(first + static_cast<int>(i)), edit.entries[i]);
+    }
+    edited.Set("File", "File", std::to_string(first - 1 + static_cast<int>(edit.entries.size())));
+    const std::string text = edited.Serialize();
+    std::vector<std::uint8_t> bytes(original.begin(),
+                                    original.begin() + static_cast<std::ptrdiff_t>(program));
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    AppendU32(bytes, static_cast<std::uint32_t>(text.size()));
+    // A log of another folder runs from a copy of its own (one may still be removing itself
+    // when the next starts); the installation's own from its place.
+    const std::string copy =
+        edit.bid.empty()
+            ? uninstaller
+            : folder_.Subfolder("edit " + std::to_string(&edit - &edits[0])) + "Uninstall.exe";
+    ASSERT_TRUE(WriteFileBytes(copy, bytes));
+    const UnattendedResult removal = RunUnattended(copy, "/S");
+    EXPECT_TRUE(removal.process.finished);
+    EXPECT_TRUE(WaitForProgramsIn(folder_.path()));
+    for (const std::string& path : {outside, windowsFile, systemFile}) {
+      EXPECT_EQ(ReadTextFile(path).value_or("<missing>"), "not the installation's") << path;
+    }
+    if (edit.bid.empty()) {
+      // The installation itself went as it should.
+      EXPECT_EQ(removal.process.exitCode, 0u);
+      EXPECT_FALSE(FileExists(dest));
+      EXPECT_FALSE(FileExists(WithTrailingBackslash(SystemDirectory()) + ownSystemFile));
+    } else {
+      // A log that names another folder does not reach this one.
+      EXPECT_EQ(ReadTextFile(dest + "app.txt").value_or("<missing>"), "the program");
+    }
+  }
+  for (const std::string& path : {outside, windowsFile, systemFile,
+                                  WithTrailingBackslash(SystemDirectory()) + ownSystemFile}) {
+    ::DeleteFileA(path.c_str());
+  }
+}
+
+}  // namespace
+}  // namespace vorlatch::test
