@@ -13,6 +13,7 @@
 #include "packer/ini_text.h"
 #include "packer/password_protection.h"
 #include "packer/source_file.h"
+#include "win/code_page.h"
 
 namespace {
 
@@ -91,10 +92,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (const auto password = project.Get("Build", "Password")) {
     (void)vorlatch::packer::PasswordProblem(*password);
   }
-  for (const char* key : {"Stub", "Output", "Uninstaller"}) {
-    const std::string path =
-        vorlatch::packer::ResolvePath("project/", project.GetString("Build", key));
-    (void)vorlatch::packer::FolderOf(path);
+  for (unsigned number : {1252u, 932u}) {
+    const auto codePage = vorlatch::CodePage::Numbered(number);
+    for (const char* key : {"Stub", "Output", "Uninstaller"}) {
+      const std::string path =
+          vorlatch::packer::ResolvePath("project/", project.GetString("Build", key), codePage);
+      (void)vorlatch::packer::FolderOf(path);
+    }
   }
 
   // Changes named by the document itself keep it sound.
