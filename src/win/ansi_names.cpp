@@ -4,24 +4,39 @@
 
 namespace vorlatch {
 
+namespace {
+
+std::string Converted(const std::wstring& text, DWORD flags, BOOL* usedDefault) {
+  const int wideLength = static_cast<int>(text.size());
+  const int length = ::WideCharToMultiByte(CP_ACP, flags, text.data(), wideLength, nullptr, 0,
+                                           nullptr, usedDefault);
+  if (length <= 0) {
+    return std::string();
+  }
+  std::string ansi(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_ACP, flags, text.data(), wideLength, ansi.data(), length, nullptr,
+                        usedDefault);
+  return ansi;
+}
+
+}  // namespace
+
 std::string AnsiFormOf(const std::wstring& text, bool& fits) {
   fits = true;
   if (text.empty()) {
     return std::string();
   }
-  const int wideLength = static_cast<int>(text.size());
-  BOOL usedDefault = FALSE;
-  // No best fit: a look-alike letter would name another folder as surely as a '?'.
-  const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wideLength,
-                                           nullptr, 0, nullptr, &usedDefault);
-  if (length <= 0) {
-    fits = false;
-    return std::string();
+  if (::GetACP() == CP_UTF8) {
+    // Every character has its form here; the system refuses the best-fit flag and the
+    // default-character report for UTF-8, and only a lone surrogate does not fit.
+    std::string exact = Converted(text, WC_ERR_INVALID_CHARS, nullptr);
+    fits = !exact.empty();
+    return fits ? exact : Converted(text, 0, nullptr);
   }
-  std::string ansi(static_cast<std::size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wideLength, ansi.data(), length,
-                        nullptr, &usedDefault);
-  fits = usedDefault == FALSE;
+  // No best fit: a look-alike letter would name another folder as surely as a '?'.
+  BOOL usedDefault = FALSE;
+  std::string ansi = Converted(text, WC_NO_BEST_FIT_CHARS, &usedDefault);
+  fits = !ansi.empty() && usedDefault == FALSE;
   return ansi;
 }
 
