@@ -419,7 +419,7 @@ void Removal::RemoveFiles() {
     // In the system's own folders only what this installation wrote: a log edited by hand,
     // or one whose installation folder names a system folder, must not reach the system's
     // files.
-    const std::size_t slash = file.path.rfind('\\');
+    const std::size_t slash = ActiveCodePage().FindLast(file.path, '\\');
     if (slash != std::string::npos && protected_.Contains(file.path.substr(0, slash + 1)) &&
         (!installedAt_ || !ChangedSince(file.path, *installedAt_))) {
       continue;
