@@ -385,7 +385,11 @@ class Builder {
 
     if (auto password = project_.Get("Build", "Password")) {
       std::string problem;
-      if (!ProtectPassword(*password, protection_.emplace(), problem)) {
+      // A build that must be reproducible (SOURCE_DATE_EPOCH) draws the key and the filler
+      // from the project itself, so that the same project gives the same installer.
+      const ByteSource source =
+          options_.latestTime ? SeededBytes(projectBytes_) : ByteSource(FillRandomBytes);
+      if (!ProtectPassword(*password, protection_.emplace(), problem, source)) {
         return Fail("[Build] Password", "", problem);
       }
     } else if (project_.GetInt("Before", "Protect") != 0) {

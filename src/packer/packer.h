@@ -19,7 +19,8 @@ struct BuildOptions {
   std::string sign;         // empty: [Build] Sign, else the installer is not signed
   unsigned jobs = 0;        // threads that compress items; 0: one per core
   // FILETIME ticks: a stored time later than this is stored as this (from SOURCE_DATE_EPOCH),
-  // so that a checkout made at another time builds the same bytes.
+  // so that a checkout made at another time builds the same bytes; set, it also makes a locked
+  // installer's key come from the project file instead of the system's random source.
   std::optional<std::uint64_t> latestTime;
 };
 

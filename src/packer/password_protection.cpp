@@ -93,7 +93,26 @@ bool FillRandomBytes(std::span<std::uint8_t> out, std::string& problem) {
 #endif
 }
 
-bool ProtectPassword(std::string_view password, Protection& out, std::string& problem) {
+ByteSource SeededBytes(std::span<const std::uint8_t> seed) {
+  // FNV-1a of the seed starts a SplitMix64 sequence: small, fixed and the same everywhere.
+  std::uint64_t state = 0xCBF29CE484222325ull;
+  for (const std::uint8_t byte : seed) {
+    state = (state ^ byte) * 0x100000001B3ull;
+  }
+  return [state](std::span<std::uint8_t> out, std::string&) mutable {
+    for (std::uint8_t& byte : out) {
+      state += 0x9E3779B97F4A7C15ull;
+      std::uint64_t mixed = state;
+      mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ull;
+      mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
+      byte = static_cast<std::uint8_t>(mixed ^ (mixed >> 31));
+    }
+    return true;
+  };
+}
+
+bool ProtectPassword(std::string_view password, Protection& out, std::string& problem,
+                     const ByteSource& source) {
   if (problem = PasswordProblem(password); !problem.empty()) {
     return false;
   }
@@ -104,7 +123,7 @@ bool ProtectPassword(std::string_view password, Protection& out, std::string& pr
   std::string key;
   std::vector<std::uint8_t> random(64);
   while (key.size() < kPasswordKeyLength) {
-    if (!FillRandomBytes(random, problem)) {
+    if (!source(random, problem)) {
       return false;
     }
     for (std::uint8_t byte : random) {
@@ -114,7 +133,7 @@ bool ProtectPassword(std::string_view password, Protection& out, std::string& pr
     }
   }
   PasswordBlock filler{};
-  if (!FillRandomBytes(filler, problem)) {
+  if (!source(filler, problem)) {
     return false;
   }
   const auto block = MakePasswordBlock(password, key, filler);

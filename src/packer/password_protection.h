@@ -4,6 +4,7 @@
 // system's random source on Linux and Windows.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,9 +30,18 @@ std::string PasswordProblem(std::string_view password);
 // source does not answer.
 bool FillRandomBytes(std::span<std::uint8_t> out, std::string& problem);
 
-// A new random key (kPasswordKeyLength characters for which IsPasswordKeyCharacter holds) and
-// the block from which the installer rebuilds exactly `password`. False with `problem` when
-// the password is unusable (see PasswordProblem) or there is no random source.
-bool ProtectPassword(std::string_view password, Protection& out, std::string& problem);
+// Where the key and the block's filler come from: fills the span, or gives the reason.
+using ByteSource = std::function<bool(std::span<std::uint8_t>, std::string&)>;
+
+// Bytes that depend on `seed` alone, for builds that must give the same installer every time.
+// Not secret: the lock never rested on the key's randomness (see packer.md).
+ByteSource SeededBytes(std::span<const std::uint8_t> seed);
+
+// A new key (kPasswordKeyLength characters for which IsPasswordKeyCharacter holds) and the
+// block from which the installer rebuilds exactly `password`, from `source` (the system's
+// random source by default). False with `problem` when the password is unusable (see
+// PasswordProblem) or the source does not answer.
+bool ProtectPassword(std::string_view password, Protection& out, std::string& problem,
+                     const ByteSource& source = FillRandomBytes);
 
 }  // namespace vorlatch::packer

@@ -113,6 +113,15 @@ TEST(PackCommand, SourceDateEpochGivesTheSameBytesForACheckoutOfAnotherTime) {
   }
   EXPECT_EQ(ReadBytes(dir / "first.exe"), ReadBytes(dir / "later.exe"));
   EXPECT_NE(ReadBytes(dir / "first-unclamped.exe"), ReadBytes(dir / "later-unclamped.exe"));
+
+  // A locked installer takes its key from the project then; otherwise a fresh one each build.
+  WriteFile(dir / "p.vlp", "[File]\nFile=1\nFile1=old.txt\n[Build]\nPassword=secret\n");
+  for (const char* locked : {"locked1", "locked2"}) {
+    EXPECT_EQ(build("SOURCE_DATE_EPOCH=1700000000 ", std::string(locked) + ".exe").status, 0);
+    EXPECT_EQ(build("", std::string(locked) + "-random.exe").status, 0);
+  }
+  EXPECT_EQ(ReadBytes(dir / "locked1.exe"), ReadBytes(dir / "locked2.exe"));
+  EXPECT_NE(ReadBytes(dir / "locked1-random.exe"), ReadBytes(dir / "locked2-random.exe"));
   const auto inspected = RunPack(dir, "inspect '" + (dir / "later.exe") + "'");
   EXPECT_NE(inspected.out.find("written 2001-09-09 01:46:40 UTC"), std::string::npos);
   EXPECT_NE(inspected.out.find("written 2023-11-14 22:13:20 UTC"), std::string::npos);
