@@ -46,15 +46,6 @@ struct FileCloser {
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
-// One item that the builder packs: where its keys go and where its bytes come from.
-struct PlannedItem {
-  std::string section;
-  std::string zipKey;
-  std::string posKey;
-  std::string sourceKey;  // the key that named the source, for messages: "[File] Source2"
-  std::string source;     // resolved path
-};
-
 std::string Quoted(const std::string& path) {
   return "'" + path + "'";
 }
@@ -144,6 +135,21 @@ IniText ScriptOf(const IniText& project) {
 class Builder {
  public:
   Builder(const BuildOptions& options, std::string& error) : options_(options), error_(error) {}
+
+  bool Plan(Bytes projectBytes, ProjectPlan& plan) {
+    projectBytes_.assign(projectBytes.begin(), projectBytes.end());
+    if (!ReadProjectText() || !PlanItems()) {
+      return false;
+    }
+    IniText script = PlannedScript();
+    SetProtectionKeys(script);
+    plan.items = items_;
+    plan.script = script.Serialize();
+    if (protection_) {
+      plan.protectionBlock = protection_->block;
+    }
+    return true;
+  }
 
   bool Run() {
     if (!ReadProject() || !PlanItems() || !CheckOutputIsNoInput()) {
@@ -311,6 +317,11 @@ class Builder {
       return false;
     }
     ClampTimes(projectTail_);
+    return ReadProjectText();
+  }
+
+  // Everything taken from the project's bytes; reads no file.
+  bool ReadProjectText() {
     project_ = IniText::Parse(std::string_view(reinterpret_cast<const char*>(projectBytes_.data()),
                                                projectBytes_.size()));
     folder_ = FolderOf(options_.project);
@@ -568,6 +579,24 @@ class Builder {
     return true;
   }
 
+  // The script before packing adds the Zip/Pos keys.
+  IniText PlannedScript() const {
+    IniText script = ScriptOf(project_);
+    if (utf8_) {
+      // The installer refuses to run where the system did not give it UTF-8.
+      script.Set("General", "CodePage", kUtf8Name);
+    }
+    return script;
+  }
+
+  void SetProtectionKeys(IniText& script) const {
+    if (protection_) {
+      // The builder owns both keys of a locked installer; the password itself stays out.
+      script.Set("Before", "Protect", "1");
+      script.Set("Before", "Password", protection_->key);
+    }
+  }
+
   bool WriteInstaller(const std::string& temporary) {
     std::vector<std::uint8_t> content;
     ItemTail tail;
@@ -596,11 +625,7 @@ class Builder {
       return false;
     }
     std::uint64_t position = content.size();
-    IniText script = ScriptOf(project_);
-    if (utf8_) {
-      // The installer refuses to run where the system did not give it UTF-8.
-      script.Set("General", "CodePage", kUtf8Name);
-    }
+    IniText script = PlannedScript();
     // Items are read and compressed side by side and written in their planned order, so the
     // installer is the same bytes whatever the number of jobs.
     const std::function<PackedSource(std::size_t)> pack = [this](std::size_t i) {
@@ -636,11 +661,7 @@ class Builder {
     if (!ForEachInOrder(items_.size(), jobs, pack, write)) {
       return false;
     }
-    if (protection_) {
-      // The builder owns both keys of a locked installer; the password itself stays out.
-      script.Set("Before", "Protect", "1");
-      script.Set("Before", "Password", protection_->key);
-    }
+    SetProtectionKeys(script);
     currentKey_ = "script";
     currentSource_ = options_.project;
     const std::string text = script.Serialize();
@@ -752,6 +773,14 @@ bool BuildInstaller(const BuildOptions& options, std::string& error) {
   error.clear();
   Builder builder(options, error);
   return builder.Run();
+}
+
+bool PlanProject(const BuildOptions& options, Bytes projectBytes, ProjectPlan& plan,
+                 std::string& error) {
+  error.clear();
+  plan = ProjectPlan();
+  Builder builder(options, error);
+  return builder.Plan(projectBytes, plan);
 }
 
 bool InspectInstaller(const std::string& path, std::ostream& out, std::string& error) {

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "package/format.h"
+#include "package/password_text.h"
 
 namespace vorlatch::packer {
 
@@ -30,6 +32,31 @@ struct BuildOptions {
 // temporary name) runs through the shell (/bin/sh, cmd on Windows) before the installer gets
 // its name; a non-zero exit status, or a signed file whose package no longer opens, fails.
 bool BuildInstaller(const BuildOptions& options, std::string& error);
+
+// One item that the builder packs: where its keys go and where its bytes come from.
+struct PlannedItem {
+  std::string section;
+  std::string zipKey;
+  std::string posKey;
+  std::string sourceKey;  // the key that named the source, for messages: "[File] Source2"
+  std::string source;     // resolved path
+};
+
+// What BuildInstaller makes of a project file's bytes before it reads a file that the project
+// names: the items in the order it packs them, and the script as it writes it but for the
+// Zip/Pos keys that packing adds. `options.project` only places relative paths and names the
+// file in messages. A locked installer's key comes from the system's random source unless
+// `options.latestTime` is set, as in a build. Opens no file, except that without
+// `options.uninstaller` or [Build] Uninstaller it looks for the default uninstaller beside the
+// packer and beside the stub. False with `error` as BuildInstaller gives it for a project that
+// it refuses at that point.
+struct ProjectPlan {
+  std::vector<PlannedItem> items;
+  std::string script;
+  std::optional<PasswordBlock> protectionBlock;  // set when [Build] Password locks it
+};
+bool PlanProject(const BuildOptions& options, Bytes projectBytes, ProjectPlan& plan,
+                 std::string& error);
 
 // Writes the signature (where the certificate table lies), the stub's execution level, the
 // script text and every item (position, length, size, attributes, times, and whether it
