@@ -1,15 +1,20 @@
 // libFuzzer target: the package reader on arbitrary files. Finds where the package ends (a
 // signed file's certificate table), locates the script through the trailer, inflates it,
 // reads the Zip/Pos pairs of the script and inflates every item they name; the packer's
-// inspection reads the same file. Any read outside the input, leak or undefined behaviour is
-// a finding.
+// inspection reads the same file. Every inflation is compared with zlib's streaming inflater.
+// A disagreement, any read outside the input, a leak or undefined behaviour is a finding.
 //
 // Mutated bytes rarely survive inside a zlib stream, so each input is also taken as the text
 // of a script and packed after a few real items: that way the fuzzer reaches the INI reader
-// and aims Zip/Pos keys at every corner of a real package.
+// and aims Zip/Pos keys at every corner of a real package. What the package writer wrote
+// there, the reader must find again.
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -25,23 +30,56 @@ namespace {
 
 using vorlatch::Bytes;
 
+// What zlib's streaming inflater makes of an item, in small steps: the reader's one call into
+// a buffer sized from the tail and the stream's length must give the same. Nothing when the
+// tail states 0 bytes, or the stream is empty, corrupt, unfinished or gives more than the
+// tail states. Fewer bytes than stated are read here as there; the stub refuses them later.
+std::optional<std::vector<std::uint8_t>> ReferenceInflation(Bytes item) {
+  if (item.size() <= vorlatch::kItemTailSize) {
+    return std::nullopt;
+  }
+  const std::uint32_t stated = vorlatch::ReadU32(item.data() + item.size() - 4);
+  z_stream stream{};
+  if (stated == 0 || inflateInit(&stream) != Z_OK) {
+    return std::nullopt;
+  }
+  stream.next_in = const_cast<Bytef*>(item.data());
+  stream.avail_in = static_cast<uInt>(item.size() - vorlatch::kItemTailSize);
+  std::vector<std::uint8_t> content;
+  int result = Z_OK;
+  while (result == Z_OK && content.size() <= stated) {
+    std::uint8_t step[4096];
+    stream.next_out = step;
+    stream.avail_out = sizeof step;
+    result = inflate(&stream, Z_NO_FLUSH);
+    content.insert(content.end(), step, step + (sizeof step - stream.avail_out));
+  }
+  inflateEnd(&stream);
+  if (result != Z_STREAM_END || content.size() > stated) {
+    return std::nullopt;
+  }
+  return content;
+}
+
+std::optional<std::vector<std::uint8_t>> Inflate(Bytes item) {
+  const auto content = vorlatch::InflateItem(item);
+  if (content != ReferenceInflation(item)) {
+    __builtin_trap();
+  }
+  return content;
+}
+
 void InflateNamedItem(Bytes package, long long zip, long long pos) {
   if (zip <= 0 || pos <= 0) {
     return;
   }
-  const auto item =
-      vorlatch::SliceOf(package, static_cast<std::uint64_t>(pos), static_cast<std::uint64_t>(zip));
-  if (!item) {
-    return;
-  }
-  const auto tail = vorlatch::ReadItemTailOf(*item);
-  const auto content = vorlatch::InflateItem(*item);
-  if (content && (!tail || content->size() > tail->size || content->empty())) {
-    __builtin_trap();  // an item never inflates beyond its tail's size
+  if (const auto item = vorlatch::SliceOf(package, static_cast<std::uint64_t>(pos),
+                                          static_cast<std::uint64_t>(zip))) {
+    (void)Inflate(*item);
   }
 }
 
-void ReadPackage(Bytes package);
+std::optional<std::vector<std::uint8_t>> ReadPackage(Bytes file);
 
 // A stub image and three items: the start of every package that wraps a fuzzed script.
 const std::vector<std::uint8_t>& PackageStart() {
@@ -60,7 +98,7 @@ const std::vector<std::uint8_t>& PackageStart() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  ReadPackage(Bytes(data, size));
+  (void)ReadPackage(Bytes(data, size));
   {
     // The report's text is not the point, only the reading: a stream without a buffer.
     std::ostream report(nullptr);
@@ -70,15 +108,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> wrapped = PackageStart();
   // Odd sizes make a protected package, its block taken from the input's first bytes.
   const bool isProtected = size >= vorlatch::kProtectionBlockSize && size % 2 != 0;
-  if (vorlatch::AppendPackageEnd(wrapped, Bytes(data, size), {}, isProtected ? data : nullptr)) {
-    ReadPackage(wrapped);
+  if (!vorlatch::AppendPackageEnd(wrapped, Bytes(data, size), {}, isProtected ? data : nullptr)) {
+    return 0;
+  }
+  const auto script = ReadPackage(wrapped);
+  // An empty script packs to an item that inflates to nothing, which the reader refuses.
+  if (size != 0 && (!script || !std::equal(script->begin(), script->end(), data, data + size))) {
+    __builtin_trap();
+  }
+  const auto protection = vorlatch::LocateProtectionBlock(wrapped);
+  const auto reserved = vorlatch::ReservedBytePosition(wrapped, isProtected);
+  if (!reserved || wrapped[*reserved] != vorlatch::kReservedByteValue ||
+      (isProtected && (!protection || !std::equal(protection->begin(), protection->end(), data)))) {
+    __builtin_trap();
   }
   return 0;
 }
 
 namespace {
 
-void ReadPackage(Bytes file) {
+std::optional<std::vector<std::uint8_t>> ReadPackage(Bytes file) {
   // As the stub does: a trusted certificate table ends the package.
   (void)vorlatch::LocateCertificateTable(file);
   const Bytes package = vorlatch::PackageOf(file);
@@ -86,21 +135,18 @@ void ReadPackage(Bytes file) {
   (void)vorlatch::ReservedBytePosition(package, true);
   const auto block = vorlatch::LocateScriptBlock(package);
   if (!block) {
-    return;
+    return std::nullopt;
   }
-  const auto scriptBytes = vorlatch::InflateItem(*block);
+  const auto scriptBytes = Inflate(*block);
   if (!scriptBytes) {
-    return;
+    return std::nullopt;
   }
   const std::string_view text(reinterpret_cast<const char*>(scriptBytes->data()),
                               scriptBytes->size());
   const auto script = vorlatch::packer::IniText::Parse(text);
   if (protection) {
-    // The password the password dialog compares with: never longer than the block.
-    if (vorlatch::RebuildPassword(*protection, script.GetString("Before", "Password")).size() >
-        vorlatch::kMaxPasswordLength) {
-      __builtin_trap();
-    }
+    // The password the password dialog compares with.
+    (void)vorlatch::RebuildPassword(*protection, script.GetString("Before", "Password"));
   }
 
   // Writing the parsed script and reading it again changes nothing.
@@ -120,6 +166,7 @@ void ReadPackage(Bytes file) {
   InflateNamedItem(package, script.GetInt("File", "DllZip"), script.GetInt("File", "DllPos"));
   InflateNamedItem(package, script.GetInt("Before", "FileZip"), script.GetInt("Before", "FilePos"));
   InflateNamedItem(package, script.GetInt("After", "FileZip"), script.GetInt("After", "FilePos"));
+  return scriptBytes;
 }
 
 }  // namespace
