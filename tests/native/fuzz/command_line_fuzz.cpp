@@ -1,18 +1,80 @@
 // libFuzzer target: the command lines that reach the installer and the uninstaller (the
 // stub's switches and package path, the uninstaller's switches) and the command texts made
 // from script and registry values (programs to start, open commands, link commands). The
-// input is split at its first zero byte into two texts. A finding is a broken invariant, a
-// read outside the input, a leak or undefined behaviour.
+// input is split at its first zero byte into two texts. Each text is also put into the
+// command lines that deployment tools, the installer and the uninstaller write, and must come
+// back whole from the parser that reads them. A finding is a text that does not, a read
+// outside the input, a leak or undefined behaviour.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "actions/uninstaller_interface.h"
 #include "package/command_line.h"
 #include "stages/command_text.h"
 #include "ui/link_command.h"
 #include "uninstaller/uninstall_text.h"
+
+namespace {
+
+constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
+
+std::string Trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(kWhiteSpace);
+  if (first == std::string_view::npos) {
+    return std::string();
+  }
+  return std::string(text.substr(first, text.find_last_not_of(kWhiteSpace) - first + 1));
+}
+
+// A name that Windows allows in a path: no double quote, no control character.
+bool IsPathText(std::string_view text) {
+  for (const char c : text) {
+    if (c == '"' || static_cast<unsigned char>(c) < 0x20) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The switches of an unattended run as a deployment tool writes them: the log path quoted as
+// the installer quotes paths, the password in quotes, the destination as the rest of the line.
+void CheckStubSwitches(const std::string& path, const std::string& text) {
+  if (path.empty() || !IsPathText(path) || !IsPathText(text) || text.empty() ||
+      Trimmed(text) != text) {
+    return;
+  }
+  const vorlatch::StubCommandLine parsed =
+      vorlatch::ParseStubCommandLine("\"" + path + "\" /S /LOG=" + vorlatch::PathArgument(path) +
+                                     " /PASSWORD=\"" + text + "\" /D=" + text);
+  if (!parsed.error.empty() || parsed.packagePath != path || !parsed.silent ||
+      parsed.logFile != path || parsed.password != text || parsed.destination != text) {
+    __builtin_trap();
+  }
+}
+
+// The uninstaller as the system's uninstall entry, the installer's rollback and its own
+// self-removal start it.
+void CheckUninstallCommands(const std::string& path, std::uint64_t handle) {
+  if (path.find('"') != std::string::npos) {
+    return;
+  }
+  const std::string program = "\"" + path + "\"";
+  const auto quiet = vorlatch::ParseUninstallCommand(program + " " + vorlatch::kSilentSwitch);
+  const auto rollback = vorlatch::ParseUninstallCommand(program + " " + vorlatch::kRollbackSwitch);
+  const auto finish = vorlatch::ParseUninstallCommand(program + " " + vorlatch::kFinishSwitch +
+                                                      " " + std::to_string(handle));
+  if (vorlatch::ParseUninstallCommand(program).mode != vorlatch::UninstallMode::kInteractive ||
+      quiet.mode != vorlatch::UninstallMode::kSilent ||
+      rollback.mode != vorlatch::UninstallMode::kRollback ||
+      finish.mode != vorlatch::UninstallMode::kFinish || finish.handle != handle) {
+    __builtin_trap();
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -21,41 +83,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string second(zero == std::string_view::npos ? std::string_view()
                                                           : input.substr(zero + 1));
 
-  const vorlatch::StubCommandLine stub = vorlatch::ParseStubCommandLine(first);
-  if (vorlatch::PackagePathFromCommandLine(first) != stub.packagePath) {
-    __builtin_trap();
-  }
-  if (stub.error.empty() && ((stub.logFile && stub.logFile->empty()) ||
-                             (stub.destination && stub.destination->empty()))) {
-    __builtin_trap();  // an empty /LOG= or /D= is a bad command line
-  }
-
-  const vorlatch::UninstallCommand uninstall = vorlatch::ParseUninstallCommand(first);
-  if (uninstall.mode == vorlatch::UninstallMode::kFinish && uninstall.handle == 0) {
-    __builtin_trap();
-  }
+  (void)vorlatch::ParseStubCommandLine(first);
+  (void)vorlatch::ParseUninstallCommand(first);
   (void)vorlatch::ArgumentsOf(second);
-
-  const std::string program = vorlatch::ProgramPart(first);
-  const vorlatch::CommandParts parts = vorlatch::SplitCommand(first);
-  if (program.size() > first.size() + 2 || parts.program.size() > first.size()) {
-    __builtin_trap();
-  }
-  const std::string argument = vorlatch::PathArgument(second);
-  if (second.find(' ') != std::string::npos &&
-      (argument.size() < 2 || argument.front() != '"' || argument.back() != '"')) {
-    __builtin_trap();  // a path with blanks reaches the program as one argument
-  }
+  (void)vorlatch::ProgramPart(first);
   (void)vorlatch::OpenCommandLine(first, second);
+  (void)vorlatch::LinkCommandLine(first, second);
 
-  const std::string cut = vorlatch::CommandBeforePlaceholder(first);
-  if (first.compare(0, cut.size(), cut) != 0) {
-    __builtin_trap();
+  CheckStubSwitches(first, second);
+  // A handle's number as Windows gives them: 32 significant bits, never 0.
+  std::uint64_t handle = 0x811C9DC5;
+  for (const char c : second) {
+    handle = ((handle ^ static_cast<unsigned char>(c)) * 0x01000193) & 0xFFFFFFFF;
   }
-  if (const auto line = vorlatch::LinkCommandLine(first, second)) {
-    if (line->size() + 1 > vorlatch::kMaxLinkCommandLine ||
-        line->compare(line->size() - second.size(), second.size(), second) != 0) {
-      __builtin_trap();  // never cut: a cut address would open another page
+  CheckUninstallCommands(first, handle + 1);
+
+  // A program that the installer starts: a path with blanks reaches it as one program, and
+  // the arguments after it stay arguments.
+  if (first.find(' ') != std::string::npos && first.find('"') == std::string::npos) {
+    const vorlatch::CommandParts parts =
+        vorlatch::SplitCommand(vorlatch::PathArgument(first) + ' ' + second);
+    if (parts.program != first || parts.arguments != Trimmed(second)) {
+      __builtin_trap();
     }
   }
   return 0;
