@@ -1,22 +1,23 @@
 // libFuzzer target: the packer's reading of a project file. Parses the text as INI, checks
 // that what it read is what a second reading of its own output reads, that every key gives
-// back its value, that changes keep the document sound, and runs the checks the builder makes
-// on the [Build] values. A finding is a broken invariant, a read outside the input, a leak or
-// undefined behaviour.
+// back its value and that changes keep the document sound; then plans the build as the
+// builder does ([Build] values and code page, items, script) without reading a file that the
+// project names, and checks the plan against the project. A finding is a broken invariant, a
+// read outside the input, a leak or undefined behaviour.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "packer/execution_level.h"
+#include "package/password_text.h"
 #include "packer/ini_text.h"
-#include "packer/password_protection.h"
-#include "packer/source_file.h"
-#include "win/code_page.h"
+#include "packer/packer.h"
 
 namespace {
 
+using vorlatch::Bytes;
 using vorlatch::packer::EqualNoCase;
 using vorlatch::packer::IniSection;
 using vorlatch::packer::IniText;
@@ -75,6 +76,111 @@ void CheckSections(const IniText& document) {
   }
 }
 
+// Well-formed UTF-8, found by decoding: every sequence gives a code point that needs all its
+// bytes, is no surrogate and goes no higher than U+10FFFF.
+bool IsUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80             ? 1
+                               : (lead & 0xE0) == 0xC0 ? 2
+                               : (lead & 0xF0) == 0xE0 ? 3
+                               : (lead & 0xF8) == 0xF0 ? 4
+                                                       : 0;
+    if (length == 0 || text.size() - i < length) {
+      return false;
+    }
+    char32_t point = length == 1 ? lead : lead & (0x7FU >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) {
+        return false;
+      }
+      point = (point << 6) | (next & 0x3FU);
+    }
+    constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < kLeast[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// n when `key` is `word` followed by n as a program writes it (decimal, no leading zero).
+long long NumberAfter(std::string_view key, std::string_view word) {
+  const std::string_view digits = key.substr(std::min(word.size(), key.size()));
+  if (!EqualNoCase(key.substr(0, word.size()), word) || digits.empty() || digits.size() > 9 ||
+      digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    return 0;
+  }
+  const long long number = std::stoll(std::string(digits));
+  return std::to_string(number) == digits ? number : 0;
+}
+
+// A key that only the builder reads (the sources), or one that locates an item, which the
+// builder writes itself: a project's own would lead the installer to other bytes.
+bool IsBuilderKey(std::string_view section, std::string_view key, long long files) {
+  if (EqualNoCase(section, "File")) {
+    for (const char* word : {"Source", "Zip", "Pos"}) {
+      const long long n = NumberAfter(key, word);
+      if (n >= 1 && n <= files) {
+        return true;
+      }
+    }
+    for (const char* fixed : {"DllSource", "UninstallZip", "UninstallPos", "DllZip", "DllPos"}) {
+      if (EqualNoCase(key, fixed)) {
+        return true;
+      }
+    }
+  }
+  return (EqualNoCase(section, "Before") || EqualNoCase(section, "After")) &&
+         (EqualNoCase(key, "FileSource") || EqualNoCase(key, "FileZip") ||
+          EqualNoCase(key, "FilePos"));
+}
+
+void CheckPlan(Bytes bytes, const IniText& project) {
+  vorlatch::packer::BuildOptions options;
+  options.project = "project/setup.ini";
+  // A stub given here, not by the project: the default uninstaller is looked for beside it,
+  // so the plan opens no file that the input names.
+  options.stub = "stub/vorlatch-stub.exe";
+  // As in a reproducible build: a locked installer's key comes from the project's bytes.
+  options.latestTime = 0;
+  vorlatch::packer::ProjectPlan plan;
+  std::string error;
+  const bool planned = vorlatch::packer::PlanProject(options, bytes, plan, error);
+
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  const auto codePage = project.Get("Build", "CodePage");
+  if (codePage && (EqualNoCase(*codePage, "UTF-8") || *codePage == "65001") &&
+      (error.find("[Build] CodePage") != std::string::npos) == IsUtf8(text)) {
+    __builtin_trap();  // UTF-8 asked for: refused exactly when the file is not UTF-8
+  }
+  if (!planned) {
+    return;
+  }
+  const IniText script = IniText::Parse(plan.script);
+  const long long files = project.GetInt("File", "File");
+  for (const IniSection& section : script.Sections()) {
+    if (EqualNoCase(section.name, "Build")) {
+      __builtin_trap();  // the password and the build's paths stay out of the installer
+    }
+    for (const auto& entry : section.entries) {
+      if (IsBuilderKey(section.name, entry.key, files)) {
+        __builtin_trap();
+      }
+    }
+  }
+  if (const auto password = project.Get("Build", "Password")) {
+    // The installer rebuilds the password from the block and the script's key.
+    if (!plan.protectionBlock || script.GetInt("Before", "Protect") == 0 ||
+        vorlatch::RebuildPassword(*plan.protectionBlock, script.GetString("Before", "Password")) !=
+            *password) {
+      __builtin_trap();
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -85,21 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     __builtin_trap();
   }
 
-  // What the builder checks before it reads a single source.
-  if (const auto level = project.Get("Build", "ExecutionLevel")) {
-    (void)vorlatch::packer::IsExecutionLevel(*level);
-  }
-  if (const auto password = project.Get("Build", "Password")) {
-    (void)vorlatch::packer::PasswordProblem(*password);
-  }
-  for (unsigned number : {1252u, 932u}) {
-    const auto codePage = vorlatch::CodePage::Numbered(number);
-    for (const char* key : {"Stub", "Output", "Uninstaller"}) {
-      const std::string path =
-          vorlatch::packer::ResolvePath("project/", project.GetString("Build", key), codePage);
-      (void)vorlatch::packer::FolderOf(path);
-    }
-  }
+  CheckPlan(Bytes(data, size), project);
 
   // Changes named by the document itself keep it sound.
   if (!project.Sections().empty() && !project.Sections().front().entries.empty()) {
