@@ -41,14 +41,21 @@ void InstallUninstallerParts(const std::vector<std::string>& earlierFiles) {
   CreateStartMenuShortcuts(log);
   CreateDesktopShortcut();
   CreateQuickLaunchShortcut();
-  FreezeUninstallLog(UninstallerPath(), log);
-  g_state.uninstallLogFrozen = true;
+  if (FreezeUninstallLog(UninstallerPath(), log)) {
+    g_state.uninstallLogFrozen = true;
+  } else {
+    // A full drive: Uninstall.exe is there but cannot remove anything, which the run must
+    // not report as a clean installation.
+    RecordStep("Uninstaller " + UninstallerPath() + ": its log cannot be written");
+    NoteResult(RunResult::kInstalledWithErrors);
+    g_state.extractionError = true;
+  }
   RegisterUninstaller();
 }
 
 }  // namespace
 
-void FreezeUninstallLog(const std::string& uninstaller, const std::string& log) {
+bool FreezeUninstallLog(const std::string& uninstaller, const std::string& log) {
   std::uint32_t size = SizeOfFile(log);
   if (size != 0 && !AppendFile(uninstaller, log)) {
     size = 0;
@@ -57,7 +64,7 @@ void FreezeUninstallLog(const std::string& uninstaller, const std::string& log) 
                                   static_cast<std::uint8_t>((size >> 8) & 0xFFu),
                                   static_cast<std::uint8_t>((size >> 16) & 0xFFu),
                                   static_cast<std::uint8_t>((size >> 24) & 0xFFu)};
-  WriteBlock(uninstaller, length, sizeof length, true);
+  return WriteBlock(uninstaller, length, sizeof length, true) && size != 0;
 }
 
 int RunInstallation() {

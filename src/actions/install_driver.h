@@ -16,7 +16,8 @@ int RunInstallation();
 
 // Appends the log file and then its length (u32, little-endian) to the uninstaller, so that
 // the uninstaller finds the log through its last four bytes. A log that could not be appended
-// is given the length 0, so that the tail never claims bytes that are not the log.
-void FreezeUninstallLog(const std::string& uninstaller, const std::string& log);
+// is given the length 0, so that the tail never claims bytes that are not the log. True when
+// the log and its length were both written.
+bool FreezeUninstallLog(const std::string& uninstaller, const std::string& log);
 
 }  // namespace vorlatch

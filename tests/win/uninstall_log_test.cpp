@@ -414,7 +414,7 @@ TEST_F(UninstallLogTest, TheTailNeverClaimsBytesThatAreNotTheLog) {
   const std::string log = folder_.File("log.ini");
   ASSERT_TRUE(test::WriteTextFile(uninstaller, "MZ"));
   // No log: only the length 0.
-  FreezeUninstallLog(uninstaller, log);
+  EXPECT_FALSE(FreezeUninstallLog(uninstaller, log));
   EXPECT_EQ(test::ReadFileBytes(uninstaller).value_or(std::vector<std::uint8_t>{}),
             (std::vector<std::uint8_t>{'M', 'Z', 0, 0, 0, 0}));
   // A log that cannot be read is not appended, so its length would name program bytes.
@@ -423,10 +423,12 @@ TEST_F(UninstallLogTest, TheTailNeverClaimsBytesThatAreNotTheLog) {
     UniqueHandle held(::CreateFileA(log.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(held);
-    FreezeUninstallLog(uninstaller, log);
+    EXPECT_FALSE(FreezeUninstallLog(uninstaller, log));
   }
   EXPECT_EQ(test::ReadFileBytes(uninstaller).value_or(std::vector<std::uint8_t>{}),
             (std::vector<std::uint8_t>{'M', 'Z', 0, 0, 0, 0, 0, 0, 0, 0}));
+  // A log that can be read goes in whole.
+  EXPECT_TRUE(FreezeUninstallLog(uninstaller, log));
 }
 
 }  // namespace
