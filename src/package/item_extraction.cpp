@@ -99,10 +99,10 @@ WriteResult WriteBlockOrUndo(const std::string& path, const std::uint8_t* bytes,
   while (written < length) {
     DWORD done = 0;
     if (!::WriteFile(file.get(), bytes + written, length - written, &done, nullptr) || done == 0) {
-      if (append) {
-        ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN);
-        ::SetEndOfFile(file.get());
-      } else {
+      // Cut back first: should the file then refuse to go, it holds no partial bytes.
+      ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN);
+      ::SetEndOfFile(file.get());
+      if (!append) {
         file.reset();
         ::DeleteFileA(path.c_str());
       }
