@@ -19,6 +19,7 @@
 #include "script/path_text.h"
 #include "script/script_access.h"
 #include "ui/progress_dialog.h"
+#include "win/code_page.h"
 #include "win/handles.h"
 
 namespace vorlatch {
@@ -218,7 +219,10 @@ std::string UninstallDisplayName(const std::string& company, const std::string& 
 }
 
 std::string CutToUninstallValue(const std::string& value) {
-  return value.substr(0, kUninstallValueBufferSize - 1);
+  // Never half a character: the registry would not keep the lone lead byte, and the
+  // uninstaller could then not tell its own entry.
+  return value.substr(0,
+                      ActiveCodePage().WholeCharactersWithin(value, kUninstallValueBufferSize - 1));
 }
 
 int RegisterUninstaller() {

@@ -89,6 +89,18 @@ bool CodePage::EndsWith(std::string_view text, char c) const {
   return !text.empty() && LengthWithoutTrailing(text, c) < text.size();
 }
 
+std::size_t CodePage::WholeCharactersWithin(std::string_view text, std::size_t most) const {
+  std::size_t length = 0;
+  while (length < text.size() && length < most) {
+    const std::size_t next = length + CharLength(text, length);
+    if (next > most) {
+      break;
+    }
+    length = next;
+  }
+  return length;
+}
+
 std::string CodePage::AsciiUpper(std::string_view text) const {
   std::string upper(text);
   for (std::size_t i = 0; i < upper.size();) {
@@ -133,7 +145,42 @@ std::string UpperText(std::string_view text) {
 #endif
 }
 
+#ifdef _WIN32
+namespace {
+
+// The characters of an 8-bit text; none when it is not whole characters of the code page.
+bool WideOf(std::string_view text, std::wstring& wide) {
+  if (text.empty()) {
+    wide.clear();
+    return true;
+  }
+  const int size = static_cast<int>(text.size());
+  const int length =
+      ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (length <= 0) {
+    return false;
+  }
+  wide.assign(static_cast<std::size_t>(length), L'\0');
+  return ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(),
+                               length) == length;
+}
+
+}  // namespace
+#endif
+
 bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
+  if (a == b) {
+    return true;
+  }
+#ifdef _WIN32
+  std::wstring wideA;
+  std::wstring wideB;
+  if (WideOf(a, wideA) && WideOf(b, wideB)) {
+    return ::CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()), wideB.data(),
+                                  static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+  }
+  // Bytes that are no whole characters: compared as bytes, letters folded in place.
+#endif
   return a.size() == b.size() && UpperText(a) == UpperText(b);
 }
 

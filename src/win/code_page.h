@@ -47,6 +47,9 @@ class CodePage {
   std::size_t LengthWithoutTrailing(std::string_view text, char c) const;
   // Whether the last character of `text` is the one-byte character c.
   bool EndsWith(std::string_view text, char c) const;
+  // The length of the longest start of `text` of at most `most` bytes that does not end in
+  // the middle of a character.
+  std::size_t WholeCharactersWithin(std::string_view text, std::size_t most) const;
   // The ASCII letters of one-byte characters in upper case; trail bytes stay as they are.
   std::string AsciiUpper(std::string_view text) const;
 
@@ -62,7 +65,9 @@ void SetActiveCodePage(const CodePage& codePage);
 // Upper case as the system makes it: under Windows CharUpperBuffA (the ANSI code page's own
 // letters, double-byte characters included); elsewhere the ASCII letters, never a trail byte.
 std::string UpperText(std::string_view text);
-// Names compared without regard to case as the system compares them.
+// Names compared without regard to case as the system compares them: under Windows the
+// characters of the code page compared as the file system compares names (ordinal, case
+// ignored), which also holds where upper case is longer or shorter than lower case (UTF-8).
 bool SameTextIgnoringCase(std::string_view a, std::string_view b);
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
 

@@ -84,6 +84,11 @@ TEST(CodePages, PathHelpersStepOverWholeCharacters) {
     // ポ in 932 ends in a bar; only a bar of its own makes a name unusable.
     EXPECT_EQ(IsPlainRelativePath("\x83|"), doubleByte);
 
+    // A value cut to a size ends between characters (the registry's uninstall entry).
+    const CodePage& active = ActiveCodePage();
+    EXPECT_EQ(active.WholeCharactersWithin("ab" + ch, 3), doubleByte ? 2u : 3u);
+    EXPECT_EQ(active.WholeCharactersWithin("ab" + ch, 9), ("ab" + ch).size());
+
     // Switches and quotes are below the lowest trail byte: the command line splits the same.
     const StubCommandLine command = ParseStubCommandLine("\"setup.exe\" /S /D=" + dir + "\\");
     EXPECT_TRUE(command.error.empty()) << command.error;
