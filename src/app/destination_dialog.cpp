@@ -14,6 +14,7 @@
 #include "script/script_access.h"
 #include "ui/about_dialog.h"
 #include "uninstaller/uninstall_text.h"
+#include "win/ansi_names.h"
 #include "win/handles.h"
 
 namespace vorlatch {
@@ -39,12 +40,10 @@ std::string AbsoluteDestination(const std::string& typed) {
   if (typed.find('/') == std::string::npos && IsAbsolutePath(typed)) {
     return typed;
   }
-  char buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetFullPathNameA(typed.c_str(), sizeof buffer, buffer, nullptr);
-  if (length == 0 || length >= sizeof buffer) {
+  std::string full = FullPathName(typed);
+  if (full.empty()) {
     return std::string();
   }
-  std::string full(buffer, length);
   std::replace(full.begin(), full.end(), '/', '\\');
   return IsAbsolutePath(WithTrailingBackslash(full)) ? full : std::string();
 }

@@ -97,8 +97,11 @@ bool TakeCommandLine() {
   g_state.commandLineDestination = command.destination;
   g_state.commandLinePassword = command.password;
   std::string problem = command.error;
-  const std::string unusable = problem.empty() ? UnusableCommandLineText(command) : "";
-  if (problem.empty() && command.logFile && !OpenRunRecord(*command.logFile) && unusable.empty()) {
+  const std::string unusable = problem.empty() ? UnusableCommandLineText() : "";
+  // A record whose own name cannot be used would be made under another name.
+  const bool recordable = unusable.rfind(kWhatLogFile, 0) != 0;
+  if (problem.empty() && command.logFile && recordable && !OpenRunRecord(*command.logFile) &&
+      unusable.empty()) {
     problem = "the log file " + *command.logFile + " cannot be written";
   }
   if (!unusable.empty()) {

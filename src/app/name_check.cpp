@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "app/installer_app.h"
+#include "package/command_line.h"
 #include "package/opening.h"
 #include "package/unattended.h"
 #include "script/keys.h"
@@ -18,12 +19,26 @@ namespace {
 
 constexpr UINT kErrorStyle = MB_OK | MB_ICONERROR | MB_TASKMODAL;
 
-bool HasDefaultCharacter(const std::string& value) {
-  return value.find('?') != std::string::npos;
+// A text between the wide and the UTF-8 forms, which hold every character.
+std::string Utf8Of(const std::wstring& wide) {
+  const int size = static_cast<int>(wide.size());
+  const int length =
+      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  if (length > 0) {
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
+  }
+  return utf8;
 }
 
-bool HasDefaultCharacter(const std::optional<std::string>& value) {
-  return value && HasDefaultCharacter(*value);
+std::wstring WideOfUtf8(const std::string& utf8) {
+  const int size = static_cast<int>(utf8.size());
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) {
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
+  }
+  return wide;
 }
 
 // Shows the message for `wide` when it does not fit; true when it fits.
@@ -48,26 +63,35 @@ std::string UnusableNameText(const std::string& what, const std::string& shown) 
          "language for non-Unicode programs to one that has them.";
 }
 
-std::string UnusableCommandLineText(const StubCommandLine& command) {
+std::string UnusableCommandLineText() {
+  const std::wstring wide = ::GetCommandLineW();
   bool fits = true;
-  AnsiFormOf(::GetCommandLineW(), fits);
+  AnsiFormOf(wide, fits);
   if (fits) {
     return std::string();
   }
-  // The 8-bit reading shows the characters it lost as '?', which no path may hold.
-  if (HasDefaultCharacter(command.destination)) {
-    return UnusableNameText(kWhatDestination, *command.destination);
+  // The 8-bit line may show a look-alike letter instead of '?', so the wide line tells which
+  // value holds the character: parsed in UTF-8, where the switches, quotes and blanks are the
+  // same bytes as in the 8-bit line and nothing is lost.
+  const StubCommandLine command = ParseStubCommandLine(Utf8Of(wide));
+  const struct {
+    const char* what;
+    const std::string* value;
+  } values[] = {{kWhatLogFile, command.logFile ? &*command.logFile : nullptr},
+                {kWhatDestination, command.destination ? &*command.destination : nullptr},
+                {kWhatInstaller, &command.packagePath},
+                {kWhatPassword, command.password ? &*command.password : nullptr}};
+  for (const auto& [what, value] : values) {
+    if (value == nullptr) {
+      continue;
+    }
+    const std::string shown = AnsiFormOf(WideOfUtf8(*value), fits);
+    if (!fits) {
+      // A password is not shown, not even in part.
+      return UnusableNameText(what, what == kWhatPassword ? std::string(shown.size(), '*') : shown);
+    }
   }
-  if (HasDefaultCharacter(command.logFile)) {
-    return UnusableNameText(kWhatLogFile, *command.logFile);
-  }
-  if (HasDefaultCharacter(command.packagePath)) {
-    return UnusableNameText(kWhatInstaller, command.packagePath);
-  }
-  if (HasDefaultCharacter(command.password)) {
-    return UnusableNameText(kWhatPassword, std::string(command.password->size(), '*'));
-  }
-  return UnusableNameText(kWhatCommandLine, ::GetCommandLineA());
+  return UnusableNameText(kWhatCommandLine, AnsiFormOf(wide, fits));
 }
 
 bool CheckSystemFolderNames() {

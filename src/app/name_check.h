@@ -6,8 +6,6 @@
 
 #include <string>
 
-#include "package/command_line.h"
-
 namespace vorlatch {
 
 inline constexpr char kWhatTemporaryFolder[] = "The temporary folder";
@@ -21,9 +19,10 @@ inline constexpr char kWhatCommandLine[] = "The command line";
 // "<what>\n\n<shown>\n\ncannot be used: ..." with the code page's number and the advice.
 std::string UnusableNameText(const std::string& what, const std::string& shown);
 
-// The message for a command line with a name outside the code page (`command` is its 8-bit
-// reading); empty when every character fits.
-std::string UnusableCommandLineText(const StubCommandLine& command);
+// The message for a command line with a character outside the code page, naming the value
+// that holds it (the log file first: then the record must not be opened); empty when every
+// character fits.
+std::string UnusableCommandLineText();
 // The temporary folder and the Start Menu folder; false after the message.
 bool CheckSystemFolderNames();
 // A script made for the UTF-8 code page where the system did not give the installer that

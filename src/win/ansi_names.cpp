@@ -62,4 +62,36 @@ std::optional<std::wstring> WideSpecialFolder(int csidl) {
   return std::wstring(path);
 }
 
+namespace {
+
+// A text that the system writes into a buffer of a size that a first call tells (a path of
+// double-byte characters may pass MAX_PATH bytes); empty when the system gives none.
+template <typename Call>
+std::string SizedBySystem(Call call) {
+  const DWORD needed = call(nullptr, 0);
+  if (needed == 0) {
+    return std::string();
+  }
+  std::string text(needed, '\0');
+  const DWORD length = call(text.data(), needed);
+  if (length == 0 || length >= needed) {
+    return std::string();
+  }
+  text.resize(length);
+  return text;
+}
+
+}  // namespace
+
+std::string FullPathName(const std::string& path) {
+  return SizedBySystem([&](char* buffer, DWORD size) {
+    return ::GetFullPathNameA(path.c_str(), size, buffer, nullptr);
+  });
+}
+
+std::string LongPathName(const std::string& path) {
+  return SizedBySystem(
+      [&](char* buffer, DWORD size) { return ::GetLongPathNameA(path.c_str(), buffer, size); });
+}
+
 }  // namespace vorlatch

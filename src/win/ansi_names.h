@@ -19,4 +19,10 @@ std::optional<std::wstring> WideEnvironment(const wchar_t* name);
 // A shell folder (CSIDL) in its wide form; none when the system does not know it.
 std::optional<std::wstring> WideSpecialFolder(int csidl);
 
+// The full path of `path` as the system resolves it (current folder and drive, "." and ".."
+// levels, forward slashes), however long; empty when the system cannot make one.
+std::string FullPathName(const std::string& path);
+// The long form of an existing path (8.3 short names expanded); empty when there is none.
+std::string LongPathName(const std::string& path);
+
 }  // namespace vorlatch

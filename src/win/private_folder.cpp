@@ -8,6 +8,7 @@
 #include <sddl.h>
 
 #include "win/code_page.h"
+#include "win/ansi_names.h"
 #include "win/handles.h"
 
 namespace vorlatch {
@@ -72,16 +73,10 @@ bool RandomName(std::string& name) {
   return true;
 }
 
-std::string FullPath(const std::string& path) {
-  char buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
-  return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
-}
-
 }  // namespace
 
 std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix) {
-  std::string base = FullPath(parent.empty() ? std::string(".\\") : parent);
+  std::string base = FullPathName(parent.empty() ? std::string(".\\") : parent);
   if (base.empty()) {
     return std::string();
   }

@@ -216,24 +216,28 @@ bool IsEmptyFolderW(const std::wstring& folder) {
 
 TEST(International, NamesOutsideTheCodePageAreRefusedBeforeAnythingIsMade) {
   struct Row {
-    const char* message;      // how the recorded message starts
-    bool foreignTemp;         // Tmp and Temp name a folder with a Chinese name
-    bool foreignDestination;  // /D= names one
-    bool utf8Script;          // the script was made for the UTF-8 code page, which the system
-                              // does not give this stub (it carries no such manifest setting)
+    const char* message;         // how the recorded message starts; none: nothing is recorded
+    bool foreignTemp;            // Tmp and Temp name a folder with a Chinese name
+    const wchar_t* destination;  // /D= names this folder in the test's folder
+    const wchar_t* logName;      // the record's name, else run.log
+    bool utf8Script;             // the script was made for the UTF-8 code page, which the system
+                                 // does not give this stub (it carries no such manifest setting)
     DWORD exitCode;
   };
   const std::string why =
       "cannot be used: its name has characters that this system's code page (1252) cannot "
       "represent";
+  // U+0105 has a look-alike letter in the 8-bit command line, not '?'.
   const Row rows[] = {
-      {"The temporary folder ", true, false, false, 6},
-      {"The destination folder ", false, true, false, 1},
-      {"This installer was made to run with the UTF-8 code page", false, false, true, 6},
+      {"The temporary folder ", true, nullptr, nullptr, false, 6},
+      {"The destination folder ", false, L"\u5F20\u4E09\\d", nullptr, false, 1},
+      {"The destination folder ", false, L"\u0105", nullptr, false, 1},
+      {nullptr, false, nullptr, L"\u0105.log", false, 1},
+      {"This installer was made to run with the UTF-8 code page", false, nullptr, nullptr, true, 6},
   };
   ASSERT_EQ(::GetACP(), 1252u) << "this test needs a code page without Chinese characters";
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.message);
+    SCOPED_TRACE(&row - rows);
     const TempFolder folder;
     const std::wstring base = Widened(folder.path());
     const std::wstring foreign = base + L"\u5F20\u4E09";  // 张三
@@ -251,9 +255,10 @@ TEST(International, NamesOutsideTheCodePageAreRefusedBeforeAnythingIsMade) {
     ASSERT_FALSE(installer.empty()) << error;
 
     std::wstring commandLine =
-        L"\"" + Widened(installer) + L"\" /S /LOG=" + Widened(folder.File("run.log"));
-    if (row.foreignDestination) {
-      commandLine += L" /D=" + foreign + L"\\d";
+        L"\"" + Widened(installer) + L"\" /S /LOG=" +
+        (row.logName != nullptr ? base + row.logName : Widened(folder.File("run.log")));
+    if (row.destination != nullptr) {
+      commandLine += L" /D=" + base + row.destination;
     }
     std::optional<DWORD> exitCode;
     {
@@ -272,10 +277,17 @@ TEST(International, NamesOutsideTheCodePageAreRefusedBeforeAnythingIsMade) {
     ASSERT_TRUE(exitCode);
     EXPECT_EQ(*exitCode, row.exitCode);
     const std::string log = ReadTextFile(folder.File("run.log")).value_or("");
-    EXPECT_NE(log.find(row.message), std::string::npos) << log;
-    EXPECT_EQ(log.find(why) != std::string::npos, !row.utf8Script) << log;
-    // Nothing made: no destination, nothing in the foreign folder, no uninstall entry.
+    if (row.message != nullptr) {
+      EXPECT_NE(log.find(row.message), std::string::npos) << log;
+      EXPECT_EQ(log.find(why) != std::string::npos, !row.utf8Script) << log;
+    }
+    // Nothing made: no destination, no record under another name, nothing in the foreign
+    // folder, no uninstall entry.
     EXPECT_FALSE(FileExists(folder.File("plain")));
+    EXPECT_FALSE(FileExists(folder.File("a.log")));
+    if (row.logName != nullptr) {
+      EXPECT_EQ(::GetFileAttributesW((base + row.logName).c_str()), INVALID_FILE_ATTRIBUTES);
+    }
     EXPECT_TRUE(IsEmptyFolderW(foreign));
     EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, entry, "DisplayName"), "<none>");
     RemoveTreeW(foreign);
