@@ -13,17 +13,12 @@
 #include "script/path_macros.h"
 #include "script/path_text.h"
 #include "script/script_access.h"
+#include "win/ansi_names.h"
 #include "win/handles.h"
 
 namespace vorlatch {
 
 namespace {
-
-std::string FullPathOf(const std::string& path) {
-  char buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
-  return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
-}
 
 // A log text in a file of its own, for the profile functions; deleted with the object.
 class LogCopy {
@@ -58,9 +53,12 @@ MacroFolders MacroFoldersOfSystem(const std::string& installationFolder) {
   folders.temp = TemporaryDirectory();
   folders.programFiles = ProgramFilesDirectory();
   const std::string bid = WithTrailingBackslash(installationFolder);
-  // Levels such as ".." are resolved the way the installer's file calls resolved them.
+  // Levels such as ".." are resolved the way the installer's file calls resolved them, and
+  // short names are made long, so that a system folder is known by any of its names.
   if (IsAbsolutePath(bid)) {
-    folders.bid = WithTrailingBackslash(FullPathOf(bid));
+    const std::string full = FullPathName(bid);
+    const std::string longName = LongPathName(full);
+    folders.bid = WithTrailingBackslash(longName.empty() ? full : longName);
   }
   return folders;
 }
@@ -100,7 +98,7 @@ bool ExistsAndIsNotOurs(const std::string& target, const std::vector<std::string
   if (::GetFileAttributesA(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
     return false;
   }
-  const std::string full = FullPathOf(target);
+  const std::string full = FullPathName(target);
   return std::none_of(ours.begin(), ours.end(), [&](const std::string& file) {
     return IsSamePath(full.empty() ? target : full, file);
   });

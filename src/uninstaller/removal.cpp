@@ -305,6 +305,15 @@ void Removal::Run() {
   RemoveRegistryEntries();
 }
 
+bool Removal::NeedsTimeOfInstallation(const LoggedPlace& file) const {
+  // Inside an installation folder of its own, a file is the installation's by its place.
+  if (IsSamePath(file.base, folders_.bid) && !protected_.Contains(folders_.bid)) {
+    const std::size_t slash = ActiveCodePage().FindLast(file.path, '\\');
+    return slash == std::string::npos || protected_.Contains(file.path.substr(0, slash + 1));
+  }
+  return true;
+}
+
 std::vector<LoggedPlace> Removal::LoggedFiles() const {
   std::vector<LoggedPlace> files;
   const int count = log_.Count(kFile, kFile);
@@ -416,13 +425,14 @@ void Removal::RemoveFiles() {
     if (!TargetIsOurs(static_cast<int>(index + 1))) {
       continue;
     }
-    // In the system's own folders only what this installation wrote: a log edited by hand,
-    // or one whose installation folder names a system folder, must not reach the system's
-    // files.
-    const std::size_t slash = ActiveCodePage().FindLast(file.path, '\\');
-    if (slash != std::string::npos && protected_.Contains(file.path.substr(0, slash + 1)) &&
-        (!installedAt_ || !ChangedSince(file.path, *installedAt_))) {
-      continue;
+    // Outside its own folder only what this installation wrote: a log edited by hand, or one
+    // whose installation folder names a system folder, must not reach the system's or another
+    // program's files. A file whose time is not known stays.
+    if (NeedsTimeOfInstallation(file)) {
+      const std::optional<std::uint64_t> changed = ChangeTimeOf(file.path);
+      if (!installedAt_ || !changed || *changed < *installedAt_) {
+        continue;
+      }
     }
     // Without that record, a rollback keeps the files that the installation had not reached
     // yet by their change times.

@@ -69,8 +69,8 @@ class Removal {
  public:
   // `madeSince`: only files changed at or after this time count as made by the installation
   // (the rollback of a terminated installation, whose later files were never written).
-  // `installedAt`: when the installation began; a logged file in one of the protected folders
-  // goes only when it was changed since (none: such files stay).
+  // `installedAt`: when the installation began; a logged file outside the installation folder
+  // (or in a protected folder) goes only when it was changed since (none: such files stay).
   Removal(const UninstallLog& log, MacroFolders folders, ProtectedFolders protectedFolders,
           std::optional<std::uint64_t> madeSince,
           std::optional<std::uint64_t> installedAt = std::nullopt);
@@ -92,6 +92,9 @@ class Removal {
  private:
   // The full paths of the logged files, in log order (entries that are unsafe are left out).
   std::vector<LoggedPlace> LoggedFiles() const;
+  // Whether a logged file counts as the installation's only when it changed after the
+  // installation began: outside its own installation folder, or in a protected folder.
+  bool NeedsTimeOfInstallation(const LoggedPlace& file) const;
   void RemoveShortcut(const std::string& link, const std::vector<std::string>& targets);
   // The shortcut that [File] `key` names, in that folder, when it leads to a logged file.
   void RemoveNamedShortcut(std::string_view key, int folderId, const std::string& subfolder);

@@ -428,13 +428,24 @@ TEST_F(Faults, ALogEditedToNameFilesOutsideTheInstallationRemovesNoneOfThem) {
   ASSERT_FALSE(installer.empty());
 
   // Files of others, there before the installation (longer than file times may be coarse):
-  // beside the installation, in the Windows folder, in the system folder.
+  // beside the installation, in the Windows folder, in the system folder, in Program Files
+  // and in another program's folder there.
   const std::string outside = folder_.Subfolder("outside") + "victim.txt";
   const std::string windowsFile = WithTrailingBackslash(WindowsDirectory()) + product_ + ".txt";
   const std::string systemFile = WithTrailingBackslash(SystemDirectory()) + product_ + ".dll";
-  for (const std::string& path : {outside, windowsFile, systemFile}) {
+  const std::string programFiles = WithTrailingBackslash(ProgramFilesDirectory());
+  const std::string programFilesFile = programFiles + product_ + ".txt";
+  const std::string otherProgram = programFiles + product_ + "-other\\";
+  ASSERT_TRUE(::CreateDirectoryA(otherProgram.c_str(), nullptr));
+  const std::vector<std::string> victims = {outside, windowsFile, systemFile, programFilesFile,
+                                            otherProgram + "victim.txt"};
+  for (const std::string& path : victims) {
     ASSERT_TRUE(WriteTextFile(path, "not the installation's"));
   }
+  // Program Files by its short name, which names no protected folder as written.
+  char shortName[MAX_PATH] = {};
+  ASSERT_GT(::GetShortPathNameA(programFiles.c_str(), shortName, MAX_PATH), 0u);
+  ASSERT_NE(WithTrailingBackslash(shortName), programFiles);
   ::Sleep(2500);
   const std::string dest = folder_.File("app") + "\\";
   ASSERT_EQ(RunSilently(installer, dest), 0u);
@@ -463,11 +474,14 @@ TEST_F(Faults, ALogEditedToNameFilesOutsideTheInstallationRemovesNoneOfThem) {
       {"the installation folder moved to the system folder",
        SystemDirectory(),
        {"[BID]" + product_ + ".dll"}},
+      {"the installation folder moved to Program Files, named by its short name",
+       shortName,
+       {"[BID]" + product_ + ".txt", "[BID]" + product_ + "-other\\victim.txt"}},
       {"entries that climb out or name other folders",
        "",
        {"[BID]" + sibling, "[BID]\\..\\" + sibling.substr(3), "[bid]sub\\..\\..\\" + sibling,
         outside, "[WINDOWS]" + product_ + ".txt", "[SYSTEM]" + product_ + ".dll",
-        "[SYSTEM]..\\" + product_ + ".txt"}},
+        "[SYSTEM]..\\" + product_ + ".txt", "[PROGFILES]" + product_ + "-other\\victim.txt"}},
   };
   for (const Edit& edit : edits) {
     SCOPED_TRACE(edit.what);
@@ -494,13 +508,13 @@ TEST_F(Faults, ALogEditedToNameFilesOutsideTheInstallationRemovesNoneOfThem) {
     ASSERT_TRUE(WriteFileBytes(copy, bytes));
     const UnattendedResult removal = RunUnattended(copy, "/S");
     EXPECT_TRUE(removal.process.finished);
+    EXPECT_EQ(removal.process.exitCode, 0u);
     EXPECT_TRUE(WaitForProgramsIn(folder_.path()));
-    for (const std::string& path : {outside, windowsFile, systemFile}) {
+    for (const std::string& path : victims) {
       EXPECT_EQ(ReadTextFile(path).value_or("<missing>"), "not the installation's") << path;
     }
     if (edit.bid.empty()) {
       // The installation itself went as it should.
-      EXPECT_EQ(removal.process.exitCode, 0u);
       EXPECT_FALSE(FileExists(dest));
       EXPECT_FALSE(FileExists(WithTrailingBackslash(SystemDirectory()) + ownSystemFile));
     } else {
@@ -508,10 +522,11 @@ TEST_F(Faults, ALogEditedToNameFilesOutsideTheInstallationRemovesNoneOfThem) {
       EXPECT_EQ(ReadTextFile(dest + "app.txt").value_or("<missing>"), "the program");
     }
   }
-  for (const std::string& path : {outside, windowsFile, systemFile,
-                                  WithTrailingBackslash(SystemDirectory()) + ownSystemFile}) {
+  for (const std::string& path : victims) {
     ::DeleteFileA(path.c_str());
   }
+  ::DeleteFileA((WithTrailingBackslash(SystemDirectory()) + ownSystemFile).c_str());
+  ::RemoveDirectoryA(otherProgram.c_str());
 }
 
 }  // namespace
