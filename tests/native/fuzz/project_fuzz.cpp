@@ -152,8 +152,11 @@ void CheckPlan(Bytes bytes, const IniText& project) {
 
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   const auto codePage = project.Get("Build", "CodePage");
+  // The key that a message blames follows the project's name (a value quoted later in a
+  // message may hold any text).
+  const bool refusedCodePage = error.starts_with(options.project + ": [Build] CodePage: ");
   if (codePage && (EqualNoCase(*codePage, "UTF-8") || *codePage == "65001") &&
-      (error.find("[Build] CodePage") != std::string::npos) == IsUtf8(text)) {
+      refusedCodePage == IsUtf8(text)) {
     __builtin_trap();  // UTF-8 asked for: refused exactly when the file is not UTF-8
   }
   if (!planned) {
