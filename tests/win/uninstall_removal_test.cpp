@@ -293,8 +293,8 @@ TEST_F(UninstallRemoval, TheTailOfAnUninstallerIsReadAndCheckedAndLeavesNoCopy) 
   const std::wstring foreign = std::wstring(temp.begin(), temp.end()) + L"\u5F20";
   ASSERT_TRUE(::CreateDirectoryW(foreign.c_str(), nullptr));
   ::SetEnvironmentVariableW(L"Tmp", foreign.c_str());
-  EXPECT_FALSE(UninstallLog::FromUninstaller(
-      uninstallerWith("[General]\r\nBID=C:\\Apps\\Tool\r\n"), problem));
+  EXPECT_FALSE(UninstallLog::FromUninstaller(uninstallerWith("[General]\r\nBID=C:\\Apps\\Tool\r\n"),
+                                             problem));
   EXPECT_EQ(problem, TailProblem::kTemporaryName);
   ::SetEnvironmentVariableA("Tmp", temp.c_str());
   ::RemoveDirectoryW(foreign.c_str());
