@@ -31,10 +31,20 @@ std::vector<AnsweredWindow> AnswerWindows(DWORD processId, const std::vector<Win
   std::vector<AnsweredWindow> answered;
   for (const WindowAnswer& answer : answers) {
     const ULONGLONG end = ::GetTickCount64() + timeoutMs;
-    HWND window = NextWindow(processId);
-    while (window == nullptr && ::GetTickCount64() < end) {
-      ::Sleep(kPollMs);
+    HWND window = nullptr;
+    AnsweredWindow seen;
+    // A window that goes between being found and being read (the dialog before, on a busy
+    // machine) is not the one to answer.
+    while (::GetTickCount64() < end) {
       window = NextWindow(processId);
+      if (window != nullptr) {
+        seen.window = Snapshot(window);
+        if (!seen.window.className.empty()) {
+          break;
+        }
+        window = nullptr;
+      }
+      ::Sleep(kPollMs);
     }
     if (window == nullptr) {
       ADD_FAILURE() << "window " << answered.size() + 1 << " of " << answers.size()
@@ -42,8 +52,6 @@ std::vector<AnsweredWindow> AnswerWindows(DWORD processId, const std::vector<Win
                     << DumpWindows(processId);
       return answered;
     }
-    AnsweredWindow seen;
-    seen.window = Snapshot(window);
     seen.icon = seen.window.MessageBoxIcon();
     answered.push_back(seen);
     answer(window);
