@@ -17,6 +17,7 @@
 #include "script/path_macros.h"
 #include "script/path_text.h"
 #include "script/script_access.h"
+#include "win/ansi_names.h"
 
 namespace vorlatch {
 
@@ -55,21 +56,6 @@ std::optional<std::string> ShellFolderPath(int folderId) {
   }
   buffer[MAX_PATH - 1] = '\0';
   return std::string(buffer);
-}
-
-// UTF-16 of an ANSI string (IPersistFile has no ANSI form); empty when it cannot convert.
-std::wstring WideFromAnsi(const std::string& text) {
-  const int length =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (length <= 0) {
-    return std::wstring();
-  }
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                          length) != length) {
-    return std::wstring();
-  }
-  return wide;
 }
 
 // The Desktop and Quick Launch steps: one named file, an optional question, one shortcut.
@@ -214,7 +200,8 @@ int SaveShellLink(int folderId, const std::string& subfolder, const std::string&
   if (!path) {
     return 0;
   }
-  const std::wstring widePath = WideFromAnsi(*path);
+  // IPersistFile has no ANSI form.
+  const std::wstring widePath = WideOf(*path, CP_ACP);
   if (widePath.empty() || FAILED(persistFile->Save(widePath.c_str(), TRUE))) {
     return 0;
   }

@@ -19,28 +19,6 @@ namespace {
 
 constexpr UINT kErrorStyle = MB_OK | MB_ICONERROR | MB_TASKMODAL;
 
-// A text between the wide and the UTF-8 forms, which hold every character.
-std::string Utf8Of(const std::wstring& wide) {
-  const int size = static_cast<int>(wide.size());
-  const int length =
-      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-  if (length > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
-  }
-  return utf8;
-}
-
-std::wstring WideOfUtf8(const std::string& utf8) {
-  const int size = static_cast<int>(utf8.size());
-  const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-  if (length > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
-  }
-  return wide;
-}
-
 // Shows the message for `wide` when it does not fit; true when it fits.
 bool CheckName(const char* what, const std::wstring& wide, RunResult result) {
   bool fits = true;
@@ -73,7 +51,7 @@ std::string UnusableCommandLineText() {
   // The 8-bit line may show a look-alike letter instead of '?', so the wide line tells which
   // value holds the character: parsed in UTF-8, where the switches, quotes and blanks are the
   // same bytes as in the 8-bit line and nothing is lost.
-  const StubCommandLine command = ParseStubCommandLine(Utf8Of(wide));
+  const StubCommandLine command = ParseStubCommandLine(NarrowOf(wide, CP_UTF8));
   const struct {
     const char* what;
     const std::string* value;
@@ -85,7 +63,7 @@ std::string UnusableCommandLineText() {
     if (value == nullptr) {
       continue;
     }
-    const std::string shown = AnsiFormOf(WideOfUtf8(*value), fits);
+    const std::string shown = AnsiFormOf(WideOf(*value, CP_UTF8), fits);
     if (!fits) {
       // A password is not shown, not even in part.
       return UnusableNameText(what, what == kWhatPassword ? std::string(shown.size(), '*') : shown);

@@ -19,6 +19,7 @@
 #include "script/path_macros.h"
 #include "script/path_text.h"
 #include "script/script_access.h"
+#include "win/ansi_names.h"
 #include "win/handles.h"
 
 namespace vorlatch {
@@ -123,13 +124,8 @@ std::optional<std::string> LinkTarget(const std::string& link) {
   if (FAILED(shellLink->QueryInterface(IID_IPersistFile, file.put_void()))) {
     return std::nullopt;
   }
-  const int length = ::MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, nullptr, 0);
-  if (length <= 0) {
-    return std::nullopt;
-  }
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  if (::MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide.data(), length) != length ||
-      FAILED(file->Load(wide.c_str(), STGM_READ))) {
+  const std::wstring wide = WideOf(link, CP_ACP);
+  if (wide.empty() || FAILED(file->Load(wide.c_str(), STGM_READ))) {
     return std::nullopt;
   }
   char target[MAX_PATH + 1] = {};

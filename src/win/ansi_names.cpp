@@ -4,22 +4,31 @@
 
 namespace vorlatch {
 
-namespace {
-
-std::string Converted(const std::wstring& text, DWORD flags, BOOL* usedDefault) {
+std::string NarrowOf(const std::wstring& text, UINT codePage, DWORD flags, BOOL* usedDefault) {
   const int wideLength = static_cast<int>(text.size());
-  const int length = ::WideCharToMultiByte(CP_ACP, flags, text.data(), wideLength, nullptr, 0,
+  const int length = ::WideCharToMultiByte(codePage, flags, text.data(), wideLength, nullptr, 0,
                                            nullptr, usedDefault);
   if (length <= 0) {
     return std::string();
   }
-  std::string ansi(static_cast<std::size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_ACP, flags, text.data(), wideLength, ansi.data(), length, nullptr,
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(codePage, flags, text.data(), wideLength, narrow.data(), length, nullptr,
                         usedDefault);
-  return ansi;
+  return narrow;
 }
 
-}  // namespace
+std::wstring WideOf(const std::string& text, UINT codePage) {
+  const int size = static_cast<int>(text.size());
+  const int length = ::MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+  if (length <= 0) {
+    return std::wstring();
+  }
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  if (::MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length) != length) {
+    return std::wstring();
+  }
+  return wide;
+}
 
 std::string AnsiFormOf(const std::wstring& text, bool& fits) {
   fits = true;
@@ -29,13 +38,13 @@ std::string AnsiFormOf(const std::wstring& text, bool& fits) {
   if (::GetACP() == CP_UTF8) {
     // Every character has its form here; the system refuses the best-fit flag and the
     // default-character report for UTF-8, and only a lone surrogate does not fit.
-    std::string exact = Converted(text, WC_ERR_INVALID_CHARS, nullptr);
+    std::string exact = NarrowOf(text, CP_ACP, WC_ERR_INVALID_CHARS);
     fits = !exact.empty();
-    return fits ? exact : Converted(text, 0, nullptr);
+    return fits ? exact : NarrowOf(text, CP_ACP);
   }
   // No best fit: a look-alike letter would name another folder as surely as a '?'.
   BOOL usedDefault = FALSE;
-  std::string ansi = Converted(text, WC_NO_BEST_FIT_CHARS, &usedDefault);
+  std::string ansi = NarrowOf(text, CP_ACP, WC_NO_BEST_FIT_CHARS, &usedDefault);
   fits = !ansi.empty() && usedDefault == FALSE;
   return ansi;
 }

@@ -11,6 +11,13 @@
 
 namespace vorlatch {
 
+// A wide text in the 8-bit code page `codePage` (CP_ACP, CP_UTF8), converted with `flags`;
+// empty when it cannot be converted.
+std::string NarrowOf(const std::wstring& text, UINT codePage, DWORD flags = 0,
+                     BOOL* usedDefault = nullptr);
+// The characters of an 8-bit text in `codePage`; empty when it cannot be converted.
+std::wstring WideOf(const std::string& text, UINT codePage);
+
 // The ANSI form of a wide text, with '?' for what it cannot hold; `fits` tells whether every
 // character has its exact form there (no default character, no look-alike).
 std::string AnsiFormOf(const std::wstring& text, bool& fits);

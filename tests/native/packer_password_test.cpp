@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <set>
-#include <vector>
 #include <sstream>
 
 #include "package/password_text.h"
@@ -203,18 +202,6 @@ TEST(PasswordProtection, KeysCoverTheWholeAlphabet) {
     EXPECT_TRUE(IsPasswordKeyCharacter(c)) << static_cast<int>(c);
   }
   EXPECT_EQ(seen.size(), 90u);
-
-  // A seeded source gives the same protection for the same seed, another for another seed.
-  const auto protect = [](std::string_view seed) {
-    packer::Protection protection;
-    std::string problem;
-    const std::vector<std::uint8_t> bytes(seed.begin(), seed.end());
-    EXPECT_TRUE(packer::ProtectPassword("pw", protection, problem, packer::SeededBytes(bytes)));
-    EXPECT_EQ(RebuildPassword(protection.block, protection.key), "pw");
-    return protection.key + std::string(protection.block.begin(), protection.block.end());
-  };
-  EXPECT_EQ(protect("project"), protect("project"));
-  EXPECT_NE(protect("project"), protect("project2"));
 }
 
 }  // namespace
