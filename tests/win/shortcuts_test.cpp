@@ -34,6 +34,9 @@ struct LinkContents {
   std::string target;
   std::string iconPath;
   int iconIndex = -1;
+  std::string arguments;
+  std::string workingFolder;
+  std::string description;
 };
 
 // Strings built by appending: `"text" + string` trips a false restrict warning of GCC 12.
@@ -69,6 +72,19 @@ std::optional<LinkContents> ReadLink(const std::string& path) {
     return std::nullopt;
   }
   contents.iconPath = icon;
+  char text[1024] = {};
+  if (FAILED(link->GetArguments(text, sizeof text))) {
+    return std::nullopt;
+  }
+  contents.arguments = text;
+  if (FAILED(link->GetWorkingDirectory(text, sizeof text))) {
+    return std::nullopt;
+  }
+  contents.workingFolder = text;
+  if (FAILED(link->GetDescription(text, sizeof text))) {
+    return std::nullopt;
+  }
+  contents.description = text;
   return contents;
 }
 
@@ -212,6 +228,87 @@ TEST_F(Shortcuts, SecondInstallationGetsTheNextGroupAndRecordsItsNumber) {
   ASSERT_TRUE(app.has_value());
   EXPECT_TRUE(EqualsIgnoringCase(app->target, g_state.destinationDirectory + "app.exe"))
       << app->target;
+}
+
+TEST_F(Shortcuts, DetailKeysNameAndFillTheShortcutsAndTheLogKeepsTheNames) {
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> keys;
+    std::string link, arguments, workingFolder, iconPath, description, uninstallLink;
+    int iconIndex;
+  };
+  const std::string dest = g_state.destinationDirectory;
+  const std::string shell32 = SystemDirectory() + "shell32.dll";
+  const std::vector<Case> cases = {
+      {{}, "app exe.lnk", "", "", "", "", "Uninstall .lnk", -1},
+      {{{"ShortcutName1", " Zap Viewer "},
+        {"ShortcutArguments1", "/welcome \"first run\""},
+        {"ShortcutFolder1", "[bid]samples"},
+        {"ShortcutIcon1", "[SYSTEM]shell32.dll"},
+        {"ShortcutIconIndex1", "3"},
+        {"ShortcutDescription1", "Views Zap files"},
+        {"UninstallShortcutName", "Uninstall Zap"}},
+       "Zap Viewer.lnk",
+       "/welcome \"first run\"",
+       dest + "samples",
+       shell32,
+       "Views Zap files",
+       "Uninstall Zap.lnk",
+       3},
+      // Names that make no file name fall back to the rule; an index alone picks the
+      // file's own icon, and a relative icon lies in the destination.
+      {{{"ShortcutName1", "a:b"}, {"ShortcutIconIndex1", "2"}, {"UninstallShortcutName", "CON"}},
+       "app exe.lnk",
+       "",
+       "",
+       dest + "app.exe",
+       "",
+       "Uninstall .lnk",
+       2},
+      {{{"ShortcutName1", "x|y"}, {"ShortcutIcon1", "icons\\app.ico"}},
+       "app exe.lnk",
+       "",
+       "",
+       dest + "icons\\app.ico",
+       "",
+       "Uninstall .lnk",
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link + " " + c.iconPath);
+    RemoveTree(programs_ + company_);
+    DeleteFileA(log_.c_str());
+    for (const char* key :
+         {"ShortcutName1", "ShortcutArguments1", "ShortcutFolder1", "ShortcutIcon1",
+          "ShortcutIconIndex1", "ShortcutDescription1", "UninstallShortcutName"}) {
+      Set("File", key, "");
+    }
+    for (const auto& [key, value] : c.keys) {
+      Set("File", key, value);
+    }
+    Set("File", "Uninstall", "1");
+    AddFile(1, "app.exe", true);
+    Install();
+
+    EXPECT_EQ(FolderEntries(Group()), (std::vector<std::string>{c.uninstallLink, c.link}));
+    const std::optional<LinkContents> app = ReadLink(Group() + c.link);
+    ASSERT_TRUE(app.has_value());
+    EXPECT_TRUE(EqualsIgnoringCase(app->target, dest + "app.exe")) << app->target;
+    EXPECT_EQ(app->arguments, c.arguments);
+    EXPECT_TRUE(EqualsIgnoringCase(app->workingFolder, c.workingFolder)) << app->workingFolder;
+    EXPECT_EQ(app->description, c.description);
+    if (c.iconIndex >= 0) {
+      EXPECT_TRUE(EqualsIgnoringCase(app->iconPath, c.iconPath)) << app->iconPath;
+      EXPECT_EQ(app->iconIndex, c.iconIndex);
+    }
+    // The log holds a name only when one was used, as it was used.
+    char logged[256] = {};
+    GetPrivateProfileStringA("File", "ShortcutName1", "", logged, sizeof logged, log_.c_str());
+    EXPECT_EQ(std::string(logged) + ".lnk", c.link == "app exe.lnk" ? ".lnk" : c.link);
+    GetPrivateProfileStringA("File", "UninstallShortcutName", "", logged, sizeof logged,
+                             log_.c_str());
+    EXPECT_EQ(std::string(logged) + ".lnk",
+              c.uninstallLink == "Uninstall .lnk" ? ".lnk" : c.uninstallLink);
+  }
 }
 
 TEST_F(Shortcuts, WithElevenGroupsTakenTheTenthIsReused) {
