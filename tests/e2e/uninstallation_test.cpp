@@ -100,8 +100,6 @@ class Uninstallation : public ::testing::Test {
     RemoveTree(programs_ + company_);
     ::DeleteFileA((desktop_ + LinkName()).c_str());
     ::DeleteFileA((quickLaunch_ + LinkName()).c_str());
-    ::DeleteFileA((desktop_ + ChosenLinkName()).c_str());
-    ::DeleteFileA((quickLaunch_ + ChosenLinkName()).c_str());
     ::RegDeleteTreeA(HKEY_CURRENT_USER, ownKey_.c_str());
     ::RegDeleteTreeA(HKEY_CLASSES_ROOT, extension_.c_str());
     ::RegDeleteTreeA(HKEY_CLASSES_ROOT, ProgramId().c_str());
@@ -111,7 +109,6 @@ class Uninstallation : public ::testing::Test {
 
   std::string AppFile() const { return app_ + ".txt"; }
   std::string LinkName() const { return app_ + " txt.lnk"; }
-  std::string ChosenLinkName() const { return app_ + " Viewer.lnk"; }
   std::string ProgramId() const { return app_ + "_file"; }
   std::string EntryKey() const { return kUninstallKeyPrefix + product_; }
   std::string Group() const { return programs_ + company_ + "\\" + product_; }
@@ -251,8 +248,8 @@ TEST_F(Uninstallation, TheUninstallEntryRemovesWhatTheInstallationMade) {
                "Shortcut1=1\r\n" + Line("Associations1", extension_.substr(1)) +
                    Line("ShortcutName1", app_ + " Viewer")) +
       FileKeys(2, "notes.txt", "notes.txt", "Target2=[BID]docs\\\r\nShortcut2=1\r\n") +
-      "Uninstall=1\r\nUninstallShortcutName=Remove it\r\n" + Line("Desktop", AppFile()) +
-      Line("QuickLaunch", AppFile()) + "[Registry]\r\nNumber=2\r\n" +
+      "Uninstall=1\r\n" + Line("Desktop", AppFile()) + Line("QuickLaunch", AppFile()) +
+      "UninstallShortcutName=Remove it\r\n" + "[Registry]\r\nNumber=2\r\n" +
       Line("Key1", "HKEY_CURRENT_USER\\" + ownKey_ + "\\Existing") +
       Line("Key2", "HKEY_CURRENT_USER\\" + ownKey_ + "\\Tool\\Sub") +
       "[Key1]\r\nNumber=2\r\nName1=Added\r\nValue1=[BID]\r\nName2=Own\r\nValue2=changed\r\n"
@@ -286,8 +283,8 @@ TEST_F(Uninstallation, TheUninstallEntryRemovesWhatTheInstallationMade) {
            "place\\My Tool\\Uninstall.exe", "place\\My Tool\\DOCS\\notes.txt=the notes|",
            "place\\My Tool\\settings.ini=[Options]|Color=blue|Size=big|",
            "programs\\" + product_ + "\\Remove it.lnk", "programs\\" + product_ + "\\notes txt.lnk",
-           "programs\\" + product_ + "\\" + ChosenLinkName(), "desktop\\" + ChosenLinkName(),
-           "quick launch\\" + ChosenLinkName(),
+           "programs\\" + product_ + "\\" + app_ + " Viewer.lnk",
+           "desktop\\" + app_ + " Viewer.lnk", "quick launch\\" + app_ + " Viewer.lnk",
            "HKCU\\" + ownKey_ + "\\Existing:Added=" + destination,
            "HKCU\\" + ownKey_ + "\\Tool\\Sub:=default", "HKCR\\" + extension_ + ":=" + ProgramId(),
            "HKCR\\" + ProgramId() + "\\Shell\\Open\\Command:=" + dest + AppFile() + " %1",

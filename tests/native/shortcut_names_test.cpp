@@ -17,16 +17,6 @@ TEST(ShortcutNames, ProgramGroupFromCompanyAndProduct) {
   EXPECT_EQ(ProgramGroupOf("", ""), "");
 }
 
-TEST(ShortcutNames, ChosenNamesThatMakeNoFileNameFallBackToTheRule) {
-  EXPECT_EQ(ShortcutFileName("app.exe", "  Zap Viewer 2.1 "), "Zap Viewer 2.1.lnk");
-  EXPECT_EQ(ShortcutFileName("sub\\app.exe", "Zap"), "Zap.lnk");
-  for (const char* bad : {"", "   ", "a\\b", "a/b", "C:x", "a*", "a?", "\"a\"", "<a>", "a|b",
-                          "a\tb", "CON", "nul.txt", "Com1", "LPT9"}) {
-    EXPECT_EQ(ShortcutFileName("app.exe", bad), "app exe.lnk") << bad;
-  }
-  EXPECT_EQ(ShortcutFileName("app.exe", "COM10"), "COM10.lnk");
-}
-
 TEST(ShortcutNames, InstanceSuffix) {
   EXPECT_EQ(InstanceSuffix(0), "");
   EXPECT_EQ(InstanceSuffix(1), " 1");
