@@ -84,8 +84,8 @@ bool PackedItem::WriteTo(std::FILE* out, std::string& problem) {
 }
 
 ItemDeflater::ItemDeflater(std::string partPath, std::uint64_t memoryLimit,
-                           std::uint64_t lengthLimit)
-    : memoryLimit_(memoryLimit), lengthLimit_(lengthLimit) {
+                           std::uint64_t lengthLimit, std::uint64_t installerLimit)
+    : memoryLimit_(memoryLimit), lengthLimit_(lengthLimit), installerLimit_(installerLimit) {
   item_.partPath_ = std::move(partPath);
   // compress2's own settings: the default window, memory level and strategy.
   ready_ = deflateInit(&stream_, Z_DEFAULT_COMPRESSION) == Z_OK;
@@ -99,7 +99,7 @@ ItemDeflater::~ItemDeflater() {
 
 bool ItemDeflater::Emit(const std::uint8_t* data, std::size_t size, std::string& problem) {
   if (item_.length_ + size > lengthLimit_) {
-    problem = InstallerTooLarge(lengthLimit_);
+    problem = InstallerTooLarge(installerLimit_);
     return false;
   }
   if (item_.part_ == nullptr && item_.bytes_.size() + size > memoryLimit_) {

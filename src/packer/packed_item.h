@@ -45,8 +45,10 @@ class PackedItem {
 class ItemDeflater {
  public:
   // `partPath` is where the item goes once it is longer than `memoryLimit` bytes; an item
-  // longer than `lengthLimit` is refused.
-  ItemDeflater(std::string partPath, std::uint64_t memoryLimit, std::uint64_t lengthLimit);
+  // longer than `lengthLimit` is refused, as one that makes the installer longer than
+  // `installerLimit`.
+  ItemDeflater(std::string partPath, std::uint64_t memoryLimit, std::uint64_t lengthLimit,
+               std::uint64_t installerLimit);
   ItemDeflater(const ItemDeflater&) = delete;
   ItemDeflater& operator=(const ItemDeflater&) = delete;
   ~ItemDeflater();
@@ -68,6 +70,7 @@ class ItemDeflater {
   PackedItem item_;
   std::uint64_t memoryLimit_;
   std::uint64_t lengthLimit_;
+  std::uint64_t installerLimit_;
   std::uint64_t sourceSize_ = 0;
 };
 

@@ -617,7 +617,7 @@ class Builder {
     PackedSource packed;
     try {
       ItemDeflater deflater(temporary_ + ".part" + std::to_string(index), heldItemLimit_,
-                            itemLimit_);
+                            itemLimit_, options_.maxInstallerSize);
       ItemTail tail;
       const bool read = planned.zipKey == "UninstallZip"
                             ? PackUninstaller(planned, deflater, tail, packed)
