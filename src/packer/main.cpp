@@ -1,15 +1,25 @@
 // vorlatch-pack: builds installers from project files and inspects finished installers.
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <string_view>
 
 #include "packer/packer.h"
 #include "packer/source_file.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define VORLATCH_IS_TERMINAL(file) (_isatty(_fileno(file)) != 0)
+#else
+#include <unistd.h>
+#define VORLATCH_IS_TERMINAL(file) (isatty(fileno(file)) != 0)
+#endif
 
 namespace {
 
@@ -35,7 +45,8 @@ constexpr const char* kUsage =
     "         the same bytes for every N and every run (but for a locked installer's\n"
     "         fresh key). With SOURCE_DATE_EPOCH set (seconds since 1970), times later\n"
     "         than it are stored as it, and a locked installer's key comes from the\n"
-    "         project file, so that every build gives the same bytes.\n"
+    "         project file, so that every build gives the same bytes. On a terminal\n"
+    "         the progress shows on one line.\n"
     "inspect  prints the script of an installer and every packed item with its position,\n"
     "         length, size, attributes and times, and whether it inflates to its size;\n"
     "         says whether the installer is signed (where its certificate table lies),\n"
@@ -43,6 +54,44 @@ constexpr const char* kUsage =
     "         password (never the password).\n"
     "\n"
     "Exit status: 0 on success, 1 when building or inspecting fails, 2 on a usage error.\n";
+
+// The build's progress on one line of the terminal, rewritten in place; nothing at all when
+// neither output is a terminal (a log or a pipe gets only what it got before).
+class ProgressLine {
+ public:
+  void Show(std::uint64_t done, std::uint64_t total, const std::string& file) {
+    const auto now = std::chrono::steady_clock::now();
+    if (out_ == nullptr || (shownLength_ != 0 && done < total && now - shown_ < kEvery)) {
+      return;
+    }
+    shown_ = now;
+    const std::size_t cut = file.find_last_of("/\\");
+    char text[160];
+    const int length =
+        std::snprintf(text, sizeof text, "packing: %.1f of %.1f MB (%d%%), %.60s", done / 1048576.0,
+                      total / 1048576.0, total == 0 ? 100 : static_cast<int>(done * 100 / total),
+                      file.c_str() + (cut == std::string::npos ? 0 : cut + 1));
+    const int shown = std::max(0, std::min<int>(length, sizeof text - 1));
+    // Blanks over what is left of a longer line before.
+    std::fprintf(out_, "\r%s%*s", text, std::max(0, shownLength_ - shown), "");
+    std::fflush(out_);
+    shownLength_ = std::max(shown, 1);
+  }
+  void End() {
+    if (out_ != nullptr && shownLength_ != 0) {
+      std::fputc('\n', out_);
+      std::fflush(out_);
+    }
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kEvery{100};
+  std::FILE* out_ = VORLATCH_IS_TERMINAL(stderr)   ? stderr
+                    : VORLATCH_IS_TERMINAL(stdout) ? stdout
+                                                   : nullptr;
+  std::chrono::steady_clock::time_point shown_;
+  int shownLength_ = 0;
+};
 
 int UsageError(const std::string& problem) {
   std::fprintf(stderr, "vorlatch-pack: %s (try --help)\n", problem.c_str());
@@ -106,8 +155,14 @@ int Build(int argc, char** argv) {
     }
     options.latestTime = vorlatch::packer::FileTimeFromUnix(seconds, 0);
   }
+  ProgressLine progress;
+  options.progress = [&progress](std::uint64_t done, std::uint64_t total, const std::string& file) {
+    progress.Show(done, total, file);
+  };
   std::string error;
-  if (!vorlatch::packer::BuildInstaller(options, error)) {
+  const bool built = vorlatch::packer::BuildInstaller(options, error);
+  progress.End();
+  if (!built) {
     std::fprintf(stderr, "vorlatch-pack: %s\n", error.c_str());
     return 1;
   }

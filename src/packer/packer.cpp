@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -19,6 +20,7 @@
 #include "packer/execution_level.h"
 #include "packer/ini_text.h"
 #include "packer/ordered_work.h"
+#include "packer/packed_item.h"
 #include "packer/password_protection.h"
 #include "packer/source_file.h"
 #include "stages/command_text.h"
@@ -35,8 +37,11 @@ namespace vorlatch::packer {
 
 namespace {
 
-// Positions are read back by the stub as signed 32-bit integers.
-constexpr std::uint64_t kMaxInstallerSize = 0x7FFFFFFF;
+// A source is read and compressed in pieces of this size.
+constexpr std::size_t kReadPiece = 1 << 18;
+// What the items waiting to be written may hold in memory together; a longer item goes to a
+// part file of its own beside the installer.
+constexpr std::uint64_t kHeldItemsBudget = 96ull << 20;
 // Signing tools pad a file to a multiple of 8 before they append the certificate table; an
 // installer of such a length needs no padding.
 constexpr std::uint64_t kSigningAlignment = 8;
@@ -87,6 +92,7 @@ bool IsZipOrPosKey(std::string_view section, const std::string& key) {
 }
 
 constexpr char kUtf8Name[] = "UTF-8";
+constexpr char kEmptySource[] = "empty file (an installer cannot extract a 0-byte file)";
 
 // Well-formed UTF-8: every sequence complete, shortest form, no surrogate, at most U+10FFFF.
 bool IsUtf8Text(const std::vector<std::uint8_t>& bytes) {
@@ -511,7 +517,7 @@ class Builder {
   // One source read and packed as an item; `problem` says why not, under `problemKey` when
   // the fault is not the source's own.
   struct PackedSource {
-    std::vector<std::uint8_t> item;
+    PackedItem item;
     std::string problem;
     std::string problemKey;
   };
@@ -524,49 +530,104 @@ class Builder {
     }
   }
 
+  void Progress(std::uint64_t bytes, const std::string& file) const {
+    if (options_.progress) {
+      const std::lock_guard lock(progressMutex_);
+      progressDone_ += bytes;
+      progressTotal_ = std::max(progressTotal_, progressDone_);
+      options_.progress(progressDone_, progressTotal_, file);
+    }
+  }
+
+  // The uninstaller is read whole: its manifest and header may be changed before it is packed.
+  bool PackUninstaller(const PlannedItem& planned, ItemDeflater& deflater, ItemTail& tail,
+                       PackedSource& packed) const {
+    std::vector<std::uint8_t> content;
+    if (!ReadSourceFile(planned.source, content, tail, packed.problem)) {
+      return false;
+    }
+    ClampTimes(tail);
+    if (content.empty()) {
+      packed.problem = kEmptySource;
+      return false;
+    }
+    packed.problem = MachineMismatch(content);
+    if (!packed.problem.empty()) {
+      return false;
+    }
+    // The uninstaller asks for the stub's level: a process that is not elevated cannot
+    // start an elevated one, and the rollback starts the uninstaller from the stub.
+    if (!level_.empty() && !SetExecutionLevel(content, level_, packed.problem)) {
+      packed.problemKey = "[Build] ExecutionLevel";
+      return false;
+    }
+    // It reads the log that the installer wrote in the installer's code page.
+    if (utf8_ && !SetUtf8CodePage(content, packed.problem)) {
+      packed.problemKey = "[Build] CodePage";
+      return false;
+    }
+    // The installer writes the log into the uninstaller's tail after extracting it; a
+    // read-only source must not give a read-only Uninstall.exe.
+    tail.attributes &= ~kFileAttributeReadonly;
+    if (tail.attributes == 0) {
+      tail.attributes = kFileAttributeArchive;
+    }
+    Progress(content.size(), planned.source);
+    return deflater.Add(content.data(), content.size(), packed.problem);
+  }
+
+  // Any other source is compressed as it is read, so that it is never held whole.
+  bool PackInPieces(const PlannedItem& planned, ItemDeflater& deflater, ItemTail& tail,
+                    PackedSource& packed) const {
+    SourceReader reader;
+    std::uint64_t size = 0;
+    if (!reader.Open(planned.source, tail, size, packed.problem)) {
+      return false;
+    }
+    ClampTimes(tail);
+    if (size > kMaxSourceSize) {
+      packed.problem = TooLargeForAnItem();
+      return false;
+    }
+    std::vector<std::uint8_t> piece(kReadPiece);
+    for (;;) {
+      std::size_t got = 0;
+      if (!reader.Read(piece.data(), piece.size(), got)) {
+        packed.problem = "read error";
+        return false;
+      }
+      if (got == 0) {
+        break;
+      }
+      if (!deflater.Add(piece.data(), got, packed.problem)) {
+        return false;
+      }
+      Progress(got, planned.source);
+    }
+    if (deflater.SourceSize() == 0) {
+      packed.problem = kEmptySource;
+      return false;
+    }
+    return true;
+  }
+
   // Runs on a worker thread: reads only what the plan and the stub fixed before.
-  PackedSource PackSource(const PlannedItem& planned) const {
+  PackedSource PackSource(std::size_t index) const {
+    const PlannedItem& planned = items_[index];
     PackedSource packed;
     try {
-      std::vector<std::uint8_t> content;
+      ItemDeflater deflater(temporary_ + ".part" + std::to_string(index), heldItemLimit_,
+                            itemLimit_, options_.maxInstallerSize);
       ItemTail tail;
-      if (!ReadSourceFile(planned.source, content, tail, packed.problem)) {
-        return packed;
-      }
-      ClampTimes(tail);
-      if (content.empty()) {
-        packed.problem = "empty file (an installer cannot extract a 0-byte file)";
-        return packed;
-      }
-      if (planned.zipKey == "UninstallZip") {
-        packed.problem = MachineMismatch(content);
-        if (!packed.problem.empty()) {
-          return packed;
-        }
-        // The uninstaller asks for the stub's level: a process that is not elevated cannot
-        // start an elevated one, and the rollback starts the uninstaller from the stub.
-        if (!level_.empty() && !SetExecutionLevel(content, level_, packed.problem)) {
-          packed.problemKey = "[Build] ExecutionLevel";
-          return packed;
-        }
-        // It reads the log that the installer wrote in the installer's code page.
-        if (utf8_ && !SetUtf8CodePage(content, packed.problem)) {
-          packed.problemKey = "[Build] CodePage";
-          return packed;
-        }
-        // The installer writes the log into the uninstaller's tail after extracting it; a
-        // read-only source must not give a read-only Uninstall.exe.
-        tail.attributes &= ~kFileAttributeReadonly;
-        if (tail.attributes == 0) {
-          tail.attributes = kFileAttributeArchive;
-        }
-      }
-      if (AppendPackedItem(packed.item, content, tail) == 0) {
-        packed.problem = "cannot be compressed";
+      const bool read = planned.zipKey == "UninstallZip"
+                            ? PackUninstaller(planned, deflater, tail, packed)
+                            : PackInPieces(planned, deflater, tail, packed);
+      if (read) {
+        deflater.Finish(tail, packed.item, packed.problem);
       }
     } catch (const std::bad_alloc&) {
-      // A source too large for this machine's memory: a message, and no half-written file.
-      packed.item.clear();
+      // A message, and no half-written file.
+      packed.item = PackedItem();
       packed.problem = "not enough memory to pack it";
     }
     return packed;
@@ -626,10 +687,23 @@ class Builder {
     }
     std::uint64_t position = content.size();
     IniText script = PlannedScript();
+    const unsigned jobs = options_.jobs == 0 ? DefaultJobs() : options_.jobs;
     // Items are read and compressed side by side and written in their planned order, so the
     // installer is the same bytes whatever the number of jobs.
+    const std::uint64_t limit = options_.maxInstallerSize;
+    if (position > limit) {
+      return Fail(stubKey_, stub_, InstallerTooLarge(limit));
+    }
+    temporary_ = temporary;
+    itemLimit_ = limit - position;
+    heldItemLimit_ = std::clamp<std::uint64_t>(kHeldItemsBudget / (jobs + 2), 1 << 20, 16 << 20);
+    if (options_.progress) {
+      for (const PlannedItem& planned : items_) {
+        progressTotal_ += SourceSize(planned.source);
+      }
+    }
     const std::function<PackedSource(std::size_t)> pack = [this](std::size_t i) {
-      return PackSource(items_[i]);
+      return PackSource(i);
     };
     const std::function<bool(std::size_t, PackedSource&)> write = [&](std::size_t i,
                                                                       PackedSource& packed) {
@@ -640,13 +714,15 @@ class Builder {
         return Fail(packed.problemKey.empty() ? planned.sourceKey : packed.problemKey,
                     planned.source, packed.problem);
       }
-      const std::uint64_t length = packed.item.size();
-      if (position + length > kMaxInstallerSize) {
-        return Fail(planned.sourceKey, planned.source, "the installer would exceed 2 GiB");
+      const std::uint64_t length = packed.item.Length();
+      if (position + length > limit) {
+        return Fail(planned.sourceKey, planned.source, InstallerTooLarge(limit));
       }
-      if (!WriteAll(file.get(), packed.item, temporary)) {
-        return false;
+      std::string problem;
+      if (!packed.item.WriteTo(file.get(), problem)) {
+        return Fail(outputKey_, output_ + " (as " + temporary + ")", problem);
       }
+      packed.item = PackedItem();  // its part file goes at once
       try {
         script.Set(planned.section, planned.zipKey, std::to_string(length));
         script.Set(planned.section, planned.posKey, std::to_string(position));
@@ -657,7 +733,6 @@ class Builder {
       position += length;
       return true;
     };
-    const unsigned jobs = options_.jobs == 0 ? DefaultJobs() : options_.jobs;
     if (!ForEachInOrder(items_.size(), jobs, pack, write)) {
       return false;
     }
@@ -675,8 +750,8 @@ class Builder {
     // make the installer's length a multiple of 8.
     const std::uint64_t gap =
         (kSigningAlignment - (position + end.size()) % kSigningAlignment) % kSigningAlignment;
-    if (position + gap + end.size() > kMaxInstallerSize) {
-      return Fail("script", options_.project, "the installer would exceed 2 GiB");
+    if (position + gap + end.size() > limit) {
+      return Fail("script", options_.project, InstallerTooLarge(limit));
     }
     if (!WriteAll(file.get(), std::vector<std::uint8_t>(gap, 0), temporary) ||
         !WriteAll(file.get(), end, temporary)) {
@@ -709,6 +784,11 @@ class Builder {
   std::string scriptText_;
   std::optional<std::uint16_t> stubMachine_;  // none: the stub is no PE image
   std::string currentKey_, currentSource_;    // what is being packed
+  std::string temporary_;                     // the installer under its temporary name
+  std::uint64_t itemLimit_ = 0;               // the longest item that still fits
+  std::uint64_t heldItemLimit_ = 0;           // the longest item held in memory
+  mutable std::mutex progressMutex_;
+  mutable std::uint64_t progressDone_ = 0, progressTotal_ = 0;
 };
 
 // Every item that the script names through a Zip/Pos pair, with the key that names it.

@@ -2,8 +2,9 @@
 // The package builder: turns a project file and the files it names into an installer
 // (stub + package), and inspects existing installers. Portable C++.
 
-#include <iosfwd>
 #include <cstdint>
+#include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,12 @@ struct BuildOptions {
   // so that a checkout made at another time builds the same bytes; set, it also makes a locked
   // installer's key come from the project file instead of the system's random source.
   std::optional<std::uint64_t> latestTime;
+  // Called as the files are read: the bytes read so far of all the files' bytes, and the file
+  // being read. Calls never overlap; they may come from any thread.
+  std::function<void(std::uint64_t done, std::uint64_t total, const std::string& file)> progress;
+  // The largest installer to make: the installer reads positions as signed 32-bit numbers.
+  // Smaller only to try the refusal without writing gigabytes.
+  std::uint64_t maxInstallerSize = 0x7FFFFFFF;
 };
 
 // Builds the installer. On failure returns false with one line in `error` naming the

@@ -21,10 +21,6 @@ namespace {
 constexpr long long kTicksPerSecond = 10000000;
 constexpr long long kSecondsFrom1601To1970 = 11644473600LL;
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 // Opens a source for reading without moving its access time where the system allows it, so
 // that packing a file does not change what the next build of it stores.
 std::FILE* OpenForReading(const std::string& path) {
@@ -97,10 +93,15 @@ std::string FileTimeText(std::uint64_t ticks) {
   return text;
 }
 
-bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content, ItemTail& tail,
-                    std::string& error) {
+std::string TooLargeForAnItem() {
+  return "4 GiB or larger: an installer stores a file's size in 32 bits and cannot hold it";
+}
+
+bool SourceReader::Open(const std::string& path, ItemTail& tail, std::uint64_t& size,
+                        std::string& error) {
   // The times are taken before the content is read, which may move the access time.
   tail = ItemTail{};
+  size = 0;
 #ifdef _WIN32
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -119,6 +120,10 @@ bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content,
   if (!handle || !GetFileTime(handle.get(), &creation, &access, &write)) {
     error = "cannot read its file times: " + WindowsErrorText(GetLastError());
     return false;
+  }
+  LARGE_INTEGER length{};
+  if (GetFileSizeEx(handle.get(), &length)) {
+    size = static_cast<std::uint64_t>(length.QuadPart);
   }
   auto ticks = [](const FILETIME& t) {
     return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
@@ -142,39 +147,58 @@ bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content,
   tail.access = FileTimeFromUnix(info.st_atim.tv_sec, info.st_atim.tv_nsec);
   // stat() knows no creation time; the last change of the content is the nearest thing.
   tail.creation = tail.write;
+  size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 #endif
-  std::unique_ptr<std::FILE, FileCloser> file(OpenForReading(path));
-  if (!file) {
+  file_.reset(OpenForReading(path));
+  if (!file_) {
     error = std::strerror(errno);
     return false;
   }
-  content.clear();
-  std::uint8_t chunk[65536];
-  for (;;) {
-    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-    if (got > 0) {
-      if (content.size() + got > UINT32_MAX) {
-        error = "larger than 4 GiB";
-        return false;
-      }
-      try {
-        content.insert(content.end(), chunk, chunk + got);
-      } catch (const std::bad_alloc&) {
-        const std::size_t wanted = content.size() + got;
-        content = std::vector<std::uint8_t>();  // gives the memory back for the message
-        error = "not enough memory to read it (" + std::to_string(wanted) + " bytes and more)";
-        return false;
-      }
-    }
-    if (got < sizeof chunk) {
-      break;
-    }
-  }
-  if (std::ferror(file.get())) {
-    error = "read error";
+  return true;
+}
+
+bool SourceReader::Read(std::uint8_t* buffer, std::size_t capacity, std::size_t& got) {
+  got = std::fread(buffer, 1, capacity, file_.get());
+  return got > 0 || !std::ferror(file_.get());
+}
+
+bool ReadSourceFile(const std::string& path, std::vector<std::uint8_t>& content, ItemTail& tail,
+                    std::string& error) {
+  SourceReader reader;
+  std::uint64_t size = 0;
+  if (!reader.Open(path, tail, size, error)) {
     return false;
   }
-  return true;
+  content.clear();
+  // A file that states its size is refused before a byte is read; one that does not (a
+  // pipe) when it has given too much.
+  if (size > kMaxSourceSize) {
+    error = TooLargeForAnItem();
+    return false;
+  }
+  std::uint8_t chunk[65536];
+  for (;;) {
+    std::size_t got = 0;
+    if (!reader.Read(chunk, sizeof chunk, got)) {
+      error = "read error";
+      return false;
+    }
+    if (got == 0) {
+      return true;
+    }
+    if (content.size() + got > kMaxSourceSize) {
+      error = TooLargeForAnItem();
+      return false;
+    }
+    try {
+      content.insert(content.end(), chunk, chunk + got);
+    } catch (const std::bad_alloc&) {
+      const std::size_t wanted = content.size() + got;
+      content = std::vector<std::uint8_t>();  // gives the memory back for the message
+      error = "not enough memory to read it (" + std::to_string(wanted) + " bytes and more)";
+      return false;
+    }
+  }
 }
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
@@ -196,6 +220,21 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
   }
   return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
                       static_cast<std::uint64_t>(info.st_ino)};
+#endif
+}
+
+std::uint64_t SourceSize(const std::string& path) {
+#ifdef _WIN32
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+    return 0;
+  }
+  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+#else
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && info.st_size > 0
+             ? static_cast<std::uint64_t>(info.st_size)
+             : 0;
 #endif
 }
 

@@ -532,6 +532,74 @@ TEST_F(PackerTest, EveryNumberOfJobsAndEveryRunGivesTheSameBytes) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "out"), {}), 1);
 }
 
+TEST_F(PackerTest, LargeSourceIsPackedInPiecesToTheBytesOfOneCall) {
+  // Text and noise that compress to more than an item held in memory: it goes through a
+  // part file, and must still be the stream that one call of compress2 gives.
+  std::vector<std::uint8_t> content(28 << 20);
+  std::uint32_t x = 1;
+  for (std::size_t i = 0; i < content.size(); ++i) {
+    x = x * 1103515245u + 12345u;
+    content[i] = static_cast<std::uint8_t>((i >> 12) % 2 == 0 ? x >> 24 : 'a' + (x >> 29));
+  }
+  WriteFile(dir / "big.bin", std::string(content.begin(), content.end()));
+  WriteFile(dir / "app.vlp", "[File]\nFile=1\nFile1=big.bin\n");
+  packer::BuildOptions options;
+  options.project = dir / "app.vlp";
+  options.stub = dir / "stub.exe";
+  options.output = output;
+  options.jobs = 2;
+  std::string error;
+  ASSERT_TRUE(packer::BuildInstaller(options, error)) << error;
+  const auto built = ReadInstaller(output);
+  ASSERT_TRUE(built);
+  const auto item = SliceOf(built->bytes, static_cast<std::uint64_t>(kStub.size()),
+                            static_cast<std::uint64_t>(built->script.GetInt("File", "Zip1")));
+  ASSERT_TRUE(item);
+  const auto tail = ReadItemTailOf(*item);
+  ASSERT_TRUE(tail);
+  std::vector<std::uint8_t> expected;
+  ASSERT_NE(AppendPackedItem(expected, content, *tail), 0u);
+  EXPECT_GT(expected.size(), 16u << 20);
+  EXPECT_TRUE(std::equal(item->begin(), item->end(), expected.begin(), expected.end()));
+  EXPECT_EQ(testing::NamesIn(dir / "out"), std::vector<std::string>{"setup.exe"});
+}
+
+TEST_F(PackerTest, RefusesWhatThirtyTwoBitSizesCannotHold) {
+  WriteFile(dir / "one.txt", "one");
+  WriteFile(dir / "huge.bin", "");
+  std::filesystem::resize_file(dir / "huge.bin", 1ull << 32);  // sparse: refused unread
+  struct Case {
+    std::string project;
+    std::uint64_t limit;  // the largest installer allowed
+    std::string key, file, says;
+  };
+  const std::string huge = dir / "huge.bin";
+  const std::vector<Case> cases = {
+      {"[File]\nFile=1\nFile1=huge.bin\n", 0x7FFFFFFF, "[File] File1", huge, "4 GiB"},
+      {"[File]\nFile=1\nFile1=one.txt\nUninstall=1\n[Build]\nUninstaller=huge.bin\n", 0x7FFFFFFF,
+       "[Build] Uninstaller", huge, "4 GiB"},
+      {"[File]\nFile=1\nFile1=one.txt\n", 10, "--stub", dir / "stub.exe", "32-bit"},
+      {"[File]\nFile=1\nFile1=one.txt\n", kStub.size() + 20, "[File] File1", dir / "one.txt",
+       "32-bit"},
+      {"[File]\nFile=1\nFile1=one.txt\n", kStub.size() + 120, "script", "", "32-bit"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir / "app.vlp", c.project);
+    packer::BuildOptions options;
+    options.project = dir / "app.vlp";
+    options.stub = dir / "stub.exe";
+    options.output = output;
+    options.maxInstallerSize = c.limit;
+    std::string error;
+    EXPECT_FALSE(packer::BuildInstaller(options, error)) << c.project;
+    EXPECT_EQ(error.rfind(dir / "app.vlp: " + c.key + ": ", 0), 0u) << error;
+    EXPECT_NE(error.find(c.file.empty() ? c.says : "'" + c.file + "'"), std::string::npos) << error;
+    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_EQ(testing::NamesIn(dir / "out"), std::vector<std::string>{}) << c.project;
+  }
+}
+
 TEST_F(PackerTest, InspectReportsDamagedItems) {
   WriteFile(dir / "a.txt", std::string(5000, 'a'));
   WriteFile(dir / "b.txt", "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
