@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
+#include <commctrl.h>
+
 #include "package/opening.h"
 #include "package/process_state.h"
 #include "resources/resource.h"
@@ -28,6 +32,8 @@ struct Prompt {
   std::string caption;
   std::string text;
   std::string progressText;  // the progress window's text while the prompt was up
+  LRESULT barPosition = -1;  // and its bar's position and end
+  LRESULT barEnd = -1;
   std::vector<int> buttons;
   HICON icon = nullptr;
 };
@@ -37,6 +43,13 @@ struct Answer {
   int button;
   std::function<void()> before = {};
 };
+
+LRESULT BarPosition(HWND progress) {
+  return ::SendMessageA(::GetDlgItem(progress, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0);
+}
+LRESULT BarEnd(HWND progress) {
+  return ::SendMessageA(::GetDlgItem(progress, IDC_PROGRESS_BAR), PBM_GETRANGE, FALSE, 0);
+}
 
 bool IsPromptCaption(const std::string& caption) {
   return caption == "Confirm" || caption == "Error" || caption == "Uninstall" ||
@@ -86,6 +99,8 @@ class PromptRobot {
       for (const HWND other : TopLevelWindows(0, true)) {
         if (Snapshot(other).caption == "Extracting") {
           seen.progressText = ReadControlText(other, IDC_PROGRESS_TEXT);
+          seen.barPosition = BarPosition(other);
+          seen.barEnd = BarEnd(other);
         }
       }
       seen_.push_back(seen);
@@ -232,6 +247,20 @@ TEST_F(FileExtractionTest, NoAndNoToAllKeepFilesWithTheirAttributes) {
   EXPECT_FALSE(test::FileExists(Dest("one.txt")));
   // Skipping is no extraction error: the driver then shows no summary.
   EXPECT_FALSE(g_state.extractionError);
+}
+
+// The bar counts the bytes of every file, a kept one too, and ends full.
+TEST_F(FileExtractionTest, TheBarAdvancesWithTheBytesAndEndsFull) {
+  Package({{"one.txt", std::string(3000, '1')}, {"two.txt", "kept"}, {"three.txt", "333"}});
+  ASSERT_TRUE(test::WriteTextFile(Dest("two.txt"), "old"));
+  std::vector<Prompt> seen;
+  EXPECT_EQ(Extract({{IDNO}}, &seen), 1);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].barPosition, 3);
+  EXPECT_EQ(seen[0].barEnd, 3007);
+  ASSERT_NE(g_state.progress, nullptr);
+  EXPECT_EQ(BarPosition(g_state.progress->hwnd()), 3007);
+  EXPECT_EQ(BarEnd(g_state.progress->hwnd()), 3007);
 }
 
 TEST_F(FileExtractionTest, TargetsInTheTemporaryDirectoryAreOverwrittenWithoutAsking) {
