@@ -125,8 +125,6 @@ TEST_F(ProgressWindow, TheBarFollowsTheBytesToItsEnd) {
     ShowProgress("Extracting", "big.bin");
     const HWND bar = GetDlgItem(g_state.progress->hwnd(), IDC_PROGRESS_BAR);
     const LRESULT end = SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
-    EXPECT_GT(end, 1000);
-    EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 0);
     SetProgressDone(total / 4);
     EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), end / 4);
     SetProgressDone(total);
