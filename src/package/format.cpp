@@ -149,7 +149,7 @@ std::size_t ItemInflater::Next(std::span<std::uint8_t> out) {
 
 std::optional<std::vector<std::uint8_t>> InflateItem(Bytes item, std::size_t pieceSize) {
   const auto tail = ReadItemTailOf(item);
-  if (!tail) {
+  if (!tail || pieceSize == 0) {
     return std::nullopt;
   }
   ItemInflater inflater(item.first(item.size() - kItemTailSize), tail->size);
