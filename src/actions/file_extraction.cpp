@@ -1,6 +1,7 @@
 #include "actions/file_extraction.h"
 
 #include <cstdint>
+#include <optional>
 
 #include <windows.h>
 
@@ -88,7 +89,7 @@ std::string DirectoryOf(const std::string& target) {
   return last == std::string::npos ? std::string() : target.substr(0, last + 1);
 }
 
-Outcome ExtractOne(const std::string& itemFile, const std::string& target) {
+Outcome ExtractOne(Bytes item, const std::string& target, PieceObserver* observer) {
   bool existed = false;
   switch (g_state.overwriteMode) {
     case OverwriteMode::kYesToAll:
@@ -106,7 +107,7 @@ Outcome ExtractOne(const std::string& itemFile, const std::string& target) {
     RemoveExisting(target);
   }
   if (EnsureDirectory(DirectoryOf(target))) {
-    const std::uint32_t written = InflateItemFile(itemFile, target, false);
+    const std::uint32_t written = InflateItemInto(item, target, false, observer);
     g_state.installedBytes += written;
     return written != 0 ? Outcome::kWritten : Outcome::kFatal;
   }
@@ -135,27 +136,55 @@ const char* OutcomeText(Outcome outcome) {
   return "failed";
 }
 
-// Copies item n's packed bytes into the item file. Positions come from the script, so they
-// are checked against the package before a byte is read. On failure the archive error names
-// the item file when it could not be written (a full temporary drive), and no file when the
-// item is not in the package; never the file before.
-bool WriteItemFile(const std::string& itemFile, int position, int length) {
+// Item n's packed bytes in the package. Positions come from the script, so they are checked
+// against the package before a byte is read; an item that is not in it names no file in the
+// archive error, never the file before.
+std::optional<Bytes> ItemInPackage(int position, int length) {
   g_state.currentOutputFile.clear();
   if (g_state.packageView == nullptr || g_state.packageSize <= 0 || position < 0 || length <= 0) {
-    return false;
+    return std::nullopt;
   }
   const Bytes package(g_state.packageView, static_cast<std::size_t>(g_state.packageSize));
-  const auto item =
-      SliceOf(package, static_cast<std::uint32_t>(position), static_cast<std::uint32_t>(length));
-  if (!item) {
-    return false;
-  }
-  if (!WriteBlock(itemFile, item->data(), static_cast<std::uint32_t>(length), false)) {
-    g_state.currentOutputFile = itemFile;
-    return false;
-  }
-  return true;
+  return SliceOf(package, static_cast<std::uint32_t>(position), static_cast<std::uint32_t>(length));
 }
+
+// The size an item's tail states; 0 without a tail.
+std::uint32_t StatedSize(Bytes item) {
+  const auto tail = ReadItemTailOf(item);
+  return tail ? tail->size : 0;
+}
+
+// Moves the progress bar with the bytes of the whole installation and, while a large file
+// is written, keeps the windows answering between its pieces.
+class ProgressFeed : public PieceObserver {
+ public:
+  void Start(int count) {
+    std::uint64_t total = 0;
+    for (int n = 1; n <= count; ++n) {
+      const auto item = ItemInPackage(ReadScriptInt(kFile, NumberedName(kPos, n), 0),
+                                      ReadScriptInt(kFile, NumberedName(kZip, n), 0));
+      total += item ? StatedSize(*item) : 0;
+    }
+    SetProgressTotal(total);
+  }
+  void ItemStarted(Bytes item) { itemSize_ = StatedSize(item); }
+  void PieceWritten(std::uint64_t itemBytesWritten) override {
+    SetProgressDone(done_ + itemBytesWritten);
+    // After a file's last piece the loop pumps anyway, before the next file.
+    if (itemBytesWritten < itemSize_) {
+      PumpMessages();
+    }
+  }
+  // A file written, kept or left out counts with its stated size, so the bar ends full.
+  void ItemFinished() {
+    done_ += itemSize_;
+    SetProgressDone(done_);
+  }
+
+ private:
+  std::uint64_t done_ = 0;
+  std::uint32_t itemSize_ = 0;
+};
 
 }  // namespace
 
@@ -165,14 +194,15 @@ std::string OverwriteQuestion(const std::string& target) {
   return text;
 }
 
-int ExtractOneFile(const std::string& itemFile, const std::string& target) {
-  return ExtractOne(itemFile, target) == Outcome::kFatal ? 0 : 1;
+int ExtractOneFile(Bytes item, const std::string& target) {
+  return ExtractOne(item, target, nullptr) == Outcome::kFatal ? 0 : 1;
 }
 
 int ExtractFiles() {
   g_state.currentOutputFile.clear();
   const int count = ReadScriptInt(kFile, kFile, 0);
-  const std::string itemFile = ItemFilePath();
+  ProgressFeed progress;
+  progress.Start(count);
   for (int n = count; n >= 1; --n) {
     PumpMessages();
     const std::string name = ReadScriptString(kFile, NumberedName(kFile, n), "");
@@ -183,8 +213,8 @@ int ExtractFiles() {
     const int length = ReadScriptInt(kFile, NumberedName(kZip, n), 0);
     ShowProgress(kExtractingCaption, name);
     const std::string target = CollapseBackslashes(ExpandTarget(kFile, n) + name);
-    ClearAttributes(itemFile);
-    if (!WriteItemFile(itemFile, position, length)) {
+    const auto item = ItemInPackage(position, length);
+    if (!item) {
       return 0;
     }
     g_state.currentOutputFile = target;
@@ -192,11 +222,13 @@ int ExtractFiles() {
     // then kept gets them back.
     const DWORD originalAttributes = ::GetFileAttributesA(target.c_str());
     ClearAttributes(target);
-    const Outcome outcome = ExtractOne(itemFile, target);
+    progress.ItemStarted(*item);
+    const Outcome outcome = ExtractOne(*item, target, &progress);
     RecordStep("File " + target + ": " + OutcomeText(outcome));
     if (outcome == Outcome::kFatal) {
       return 0;
     }
+    progress.ItemFinished();
     if (outcome == Outcome::kSkipped && originalAttributes != INVALID_FILE_ATTRIBUTES) {
       ::SetFileAttributesA(target.c_str(), originalAttributes);
     }

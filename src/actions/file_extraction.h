@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "package/format.h"
+
 namespace vorlatch {
 
 inline constexpr char kExtractingCaption[] = "Extracting";
@@ -21,8 +23,8 @@ std::string OverwriteQuestion(const std::string& target);
 // inflation), after which the caller shows the archive error for the current output file.
 int ExtractFiles();
 
-// Extracts one item file to `target` (both full paths), asking about an existing target.
+// Extracts one packed item to `target` (a full path), asking about an existing target.
 // 1: go on with the next item (written, skipped, or left out); 0: fatal.
-int ExtractOneFile(const std::string& itemFile, const std::string& target);
+int ExtractOneFile(Bytes item, const std::string& target);
 
 }  // namespace vorlatch

@@ -89,46 +89,85 @@ std::optional<ItemTail> ReadItemTailOf(Bytes item) {
   return result;
 }
 
-std::uint64_t MostBytesInflatedFrom(std::uint64_t streamLength) {
-  // Deflate cannot expand beyond 1032:1; the margin covers headers and rounding.
-  return streamLength * 1040 + 1024;
+struct ItemInflater::Stream {
+  z_stream z{};
+};
+
+ItemInflater::ItemInflater(Bytes stream, std::uint32_t statedSize) : statedSize_(statedSize) {
+  // The whole stream is handed to zlib at once, so its length must fit zlib's counter.
+  if (stream.empty() || statedSize == 0 || stream.size() > UINT_MAX) {
+    return;
+  }
+  stream_ = new (std::nothrow) Stream;
+  if (stream_ == nullptr) {
+    return;
+  }
+  if (inflateInit(&stream_->z) != Z_OK) {
+    delete stream_;
+    stream_ = nullptr;
+    return;
+  }
+  // zlib's interface is not const-correct; it never writes through next_in.
+  stream_->z.next_in = const_cast<Bytef*>(stream.data());
+  stream_->z.avail_in = static_cast<uInt>(stream.size());
+  state_ = State::kMore;
 }
 
-std::optional<std::vector<std::uint8_t>> InflateToBuffer(Bytes source, std::uint32_t& size) {
-  if (source.empty() || size == 0 || source.size() > ULONG_MAX) {
+ItemInflater::~ItemInflater() {
+  if (stream_ != nullptr) {
+    inflateEnd(&stream_->z);
+    delete stream_;
+  }
+}
+
+std::size_t ItemInflater::Next(std::span<std::uint8_t> out) {
+  if (state_ != State::kMore || out.empty()) {
+    return 0;
+  }
+  z_stream& z = stream_->z;
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size(), UINT_MAX));
+  const uInt room = z.avail_out;
+  int result = Z_OK;
+  // All input is there, so inflate stops only when the piece is full, the stream ends, or
+  // the stream is bad; Z_BUF_ERROR with room left is a stream cut short.
+  while (z.avail_out != 0 && result == Z_OK) {
+    result = inflate(&z, Z_NO_FLUSH);
+  }
+  const std::size_t filled = room - z.avail_out;
+  if ((result != Z_OK && result != Z_STREAM_END) ||
+      filled > std::uint64_t{statedSize_} - produced_) {
+    state_ = State::kFailed;
+    return 0;
+  }
+  produced_ += filled;
+  if (result == Z_STREAM_END) {
+    state_ = State::kDone;
+  }
+  return filled;
+}
+
+std::optional<std::vector<std::uint8_t>> InflateItem(Bytes item, std::size_t pieceSize) {
+  const auto tail = ReadItemTailOf(item);
+  if (!tail || pieceSize == 0) {
     return std::nullopt;
   }
-  // A tail may promise far more than its stream can give (a damaged package); the buffer
-  // need not be larger than what the stream can produce, so a bogus size costs no memory.
-  const std::uint64_t room = std::min<std::uint64_t>(size, MostBytesInflatedFrom(source.size()));
-  std::vector<std::uint8_t> buffer;
-  if (room > buffer.max_size()) {  // more than a 32-bit process can hold: no memory for it
-    return std::nullopt;
-  }
+  ItemInflater inflater(item.first(item.size() - kItemTailSize), tail->size);
+  std::vector<std::uint8_t> content;
   try {
-    buffer.resize(static_cast<std::size_t>(room));
+    // Grown a piece at a time: no more room than the stream really gives.
+    while (inflater.state() == ItemInflater::State::kMore) {
+      const std::size_t start = content.size();
+      content.resize(start + pieceSize);
+      content.resize(start + inflater.Next(std::span(content).subspan(start)));
+    }
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }
-  uLongf produced = static_cast<uLongf>(room);
-  const int result =
-      uncompress(buffer.data(), &produced, source.data(), static_cast<uLong>(source.size()));
-  // Z_BUF_ERROR also covers a stream that wants more room than the tail promised.
-  if (result != Z_OK || produced > size) {
+  if (inflater.state() != ItemInflater::State::kDone) {
     return std::nullopt;
   }
-  size = static_cast<std::uint32_t>(produced);
-  buffer.resize(size);
-  return buffer;
-}
-
-std::optional<std::vector<std::uint8_t>> InflateItem(Bytes item) {
-  const auto tail = ReadItemTailOf(item);
-  if (!tail) {
-    return std::nullopt;
-  }
-  std::uint32_t size = tail->size;
-  return InflateToBuffer(item.first(item.size() - kItemTailSize), size);
+  return content;
 }
 
 void AppendItemTail(std::vector<std::uint8_t>& out, const ItemTail& tail) {

@@ -45,24 +45,43 @@ std::optional<Bytes> LocateProtectionBlock(Bytes package);
 // The tail of an item (the last 32 bytes); nothing when the item is shorter than a tail.
 std::optional<ItemTail> ReadItemTailOf(Bytes item);
 
-// One-call inflation of a zlib stream into a buffer of exactly `size` bytes. On success
-// `size` becomes the number of bytes produced (at most the size given). Fails when the
-// source is empty, size is 0, memory cannot be had, or the stream is corrupt or needs more
-// room than `size`.
-// The buffer is never larger than the stream could fill (see MostBytesInflatedFrom), so a
-// tail that overstates its size does not cost memory.
-std::optional<std::vector<std::uint8_t>> InflateToBuffer(Bytes source, std::uint32_t& size);
+// Inflates the zlib stream of a packed item piece by piece into a buffer of the caller's, so
+// that memory does not grow with the size of the item. `statedSize` is the size from the
+// item's tail: a stream that gives more fails, one that gives fewer ends early. A tail
+// stating 0 bytes, an empty stream, a corrupt or unfinished stream, or a wrong Adler-32
+// fail. Bytes after the end of the stream are ignored.
+class ItemInflater {
+ public:
+  enum class State { kMore, kDone, kFailed };
 
-// An upper bound of the bytes that a zlib stream of this length can inflate to.
-std::uint64_t MostBytesInflatedFrom(std::uint64_t streamLength);
+  ItemInflater(Bytes stream, std::uint32_t statedSize);
+  ~ItemInflater();
+  ItemInflater(const ItemInflater&) = delete;
+  ItemInflater& operator=(const ItemInflater&) = delete;
 
-// Inflates a whole packed item (stream followed by its tail) as the stub does.
-std::optional<std::vector<std::uint8_t>> InflateItem(Bytes item);
+  // Fills the front of `out` with the next bytes and returns how many. 0 once the state is
+  // no longer kMore. Bytes beyond the stated size are never handed out.
+  std::size_t Next(std::span<std::uint8_t> out);
 
-// Package writer side (format_writer.cpp): compresses `content` at zlib's default level and appends the
-// stream and the tail (with tail.size set to content.size()). Returns the item's length,
-// or 0 (with `out` unchanged) when the content cannot be compressed or is too large for a
-// 32-bit length.
+  State state() const { return state_; }
+  // The bytes handed out so far.
+  std::uint64_t produced() const { return produced_; }
+
+ private:
+  struct Stream;
+  Stream* stream_ = nullptr;
+  std::uint32_t statedSize_ = 0;
+  std::uint64_t produced_ = 0;
+  State state_ = State::kFailed;
+};
+
+// Inflates a whole packed item (stream followed by its tail) into memory, in pieces of
+// `pieceSize` bytes, with the checks of ItemInflater.
+std::optional<std::vector<std::uint8_t>> InflateItem(Bytes item, std::size_t pieceSize = 16384);
+
+// Package writer side (format_writer.cpp): compresses `content` at zlib's default level and appends
+// the stream and the tail (with tail.size set to content.size()). Returns the item's length, or 0
+// (with `out` unchanged) when the content cannot be compressed or is too large for a 32-bit length.
 std::uint32_t AppendPackedItem(std::vector<std::uint8_t>& out, Bytes content, ItemTail tail);
 
 // The value a package writer stores in the reserved byte.

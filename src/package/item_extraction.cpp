@@ -1,7 +1,10 @@
 #include "package/item_extraction.h"
 
+#include <algorithm>
+#include <memory>
+#include <new>
+
 #include "package/format.h"
-#include "package/opening.h"
 #include "package/process_state.h"
 #include "script/keys.h"
 #include "script/script_access.h"
@@ -53,14 +56,6 @@ FILETIME FileTimeOf(std::uint64_t ticks) {
   return time;
 }
 
-bool ReadAt(HANDLE file, std::int64_t offsetFromEnd, void* out, DWORD length) {
-  LARGE_INTEGER distance;
-  distance.QuadPart = -offsetFromEnd;
-  DWORD read = 0;
-  return ::SetFilePointerEx(file, distance, nullptr, FILE_END) &&
-         ::ReadFile(file, out, length, &read, nullptr) && read == length;
-}
-
 void ApplyTimes(const std::string& path, const FILETIME& creation, const FILETIME& access,
                 const FILETIME& write) {
   // Open-always: a target that failed to inflate still exists afterwards, with the times.
@@ -71,53 +66,85 @@ void ApplyTimes(const std::string& path, const FILETIME& creation, const FILETIM
   }
 }
 
-// How a write ended. A write cut short (a full disk) is undone: a new or rewritten file goes
-// altogether, an appended one is cut back to where it was, so that no file is left that
-// looks whole but is not.
-enum class WriteResult { kWritten, kNotOpened, kUndone };
+// A file written in pieces. A write cut short (a full disk) is undone: a new or rewritten
+// file goes altogether, an appended one is cut back to where it was, so that no file is left
+// that looks whole but is not.
+class TargetWriter {
+ public:
+  TargetWriter(const std::string& path, bool append) : path_(path), append_(append) {}
 
-WriteResult WriteBlockOrUndo(const std::string& path, const std::uint8_t* bytes,
-                             std::uint32_t length, bool append) {
-  if (path.empty() || bytes == nullptr || length == 0) {
-    return WriteResult::kNotOpened;
-  }
-  UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    return WriteResult::kNotOpened;
-  }
-  LARGE_INTEGER start{};
-  if (append) {
-    LARGE_INTEGER zero{};
-    if (!::SetFilePointerEx(file.get(), zero, &start, FILE_END)) {
-      return WriteResult::kNotOpened;
+  // Opens the file and truncates it, or finds its end with append.
+  bool Open() {
+    file_.reset(::CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_) {
+      return false;
     }
-  } else if (!::SetEndOfFile(file.get())) {
-    return WriteResult::kNotOpened;
+    if (append_) {
+      const LARGE_INTEGER zero{};
+      return ::SetFilePointerEx(file_.get(), zero, &start_, FILE_END) != FALSE;
+    }
+    return ::SetEndOfFile(file_.get()) != FALSE;
   }
-  std::uint32_t written = 0;
-  while (written < length) {
-    DWORD done = 0;
-    if (!::WriteFile(file.get(), bytes + written, length - written, &done, nullptr) || done == 0) {
-      // Cut back first: should the file then refuse to go, it holds no partial bytes.
-      ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN);
-      ::SetEndOfFile(file.get());
-      if (!append) {
-        file.reset();
-        ::DeleteFileA(path.c_str());
+
+  bool Write(const std::uint8_t* bytes, std::size_t length) {
+    std::size_t written = 0;
+    while (written < length) {
+      DWORD done = 0;
+      const DWORD step = static_cast<DWORD>(std::min<std::size_t>(length - written, 1u << 30));
+      if (!::WriteFile(file_.get(), bytes + written, step, &done, nullptr) || done == 0) {
+        return false;
       }
-      return WriteResult::kUndone;
+      written += done;
     }
-    written += done;
+    return true;
   }
-  return WriteResult::kWritten;
-}
+
+  // Takes back what this writer wrote, leaving the file as long as it was when opened.
+  void CutBack() {
+    ::SetFilePointerEx(file_.get(), start_, nullptr, FILE_BEGIN);
+    ::SetEndOfFile(file_.get());
+  }
+
+  // After a failed write. Cut back first: should the file then refuse to go, it holds no
+  // partial bytes.
+  void Undo() {
+    CutBack();
+    if (!append_) {
+      file_.reset();
+      ::DeleteFileA(path_.c_str());
+    }
+  }
+
+  void Close() { file_.reset(); }
+
+ private:
+  const std::string& path_;
+  bool append_;
+  UniqueHandle file_;
+  LARGE_INTEGER start_{};
+};
+
+// Inflated bytes go to the target in pieces of this size: large enough that a write costs
+// little per byte, small enough that memory stays flat whatever the size of a file.
+constexpr std::size_t kPieceSize = 128 * 1024;
 
 }  // namespace
 
 bool WriteBlock(const std::string& path, const std::uint8_t* bytes, std::uint32_t length,
                 bool append) {
-  return WriteBlockOrUndo(path, bytes, length, append) == WriteResult::kWritten;
+  if (path.empty() || bytes == nullptr || length == 0) {
+    return false;
+  }
+  TargetWriter writer(path, append);
+  if (!writer.Open()) {
+    return false;
+  }
+  if (!writer.Write(bytes, length)) {
+    writer.Undo();
+    return false;
+  }
+  return true;
 }
 
 bool AppendFile(const std::string& destination, const std::string& source) {
@@ -132,38 +159,6 @@ bool AppendFile(const std::string& destination, const std::string& source) {
                     true);
 }
 
-std::uint32_t ReadItemTail(const std::string& itemFile, std::uint32_t* attributes,
-                           FILETIME* creation, FILETIME* access, FILETIME* write) {
-  UniqueHandle file(::CreateFileA(itemFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    return 0;
-  }
-  // A file shorter than a tail has none; reading it would start before the file.
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart < kItemTailSize) {
-    return 0;
-  }
-  std::uint8_t field[8];
-  if (!ReadAt(file.get(), 4, field, 4)) {
-    return 0;
-  }
-  const std::uint32_t uncompressed = ReadU32(field);
-  if (write != nullptr && ReadAt(file.get(), 12, field, 8)) {
-    *write = FileTimeOf(ReadU64(field));
-  }
-  if (access != nullptr && ReadAt(file.get(), 20, field, 8)) {
-    *access = FileTimeOf(ReadU64(field));
-  }
-  if (creation != nullptr && ReadAt(file.get(), 28, field, 8)) {
-    *creation = FileTimeOf(ReadU64(field));
-  }
-  if (attributes != nullptr && ReadAt(file.get(), 32, field, 4)) {
-    *attributes = ReadU32(field);
-  }
-  return uncompressed;
-}
-
 void ApplyAttributesAndTimes(const std::string& path, std::uint32_t attributes,
                              const FILETIME& creation, const FILETIME& access,
                              const FILETIME& write) {
@@ -171,42 +166,55 @@ void ApplyAttributesAndTimes(const std::string& path, std::uint32_t attributes,
   ::SetFileAttributesA(path.c_str(), attributes);
 }
 
-std::uint32_t InflateItemFile(const std::string& itemFile, const std::string& target, bool append) {
-  if (target.empty() || itemFile.empty()) {
+std::uint32_t InflateItemInto(Bytes item, const std::string& target, bool append,
+                              PieceObserver* observer) {
+  const auto tail = ReadItemTailOf(item);
+  // An item shorter than its tail is not an item; the target is left alone.
+  if (target.empty() || !tail) {
     return 0;
   }
-  MappedFile mapped;
-  // An item file shorter than its tail is not an item; the target is left alone.
-  if (!MapFile(itemFile, mapped) || mapped.size < kItemTailSize) {
+  // One piece at a time on the stub's one thread, so one buffer serves every item. Taken
+  // from the heap: a static array would be stored in the program file.
+  static const std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[kPieceSize]);
+  if (!piece) {
     return 0;
   }
-  std::uint32_t attributes = 0;
-  FILETIME creation{};
-  FILETIME access{};
-  FILETIME write{};
-  std::uint32_t size = ReadItemTail(itemFile, &attributes, &creation, &access, &write);
-  std::uint32_t result = 0;
-  {
-    const auto buffer = InflateToBuffer(mapped.bytes().first(mapped.size - kItemTailSize), size);
-    if (buffer) {
-      switch (WriteBlockOrUndo(target, buffer->data(), size, append)) {
-        case WriteResult::kWritten:
-          result = size;
-          break;
-        case WriteResult::kUndone:
-          // Nothing of the file is left (or the appended part is gone again): no times.
-          return 0;
-        case WriteResult::kNotOpened:
-          break;
-      }
+  ItemInflater inflater(item.first(item.size() - kItemTailSize), tail->size);
+  TargetWriter writer(target, append);
+  bool opened = false;
+  while (inflater.state() == ItemInflater::State::kMore) {
+    const std::size_t filled = inflater.Next(std::span(piece.get(), kPieceSize));
+    if (filled == 0) {
+      continue;
+    }
+    // Opened with the first bytes, so that an item that fails at once leaves the target as
+    // it was.
+    if (!opened && !writer.Open()) {
+      break;
+    }
+    opened = true;
+    if (!writer.Write(piece.get(), filled)) {
+      // Nothing of the file is left (or the appended part is gone again): no times.
+      writer.Undo();
+      return 0;
+    }
+    if (observer != nullptr) {
+      observer->PieceWritten(inflater.produced());
     }
   }
-  ApplyAttributesAndTimes(target, attributes, creation, access, write);
-  return result;
+  const bool whole = opened && inflater.state() == ItemInflater::State::kDone;
+  if (opened && !whole) {
+    // A stream found bad half-way: its bytes are taken back, as no whole file came of it.
+    writer.CutBack();
+  }
+  writer.Close();
+  ApplyAttributesAndTimes(target, tail->attributes, FileTimeOf(tail->creation),
+                          FileTimeOf(tail->access), FileTimeOf(tail->write));
+  return whole ? static_cast<std::uint32_t>(inflater.produced()) : 0;
 }
 
 std::uint32_t ExtractPackedItem(std::uint32_t position, std::uint32_t length,
-                                const std::string& target, bool append) {
+                                const std::string& target, bool append, PieceObserver* observer) {
   if (g_state.packageView == nullptr || g_state.packageSize <= 0) {
     return 0;
   }
@@ -215,11 +223,7 @@ std::uint32_t ExtractPackedItem(std::uint32_t position, std::uint32_t length,
   if (!item) {
     return 0;
   }
-  const std::string itemFile = ItemFilePath();
-  if (!WriteBlock(itemFile, item->data(), length, false)) {
-    return 0;
-  }
-  return InflateItemFile(itemFile, target, append);
+  return InflateItemInto(*item, target, append, observer);
 }
 
 PackedItemRef FindPackedItem(const std::string& name) {

@@ -1,12 +1,14 @@
 #pragma once
-// Turning a packed item into an ordinary file: its bytes go from the package view into the
-// item file, which is then inflated into the target; the target gets the attributes and
-// times stored in the item's tail.
+// Turning a packed item into an ordinary file: the item is inflated from the package view in
+// pieces straight into the target, so neither memory nor the temporary drive ever holds a
+// copy of it; the target gets the attributes and times stored in the item's tail.
 
 #include <cstdint>
 #include <string>
 
 #include <windows.h>
+
+#include "package/format.h"
 
 namespace vorlatch {
 
@@ -20,26 +22,34 @@ bool WriteBlock(const std::string& path, const std::uint8_t* bytes, std::uint32_
 // Appends the whole of `source` (which must not be empty) to `destination`.
 bool AppendFile(const std::string& destination, const std::string& source);
 
-// The uncompressed size from the tail of an item file (0 when it cannot be read); fills each
-// other field whose pointer is given.
-std::uint32_t ReadItemTail(const std::string& itemFile, std::uint32_t* attributes,
-                           FILETIME* creation, FILETIME* access, FILETIME* write);
-
 // Gives `path` the stored times and then the stored attributes. Times first: once a file is
 // read-only it can no longer be opened to set its times.
 void ApplyAttributesAndTimes(const std::string& path, std::uint32_t attributes,
                              const FILETIME& creation, const FILETIME& access,
                              const FILETIME& write);
 
-// Inflates an item file into `target` (appending with `append`) and applies the tail's
-// attributes and times to it, also after a failed inflation. Returns the number of bytes
-// written, 0 on failure.
-std::uint32_t InflateItemFile(const std::string& itemFile, const std::string& target, bool append);
+// Told of each piece of an item written to its target, with the item's bytes written so far;
+// long extractions use it to move a progress bar and to keep their windows answering.
+class PieceObserver {
+ public:
+  virtual void PieceWritten(std::uint64_t itemBytesWritten) = 0;
 
-// Copies the item at [position, position + length) of the package view into the item file
-// and inflates it into `target`. 0 when the item does not lie wholly inside the package.
+ protected:
+  ~PieceObserver() = default;
+};
+
+// Inflates a packed item (stream and tail) into `target` (after its end with `append`) and
+// applies the tail's attributes and times to it, also after a failed inflation. Returns the
+// number of bytes written, 0 on failure; a stream that fails half-way takes back the bytes
+// it wrote, as a write that fails does.
+std::uint32_t InflateItemInto(Bytes item, const std::string& target, bool append,
+                              PieceObserver* observer = nullptr);
+
+// Inflates the item at [position, position + length) of the package view into `target`.
+// 0 when the item does not lie wholly inside the package.
 std::uint32_t ExtractPackedItem(std::uint32_t position, std::uint32_t length,
-                                const std::string& target, bool append);
+                                const std::string& target, bool append,
+                                PieceObserver* observer = nullptr);
 
 // An installed file's item as the script names it.
 struct PackedItemRef {

@@ -78,9 +78,6 @@ std::string TemporaryFilePath(const std::string& name) {
 std::string ScriptPath() {
   return TemporaryFilePath(kScriptFileName);
 }
-std::string ItemFilePath() {
-  return TemporaryFilePath(kItemFileName);
-}
 std::string UninstallLogTempPath() {
   return TemporaryFilePath(kUninstallLogFileName);
 }
@@ -133,15 +130,11 @@ bool ExtractScript() {
   if (!block) {
     return false;
   }
-  const std::string itemFile = ItemFilePath();
-  if (!WriteBlock(itemFile, block->data(), static_cast<std::uint32_t>(block->size()), false)) {
-    return false;
-  }
   // A script left by a run that ended without its clean-up (terminated, or killed) may carry
   // a read-only attribute from its package; it must not stop every later installation.
   const std::string script = ScriptPath();
   DeleteTemporaryFile(script);
-  return InflateItemFile(itemFile, script, false) != 0;
+  return InflateItemInto(*block, script, false) != 0;
 }
 
 void ClosePackage() {
@@ -158,7 +151,6 @@ void ClosePackage() {
 }
 
 void CleanupTemporaryFiles() {
-  DeleteTemporaryFile(ItemFilePath());
   // These names come from the script, so the script goes after them.
   const auto deleteNamed = [](const char* section, const char* key) {
     DeleteTemporaryFile(TemporaryFilePath(ReadScriptString(section, key, kNoFileName)));

@@ -16,7 +16,6 @@ inline constexpr char kWritingFailedFormat[] = "Writing\n\n%s\n\n%s or file lock
 
 // Fixed names of the temporary files.
 inline constexpr char kScriptFileName[] = "Vorlatch.ini";
-inline constexpr char kItemFileName[] = "Vorlatch.zp";
 inline constexpr char kUninstallLogFileName[] = "Uninstall.ini";
 
 // `Tmp`, else `Temp`, with exactly one trailing backslash; empty when neither is set.
@@ -32,7 +31,6 @@ std::optional<std::wstring> WideTemporaryDirectory();
 std::string TemporaryFilePath(const std::string& name);
 
 std::string ScriptPath();
-std::string ItemFilePath();
 std::string UninstallLogTempPath();
 
 // Maps the package file named by the command line into g_state (view, mapping, size).
@@ -43,8 +41,8 @@ bool OpenPackage();
 // The same for a given package path.
 bool OpenPackageFile(const std::string& path);
 
-// Writes the script block to the item file and inflates it into the script, which gets the
-// block's attributes and times. False when the block cannot be written or inflated.
+// Inflates the script block into the script, which gets the block's attributes and times.
+// False when the block cannot be inflated or written.
 bool ExtractScript();
 
 // Unmaps the package view and closes its mapping (each only when held).

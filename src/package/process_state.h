@@ -44,6 +44,10 @@ struct ProcessState {
   bool oleInitialised = false;
   // The progress window while files are extracted.
   ProgressDialog* progress = nullptr;
+  // The bytes of the whole extraction and those written (or passed over) so far: the
+  // progress bar's extent and position.
+  std::uint64_t progressTotal = 0;
+  std::uint64_t progressDone = 0;
   // The run's own temporary folder (empty: none) and the values that Tmp and Temp had
   // before they were pointed at it (none: not set).
   std::string runFolder;

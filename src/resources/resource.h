@@ -33,6 +33,7 @@
 
 // Progress window (135).
 #define IDC_PROGRESS_TEXT 1018
+#define IDC_PROGRESS_BAR 1037
 
 // Password dialog (136).
 #define IDC_PASSWORD 1019

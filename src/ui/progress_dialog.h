@@ -1,7 +1,9 @@
 #pragma once
-// The small modeless, topmost window that names the file being extracted, and the message
-// pump that long work calls so that it repaints.
+// The small modeless, topmost window that names the file being extracted and shows with a bar
+// how much of the installation is written, and the message pump that long work calls so that
+// it repaints.
 
+#include <cstdint>
 #include <string>
 
 #include "ui/dialog.h"
@@ -21,6 +23,13 @@ class ProgressDialog : public Dialog {
 // Shows the progress window with this caption and text, creating it on the first call and
 // updating it on later ones (g_state.progress is the current one).
 void ShowProgress(const std::string& caption, const std::string& text);
+
+// The bar's full extent: the bytes of the whole extraction. The bar starts empty; the values
+// are kept for a window made later.
+void SetProgressTotal(std::uint64_t total);
+
+// Moves the bar to `done` bytes of the total.
+void SetProgressDone(std::uint64_t done);
 
 // Hides and destroys the progress window if there is one.
 void CloseProgress();

@@ -163,7 +163,7 @@ TEST_F(AfterStage, AProgramThatIsNotPackedRunsOnlyWhenItIsThere) {
   ::WritePrivateProfileStringA("After", "File", "tool.exe", ScriptPath().c_str());
   ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, ScriptPath().c_str());
   AfterRun();
-  EXPECT_EQ(test::FolderEntries(temp_), (std::vector<std::string>{"Vorlatch.ini", "Vorlatch.zp"}));
+  EXPECT_EQ(test::FolderEntries(temp_), (std::vector<std::string>{"Vorlatch.ini"}));
 
   // A file of that name in the temporary directory is started.
   ASSERT_TRUE(::CopyFileA(Recorder().c_str(), (temp_ + "tool.exe").c_str(), FALSE));

@@ -21,6 +21,7 @@ namespace {
 constexpr WORD kButtonClass = 0x0080;
 constexpr WORD kEditClass = 0x0081;
 constexpr WORD kStaticClass = 0x0082;
+constexpr WORD kProgressClass = 0;  // no ordinal: named in the template
 
 // A name or ordinal of a template: a class, a text or an icon resource.
 struct NameOrOrdinal {
@@ -211,7 +212,10 @@ bool IsClass(const NameOrOrdinal& windowClass, WORD ordinal) {
   if (windowClass.ordinal != 0) {
     return windowClass.ordinal == ordinal;
   }
-  const char* name = ordinal == kButtonClass ? "button" : ordinal == kEditClass ? "edit" : "static";
+  const char* name = ordinal == kButtonClass   ? "button"
+                     : ordinal == kEditClass   ? "edit"
+                     : ordinal == kStaticClass ? "static"
+                                               : "msctls_progress32";
   return lstrcmpiA(windowClass.name.c_str(), name) == 0;
 }
 
@@ -299,9 +303,10 @@ TEST_F(DialogTemplates, ConfirmationDialogInTabOrder) {
 TEST_F(DialogTemplates, ProgressWindow) {
   const auto dialog = Load(IDD_PROGRESS);
   ASSERT_TRUE(dialog.has_value());
-  ExpectFrame(*dialog, 131, 12, "", WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER,
+  ExpectFrame(*dialog, 131, 25, "", WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER,
               WS_SYSMENU | WS_VISIBLE);
-  ExpectControls(*dialog, {{1018, kStaticClass, "", 6, 0, 120, 8, SS_CENTER, WS_GROUP}});
+  ExpectControls(*dialog, {{1018, kStaticClass, "", 6, 0, 120, 8, SS_CENTER, WS_GROUP},
+                           {IDC_PROGRESS_BAR, kProgressClass, "", 6, 11, 120, 9, 0, 0}});
 }
 
 TEST_F(DialogTemplates, LicenceDialog) {

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
+#include <commctrl.h>
+
 #include "package/opening.h"
 #include "package/process_state.h"
 #include "resources/resource.h"
@@ -232,6 +236,17 @@ TEST_F(FileExtractionTest, NoAndNoToAllKeepFilesWithTheirAttributes) {
   EXPECT_FALSE(test::FileExists(Dest("one.txt")));
   // Skipping is no extraction error: the driver then shows no summary.
   EXPECT_FALSE(g_state.extractionError);
+}
+
+// The bar counts the bytes of every file, a kept one too, and ends full.
+TEST_F(FileExtractionTest, TheBarCountsEveryFileAKeptOneTooAndEndsFull) {
+  Package({{"one.txt", std::string(3000, '1')}, {"two.txt", "kept"}, {"three.txt", "333"}});
+  ASSERT_TRUE(test::WriteTextFile(Dest("two.txt"), "old"));
+  EXPECT_EQ(Extract({{IDNO}}), 1);
+  ASSERT_NE(g_state.progress, nullptr);
+  const HWND bar = ::GetDlgItem(g_state.progress->hwnd(), IDC_PROGRESS_BAR);
+  EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), 3007);
+  EXPECT_EQ(::SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 3007);
 }
 
 TEST_F(FileExtractionTest, TargetsInTheTemporaryDirectoryAreOverwrittenWithoutAsking) {

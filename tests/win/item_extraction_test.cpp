@@ -33,19 +33,17 @@ class ItemExtractionTest : public ::testing::Test {
     ResetProcessState();
   }
 
-  // An item file holding `content` packed with the given attributes; `statedSize` replaces
-  // the uncompressed size in its tail when given.
-  std::string MakeItemFile(const std::string& content, std::uint32_t attributes,
-                           std::optional<std::uint32_t> statedSize = std::nullopt) {
+  // An item holding `content` packed with the given attributes; `statedSize` replaces the
+  // uncompressed size in its tail when given.
+  static std::vector<std::uint8_t> MakeItem(const std::string& content, std::uint32_t attributes,
+                                            std::optional<std::uint32_t> statedSize = {}) {
     std::vector<std::uint8_t> item;
     EXPECT_NE(AppendPackedItem(item, Bytes(content), TailWith(attributes)), 0u);
     if (statedSize) {
       item.resize(item.size() - 4);
       AppendU32(item, *statedSize);
     }
-    const std::string path = folder_.File("item" + std::to_string(++items_) + ".zp");
-    EXPECT_TRUE(test::WriteFileBytes(path, item));
-    return path;
+    return item;
   }
 
   // Checked before the content is read: reading a file moves its last-access time.
@@ -60,7 +58,6 @@ class ItemExtractionTest : public ::testing::Test {
   }
 
   TempFolder folder_;
-  int items_ = 0;
 };
 
 TEST_F(ItemExtractionTest, WriteBlockCreatesTruncatesAndAppends) {
@@ -113,96 +110,98 @@ TEST_F(ItemExtractionTest, AppendFileJoinsTwoFiles) {
   EXPECT_EQ(test::ReadTextFile(destination), "MZprogram[Log]\r\nx=1\r\n");
 }
 
-TEST_F(ItemExtractionTest, ReadItemTailReadsEveryFieldFromTheEnd) {
-  const std::string itemFile = MakeItemFile("tail test content", 0x21);
-  std::uint32_t attributes = 0;
-  FILETIME creation{};
-  FILETIME access{};
-  FILETIME write{};
-  EXPECT_EQ(ReadItemTail(itemFile, &attributes, &creation, &access, &write), 17u);
-  EXPECT_EQ(attributes, 0x21u);
-  EXPECT_EQ(test::TicksOf(creation), kItemTimes.creation);
-  EXPECT_EQ(test::TicksOf(access), kItemTimes.access);
-  EXPECT_EQ(test::TicksOf(write), kItemTimes.write);
-  EXPECT_EQ(ReadItemTail(itemFile, nullptr, nullptr, nullptr, nullptr), 17u);
+// Records every piece it is told of.
+struct PieceLog : PieceObserver {
+  void PieceWritten(std::uint64_t itemBytesWritten) override { seen.push_back(itemBytesWritten); }
+  std::vector<std::uint64_t> seen;
+};
 
-  EXPECT_EQ(ReadItemTail(folder_.File("missing.zp"), &attributes, nullptr, nullptr, nullptr), 0u);
-  const std::string shortFile = folder_.File("short.zp");
-  ASSERT_TRUE(test::WriteFileBytes(shortFile, std::vector<std::uint8_t>(31, 0xFF)));
-  EXPECT_EQ(ReadItemTail(shortFile, nullptr, nullptr, nullptr, nullptr), 0u);
+TEST_F(ItemExtractionTest, ALargeItemGoesInPiecesAndABadEndTakesThemBack) {
+  std::string content;
+  for (int i = 0; content.size() < 1000000; ++i) {
+    content += "line " + std::to_string(i * 7919 % 100003) + "\r\n";
+  }
+  const std::string target = folder_.File("large.txt");
+  PieceLog log;
+  EXPECT_EQ(InflateItemInto(MakeItem(content, 0x20), target, false, &log), content.size());
+  EXPECT_EQ(test::ReadTextFile(target), content);
+  ASSERT_GT(log.seen.size(), 2u);
+  EXPECT_EQ(log.seen.back(), content.size());
+
+  // A wrong Adler-32 is found only after every piece: the pieces are taken back.
+  auto badEnd = MakeItem(content, 0x20);
+  badEnd[badEnd.size() - kItemTailSize - 1] ^= 1;
+  EXPECT_EQ(InflateItemInto(badEnd, target, false), 0u);
+  ExpectStoredTimes(target);
+  EXPECT_EQ(test::ReadTextFile(target), "");
+  ASSERT_TRUE(test::WriteTextFile(target, "kept"));
+  EXPECT_EQ(InflateItemInto(badEnd, target, true), 0u);
+  EXPECT_EQ(test::ReadTextFile(target), "kept");
 }
 
-TEST_F(ItemExtractionTest, InflateItemFileWritesContentAttributesAndTimes) {
+TEST_F(ItemExtractionTest, InflateItemIntoWritesContentAttributesAndTimes) {
   const std::string content = "Hello from a packed item.\r\n" + std::string(5000, 'z');
-  const std::string itemFile =
-      MakeItemFile(content, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN);
+  const auto item = MakeItem(content, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN);
   const std::string target = folder_.File("out.txt");
-  EXPECT_EQ(InflateItemFile(itemFile, target, false), content.size());
+  EXPECT_EQ(InflateItemInto(item, target, false), content.size());
   ExpectStoredTimes(target);
   EXPECT_EQ(test::ReadTextFile(target), content);
   EXPECT_EQ(test::GetAttributes(target) & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN),
             static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN));
 }
 
-TEST_F(ItemExtractionTest, InflateItemFileOnAReadOnlyItemKeepsTheStoredTimesToo) {
-  const std::string itemFile = MakeItemFile("read-only content", FILE_ATTRIBUTE_READONLY);
+TEST_F(ItemExtractionTest, InflateItemIntoOnAReadOnlyItemKeepsTheStoredTimesToo) {
+  const auto item = MakeItem("read-only content", FILE_ATTRIBUTE_READONLY);
   const std::string target = folder_.File("readonly.txt");
-  EXPECT_EQ(InflateItemFile(itemFile, target, false), 17u);
+  EXPECT_EQ(InflateItemInto(item, target, false), 17u);
   ExpectStoredTimes(target);
   EXPECT_NE(test::GetAttributes(target) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_EQ(test::ReadTextFile(target), "read-only content");
 }
 
-TEST_F(ItemExtractionTest, InflateItemFileAppendsAfterExistingContent) {
+TEST_F(ItemExtractionTest, InflateItemIntoAppendsAfterExistingContent) {
   const std::string target = folder_.File("joined.txt");
   ASSERT_TRUE(test::WriteTextFile(target, "existing;"));
-  EXPECT_EQ(InflateItemFile(MakeItemFile("appended", FILE_ATTRIBUTE_ARCHIVE), target, true), 8u);
+  EXPECT_EQ(InflateItemInto(MakeItem("appended", FILE_ATTRIBUTE_ARCHIVE), target, true), 8u);
   EXPECT_EQ(test::ReadTextFile(target), "existing;appended");
   // Without append the target is replaced.
-  EXPECT_EQ(InflateItemFile(MakeItemFile("new", FILE_ATTRIBUTE_ARCHIVE), target, false), 3u);
+  EXPECT_EQ(InflateItemInto(MakeItem("new", FILE_ATTRIBUTE_ARCHIVE), target, false), 3u);
   EXPECT_EQ(test::ReadTextFile(target), "new");
 }
 
 TEST_F(ItemExtractionTest, AZeroByteItemCannotBeExtractedButLeavesAnEmptyFileWithItsTimes) {
   const std::string target = folder_.File("zero.txt");
-  EXPECT_EQ(InflateItemFile(MakeItemFile("", FILE_ATTRIBUTE_ARCHIVE), target, false), 0u);
+  EXPECT_EQ(InflateItemInto(MakeItem("", FILE_ATTRIBUTE_ARCHIVE), target, false), 0u);
   ExpectStoredTimes(target);
   EXPECT_EQ(test::ReadTextFile(target), "");
 }
 
 TEST_F(ItemExtractionTest, StatedSizeLargerThanTheStreamGivesTheProducedLength) {
   const std::string target = folder_.File("shorter.txt");
-  EXPECT_EQ(
-      InflateItemFile(MakeItemFile("twelve bytes", FILE_ATTRIBUTE_ARCHIVE, 4096), target, false),
-      12u);
+  EXPECT_EQ(InflateItemInto(MakeItem("twelve bytes", FILE_ATTRIBUTE_ARCHIVE, 4096), target, false),
+            12u);
   EXPECT_EQ(test::ReadTextFile(target), "twelve bytes");
 }
 
 TEST_F(ItemExtractionTest, StatedSizeSmallerThanTheStreamOrACorruptStreamFails) {
   const std::string smaller = folder_.File("smaller.txt");
-  EXPECT_EQ(
-      InflateItemFile(MakeItemFile("twelve bytes", FILE_ATTRIBUTE_ARCHIVE, 11), smaller, false),
-      0u);
+  EXPECT_EQ(InflateItemInto(MakeItem("twelve bytes", FILE_ATTRIBUTE_ARCHIVE, 11), smaller, false),
+            0u);
   EXPECT_EQ(test::ReadTextFile(smaller), "");
 
   std::vector<std::uint8_t> corrupt = {0x78, 0x9C, 0x01, 0x02, 0x03, 0x04};
   AppendItemTail(corrupt, ItemTail{FILE_ATTRIBUTE_ARCHIVE, kItemTimes.creation, kItemTimes.access,
                                    kItemTimes.write, 50});
-  const std::string corruptItem = folder_.File("corrupt.zp");
-  ASSERT_TRUE(test::WriteFileBytes(corruptItem, corrupt));
   const std::string target = folder_.File("corrupt.txt");
-  EXPECT_EQ(InflateItemFile(corruptItem, target, false), 0u);
+  EXPECT_EQ(InflateItemInto(corrupt, target, false), 0u);
   ExpectStoredTimes(target);
 }
 
-TEST_F(ItemExtractionTest, InflateItemFileWithoutAnItemLeavesTheTargetAlone) {
+TEST_F(ItemExtractionTest, InflateItemIntoWithoutAnItemLeavesTheTargetAlone) {
   const std::string target = folder_.File("untouched.txt");
-  EXPECT_EQ(InflateItemFile(folder_.File("missing.zp"), target, false), 0u);
-  EXPECT_EQ(InflateItemFile("", target, false), 0u);
-  EXPECT_EQ(InflateItemFile(MakeItemFile("x", 0x20), "", false), 0u);
-  const std::string shortItem = folder_.File("short.zp");
-  ASSERT_TRUE(test::WriteFileBytes(shortItem, std::vector<std::uint8_t>(20, 0)));
-  EXPECT_EQ(InflateItemFile(shortItem, target, false), 0u);
+  EXPECT_EQ(InflateItemInto({}, target, false), 0u);
+  EXPECT_EQ(InflateItemInto(MakeItem("x", 0x20), "", false), 0u);
+  EXPECT_EQ(InflateItemInto(std::vector<std::uint8_t>(20, 0), target, false), 0u);
   EXPECT_FALSE(test::FileExists(target));
 }
 
@@ -232,16 +231,15 @@ class PackedItemTest : public ItemExtractionTest {
   std::uint32_t packageSize_ = 0;
 };
 
-TEST_F(PackedItemTest, ExtractPackedItemCopiesTheItemThroughTheItemFile) {
+TEST_F(PackedItemTest, ExtractPackedItemInflatesFromThePackageStraightIntoTheTarget) {
   test::ScopedEnvironment tmp("Tmp", temp_);
   ASSERT_TRUE(OpenPackageFile(packagePath_));
   const std::string target = folder_.File("second.txt");
   EXPECT_EQ(ExtractPackedItem(secondPos_, secondZip_, target, false), 6u);
   ExpectStoredTimes(target);
   EXPECT_EQ(test::ReadTextFile(target), "second");
-  // The item file holds the raw item.
-  EXPECT_EQ(test::ReadFileBytes(ItemFilePath()).value_or(std::vector<std::uint8_t>()).size(),
-            secondZip_);
+  // No copy of the item on the temporary drive.
+  EXPECT_EQ(test::FolderEntries(temp_), std::vector<std::string>());
   EXPECT_EQ(ExtractPackedItem(firstPos_, firstZip_, target, true), 10u);
   EXPECT_EQ(test::ReadTextFile(target), "secondfirst item");
 }
@@ -260,7 +258,6 @@ TEST_F(PackedItemTest, ExtractPackedItemOutsideThePackageFails) {
   EXPECT_EQ(ExtractPackedItem(firstPos_, 0xFFFFFFFFu, target, false), 0u);
   EXPECT_EQ(ExtractPackedItem(firstPos_, 0, target, false), 0u);
   EXPECT_FALSE(test::FileExists(target));
-  EXPECT_FALSE(test::FileExists(ItemFilePath()));
   // The whole package is still a readable range.
   EXPECT_EQ(ExtractPackedItem(firstPos_, firstZip_, target, false), 10u);
 }

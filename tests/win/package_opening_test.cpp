@@ -54,7 +54,6 @@ TEST_F(PackageOpeningTest, TemporaryDirectoryHasExactlyOneTrailingBackslash) {
   ScopedEnvironment temp("Temp", "C:\\Elsewhere");
   EXPECT_EQ(TemporaryDirectory(), "C:\\Some\\Where\\");
   EXPECT_EQ(ScriptPath(), "C:\\Some\\Where\\Vorlatch.ini");
-  EXPECT_EQ(ItemFilePath(), "C:\\Some\\Where\\Vorlatch.zp");
   EXPECT_EQ(UninstallLogTempPath(), "C:\\Some\\Where\\Uninstall.ini");
 }
 
@@ -73,7 +72,7 @@ TEST_F(PackageOpeningTest, WithoutTmpAndTempTheScriptIsCreatedInTheCurrentDirect
   ASSERT_TRUE(OpenPackageFile(installer));
   ASSERT_TRUE(ExtractScript());
   EXPECT_TRUE(test::FileExists(temp_ + "Vorlatch.ini"));
-  EXPECT_TRUE(test::FileExists(temp_ + "Vorlatch.zp"));
+  EXPECT_EQ(test::FolderEntries(temp_), std::vector<std::string>{"Vorlatch.ini"});
   // The profile functions find it there too, not in the Windows directory.
   EXPECT_EQ(ReadScriptString("General", "Product", ""), "Opening Test");
   ClosePackage();
@@ -162,7 +161,7 @@ TEST_F(PackageOpeningTest, CleanupDeletesEveryTemporaryFileNamedByTheScript) {
   ASSERT_TRUE(test::WriteTextFile(ScriptPath(),
                                   "[File]\r\nDll=ext.dll\r\n[Before]\r\nFile=before.txt\r\n"
                                   "[After]\r\nFile=after.txt\r\n"));
-  for (const char* name : {"Vorlatch.zp", "ext.dll", "before.txt", "after.txt", "Uninstall.ini"}) {
+  for (const char* name : {"ext.dll", "before.txt", "after.txt", "Uninstall.ini"}) {
     ASSERT_TRUE(test::WriteTextFile(temp_ + name, "x"));
   }
   ASSERT_TRUE(test::WriteTextFile(temp_ + "other.txt", "kept"));

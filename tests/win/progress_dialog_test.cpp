@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <commctrl.h>
+
 #include <string>
 #include <vector>
 
@@ -33,8 +37,10 @@ int ExtractingWindows() {
 TEST_F(ProgressWindow, ThreeFilesShowOneWindowWithEachNameInTurn) {
   const std::vector<std::string> files = {"zap.exe", "zap.dll", "readme.txt"};
   HWND first = nullptr;
+  SetProgressTotal(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     ShowProgress("Extracting", files[i]);
+    SetProgressDone(i + 1);
     PumpMessages();
     ASSERT_NE(g_state.progress, nullptr);
     const HWND window = g_state.progress->hwnd();
@@ -110,6 +116,20 @@ LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A total beyond 32 bits is counted in larger units; the last byte still fills the bar.
+TEST_F(ProgressWindow, TheBarFollowsTheBytesToItsEnd) {
+  for (const std::uint64_t total : {std::uint64_t{4000}, std::uint64_t{6} << 30}) {
+    SetProgressTotal(total);
+    ShowProgress("Extracting", "big.bin");
+    const HWND bar = GetDlgItem(g_state.progress->hwnd(), IDC_PROGRESS_BAR);
+    const LRESULT end = SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
+    SetProgressDone(total / 4);
+    EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), end / 4);
+    SetProgressDone(total);
+    EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), end);
+  }
 }
 
 TEST(PumpMessages, DispatchesUpToAQuitMessageAndDropsIt) {
