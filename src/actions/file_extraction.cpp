@@ -45,8 +45,11 @@ bool InTemporaryDirectory(const std::string& target) {
 // True: write the file.
 bool DecideToOverwrite(const std::string& target) {
   for (;;) {
-    const int answer =
-        InTemporaryDirectory(target) ? IDYES : ShowConfirmDialog(OverwriteQuestion(target));
+    const bool ask = !InTemporaryDirectory(target);
+    if (ask) {
+      SaveReplacedTargets();
+    }
+    const int answer = ask ? ShowConfirmDialog(OverwriteQuestion(target)) : IDYES;
     switch (answer) {
       case IDCANCEL:
         ConfirmTermination();
@@ -76,6 +79,7 @@ void RemoveExisting(const std::string& target) {
     if (!Exists(target)) {
       return;
     }
+    SaveReplacedTargets();
     if (AskUser(text, kErrorCaption, MB_RETRYCANCEL | MB_ICONERROR | MB_TASKMODAL, IDCANCEL) !=
         IDRETRY) {
       return;
@@ -114,6 +118,7 @@ Outcome ExtractOne(const std::string& itemFile, const std::string& target) {
   NoteResult(RunResult::kInstalledWithErrors);
   std::string text = kCantExtractPrefix;
   text.append(target).append(kCantExtractSuffix);
+  SaveReplacedTargets();
   if (AskUser(text, kErrorCaption, MB_YESNO | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST, IDYES) !=
       IDYES) {
     ConfirmTermination();
@@ -169,20 +174,25 @@ int ExtractOneFile(const std::string& itemFile, const std::string& target) {
   return ExtractOne(itemFile, target) == Outcome::kFatal ? 0 : 1;
 }
 
-int ExtractFiles() {
+namespace {
+
+int ExtractListedFiles() {
   g_state.currentOutputFile.clear();
-  const int count = ReadScriptInt(kFile, kFile, 0);
+  // Read at once: nothing writes the script while the files go in.
+  const IniSection files(kFile);
+  const int count = files.Int(kFile, 0);
   const std::string itemFile = ItemFilePath();
   for (int n = count; n >= 1; --n) {
     PumpMessages();
-    const std::string name = ReadScriptString(kFile, NumberedName(kFile, n), "");
+    const std::string name = files.String(NumberedName(kFile, n), "");
     if (name.empty()) {
       return 0;
     }
-    const int position = ReadScriptInt(kFile, NumberedName(kPos, n), 0);
-    const int length = ReadScriptInt(kFile, NumberedName(kZip, n), 0);
+    const int position = files.Int(NumberedName(kPos, n), 0);
+    const int length = files.Int(NumberedName(kZip, n), 0);
     ShowProgress(kExtractingCaption, name);
-    const std::string target = CollapseBackslashes(ExpandTarget(kFile, n) + name);
+    const std::string target =
+        CollapseBackslashes(ExpandTargetValue(files.String(NumberedName(kTarget, n), "")) + name);
     ClearAttributes(itemFile);
     if (!WriteItemFile(itemFile, position, length)) {
       return 0;
@@ -203,9 +213,18 @@ int ExtractFiles() {
     if (outcome == Outcome::kWritten && originalAttributes != INVALID_FILE_ATTRIBUTES) {
       RecordReplacedTarget(n);
     }
-    RegisterComServer(target, true);
+    RegisterComServer(target, true, &SaveReplacedTargets);
   }
   return 1;
+}
+
+}  // namespace
+
+int ExtractFiles() {
+  const int extracted = ExtractListedFiles();
+  // The run may end at the next message: Uninstall.exe must know what was written over.
+  SaveReplacedTargets();
+  return extracted;
 }
 
 }  // namespace vorlatch
