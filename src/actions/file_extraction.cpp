@@ -92,7 +92,9 @@ std::string DirectoryOf(const std::string& target) {
   return last == std::string::npos ? std::string() : target.substr(0, last + 1);
 }
 
-Outcome ExtractOne(const std::string& itemFile, const std::string& target) {
+// `mayExist` false: the caller has just found no file at the target, which spares looking
+// again (a miss costs a scan of the folder under Wine).
+Outcome ExtractOne(const std::string& itemFile, const std::string& target, bool mayExist = true) {
   bool existed = false;
   switch (g_state.overwriteMode) {
     case OverwriteMode::kYesToAll:
@@ -100,7 +102,7 @@ Outcome ExtractOne(const std::string& itemFile, const std::string& target) {
     case OverwriteMode::kNoToAll:
       return Outcome::kSkipped;
     case OverwriteMode::kAsk:
-      existed = Exists(target);
+      existed = mayExist && Exists(target);
       if (existed && !DecideToOverwrite(target)) {
         return Outcome::kSkipped;
       }
@@ -201,16 +203,19 @@ int ExtractListedFiles() {
     // Cleared so that a read-only, hidden or system file can be replaced; a file that is
     // then kept gets them back.
     const DWORD originalAttributes = ::GetFileAttributesA(target.c_str());
-    ClearAttributes(target);
-    const Outcome outcome = ExtractOne(itemFile, target);
+    const bool exists = originalAttributes != INVALID_FILE_ATTRIBUTES;
+    if (exists) {
+      ClearAttributes(target);
+    }
+    const Outcome outcome = ExtractOne(itemFile, target, exists);
     RecordStep("File " + target + ": " + OutcomeText(outcome));
     if (outcome == Outcome::kFatal) {
       return 0;
     }
-    if (outcome == Outcome::kSkipped && originalAttributes != INVALID_FILE_ATTRIBUTES) {
+    if (outcome == Outcome::kSkipped && exists) {
       ::SetFileAttributesA(target.c_str(), originalAttributes);
     }
-    if (outcome == Outcome::kWritten && originalAttributes != INVALID_FILE_ATTRIBUTES) {
+    if (outcome == Outcome::kWritten && exists) {
       RecordReplacedTarget(n);
     }
     RegisterComServer(target, true, &SaveReplacedTargets);

@@ -65,7 +65,8 @@ class IniSection {
 };
 
 // Replaces [section] of `file` by `lines` ("key=value" each) with one profile call, then
-// flushes the profile cache. False when the write fails. Nothing is written for no lines.
+// flushes the profile cache. False when the write fails. Nothing is written for no lines;
+// a line without "=" is no entry and is not written.
 bool WriteIniSection(std::string_view section, const std::vector<std::string>& lines,
                      const std::string& file);
 
