@@ -35,7 +35,7 @@ std::string UpperCase(std::string_view text) {
 }
 
 // A section larger than this is read in part; keys past the part go to the profile functions.
-constexpr std::size_t kMaxSectionBytes = std::size_t{1} << 28;
+constexpr std::size_t kMaxSectionBytes = std::size_t{1} << 26;
 
 bool IsPlainNumber(const std::string& text) {
   return !text.empty() && text.size() <= 9 &&
@@ -65,6 +65,9 @@ IniSection::IniSection(std::string_view section, const std::string& file)
   for (std::size_t at = 0; at < length && buffer[at] != '\0';) {
     const std::string line(buffer.data() + at);
     at += line.size() + 1;
+    if (!complete_ && at >= length) {
+      break;  // the last line of a section read in part may be cut
+    }
     index_.emplace_back(UpperCase(line.substr(0, line.find('='))), lines_.size());
     lines_.push_back(line);
   }
