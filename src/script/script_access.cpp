@@ -71,9 +71,8 @@ IniSection::IniSection(std::string_view section, const std::string& file)
     index_.emplace_back(UpperCase(line.substr(0, line.find('='))), lines_.size());
     lines_.push_back(line);
   }
-  // Stable, so that of equal names the first line comes first.
-  std::stable_sort(index_.begin(), index_.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  // By name, then by line: of equal names the first line comes first.
+  std::sort(index_.begin(), index_.end());
 }
 
 const std::string* IniSection::Find(const std::string& key, bool& platformShaped) const {
