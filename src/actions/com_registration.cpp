@@ -3,6 +3,11 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <cstdint>
+
+#include <cstring>
+
+#include "package/pe_image.h"
 #include "package/process_state.h"
 #include "package/unattended.h"
 #include "win/guard.h"
@@ -18,11 +23,14 @@ constexpr char kRegisterEntry[] = "DllRegisterServer";
 constexpr char kUnregisterEntry[] = "DllUnregisterServer";
 
 // OLE once per run; a failure is reported once and never retried.
-void InitialiseOleOnce() {
+void InitialiseOleOnce(void (*beforeQuestion)()) {
   if (g_state.oleInitialised) {
     return;
   }
   if (FAILED(OleInitialize(nullptr))) {
+    if (beforeQuestion != nullptr) {
+      beforeQuestion();
+    }
     AskUser(kOleInitializeFailed, kOleInitializeFailedCaption, MB_ICONERROR | MB_SYSTEMMODAL, IDOK);
   }
   g_state.oleInitialised = true;
@@ -34,6 +42,82 @@ bool CallEntrySucceeds(ComServerEntry entry) {
   HRESULT result = E_FAIL;
   const GuardResult guarded = CallGuarded([&] { result = entry(); });
   return guarded == GuardResult::kReturned && SUCCEEDED(result);
+}
+
+std::uint32_t U32At(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+         (static_cast<std::uint32_t>(bytes[2]) << 16) |
+         (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+enum class Export { kAbsent, kMaybe };
+
+// Whether the image's export names hold `entry`. kMaybe for anything this reading does not
+// follow, so that the loader decides as before.
+Export ExportOf(Bytes file, const char* entry) {
+  constexpr std::uint32_t kExportDirectory = 0;
+  constexpr std::uint32_t kExportHeaderSize = 40;
+  const std::optional<PeImage> image = ReadPeImage(file);
+  if (!image) {
+    return Export::kMaybe;
+  }
+  if (image->directories.size() <= kExportDirectory ||
+      image->directories[kExportDirectory].address == 0) {
+    return Export::kAbsent;
+  }
+  const std::optional<std::uint64_t> header =
+      FileOffsetOf(*image, file, image->directories[kExportDirectory].address, kExportHeaderSize);
+  if (!header) {
+    return Export::kMaybe;
+  }
+  const std::uint32_t names = U32At(file.data() + *header + 24);
+  const std::optional<std::uint64_t> table =
+      names == 0 ? std::optional<std::uint64_t>(0)
+                 : FileOffsetOf(*image, file, U32At(file.data() + *header + 32), names * 4);
+  if (!table || names > file.size() / 4) {
+    return Export::kMaybe;
+  }
+  const std::uint32_t wanted = static_cast<std::uint32_t>(std::strlen(entry)) + 1;
+  for (std::uint32_t i = 0; i < names; ++i) {
+    const std::optional<std::uint64_t> name =
+        FileOffsetOf(*image, file, U32At(file.data() + *table + 4 * i), wanted);
+    if (!name) {
+      return Export::kMaybe;  // shorter names near a section's end: not read here
+    }
+    if (std::memcmp(file.data() + *name, entry, wanted) == 0) {
+      return Export::kMaybe;
+    }
+  }
+  return Export::kAbsent;
+}
+
+// False only when the file certainly cannot serve `entry`: it is no program image (the loader
+// refuses it) or an image whose export names lack it. Spares loading every installed file,
+// and running the start-up code of libraries that have nothing to register.
+bool MayExport(const std::string& path, const char* entry) {
+  UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    return true;
+  }
+  char start[2] = {};
+  DWORD read = 0;
+  if (::ReadFile(file.get(), start, sizeof start, &read, nullptr) &&
+      (read < sizeof start || start[0] != 'M' || start[1] != 'Z')) {
+    return false;
+  }
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || size.QuadPart > 0x7FFFFFFF) {
+    return true;
+  }
+  UniqueHandle mapping(::CreateFileMappingA(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  UniqueView view(mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+  if (!view) {
+    return true;
+  }
+  const Bytes bytes(static_cast<const std::uint8_t*>(view.get()),
+                    static_cast<std::size_t>(size.QuadPart));
+  return ExportOf(bytes, entry) != Export::kAbsent;
 }
 
 }  // namespace
@@ -58,9 +142,16 @@ std::string ComServerErrorText(const std::string& path, bool registerServer) {
   return text;
 }
 
-void RegisterComServer(const std::string& path, bool registerServer) {
-  InitialiseOleOnce();
+void RegisterComServer(const std::string& path, bool registerServer, void (*beforeForeignCode)()) {
+  InitialiseOleOnce(beforeForeignCode);
   const std::string libraryPath = ComServerPath(path);
+  const char* const entryName = registerServer ? kRegisterEntry : kUnregisterEntry;
+  if (!MayExport(libraryPath, entryName)) {
+    return;
+  }
+  if (beforeForeignCode != nullptr) {
+    beforeForeignCode();
+  }
 
   bool succeeded = true;
   {
@@ -69,8 +160,8 @@ void RegisterComServer(const std::string& path, bool registerServer) {
     if (!library) {
       return;  // not a library: nothing to register
     }
-    const auto entry = reinterpret_cast<ComServerEntry>(reinterpret_cast<void*>(
-        GetProcAddress(library.get(), registerServer ? kRegisterEntry : kUnregisterEntry)));
+    const auto entry = reinterpret_cast<ComServerEntry>(
+        reinterpret_cast<void*>(GetProcAddress(library.get(), entryName)));
     if (entry == nullptr) {
       return;  // a library, but no COM server
     }

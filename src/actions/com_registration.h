@@ -15,8 +15,12 @@ inline constexpr char kComServerErrorMiddle[] = " COM-server\n";
 // Loads the file as a library and calls its DllRegisterServer (or DllUnregisterServer when
 // registerServer is false). A file that is no library, or has no such export, is passed over
 // silently; a failing or crashing entry point gives one information message. Never stops the
-// installation. OLE is initialised on the first call of the run.
-void RegisterComServer(const std::string& path, bool registerServer = true);
+// installation. OLE is initialised on the first call of the run. A file that is no program
+// image, or one whose export names lack the entry point, is judged so from its headers and
+// not loaded. `beforeForeignCode`, when given, runs before the library is loaded and before
+// a message, after which the process may end.
+void RegisterComServer(const std::string& path, bool registerServer = true,
+                       void (*beforeForeignCode)() = nullptr);
 
 // The path that RegisterComServer loads: the text between the first and the last double
 // quote when there are two or more, else the path unchanged.

@@ -45,7 +45,9 @@ void WriteScriptEntry(int k, const std::string& keyPath, const std::string& valu
 }  // namespace
 
 void RegisterAssociations() {
-  const int count = ReadScriptInt(kFile, kFile, 0);
+  // Read at once: key by key, a large package would read the script thousands of times.
+  const IniSection fileSection(kFile);
+  const int count = fileSection.Int(kFile, 0);
   if (count <= 0) {
     return;
   }
@@ -55,7 +57,7 @@ void RegisterAssociations() {
   std::vector<AssociatedFile> files;
   std::vector<std::string> extensionList;
   for (int n = 1; n <= count && extensionList.size() < kMaxExtensionItems; ++n) {
-    const std::string list = ReadScriptString(kFile, NumberedName(kAssociations, n), "");
+    const std::string list = fileSection.String(NumberedName(kAssociations, n), "");
     std::vector<std::string> extensions =
         AssociationExtensions(list, kMaxExtensionItems - extensionList.size());
     if (extensions.empty()) {

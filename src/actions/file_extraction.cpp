@@ -46,8 +46,11 @@ bool InTemporaryDirectory(const std::string& target) {
 // True: write the file.
 bool DecideToOverwrite(const std::string& target) {
   for (;;) {
-    const int answer =
-        InTemporaryDirectory(target) ? IDYES : ShowConfirmDialog(OverwriteQuestion(target));
+    const bool ask = !InTemporaryDirectory(target);
+    if (ask) {
+      SaveReplacedTargets();
+    }
+    const int answer = ask ? ShowConfirmDialog(OverwriteQuestion(target)) : IDYES;
     switch (answer) {
       case IDCANCEL:
         ConfirmTermination();
@@ -77,6 +80,7 @@ void RemoveExisting(const std::string& target) {
     if (!Exists(target)) {
       return;
     }
+    SaveReplacedTargets();
     if (AskUser(text, kErrorCaption, MB_RETRYCANCEL | MB_ICONERROR | MB_TASKMODAL, IDCANCEL) !=
         IDRETRY) {
       return;
@@ -89,7 +93,10 @@ std::string DirectoryOf(const std::string& target) {
   return last == std::string::npos ? std::string() : target.substr(0, last + 1);
 }
 
-Outcome ExtractOne(Bytes item, const std::string& target, PieceObserver* observer) {
+// `mayExist` false: the caller has just found no file at the target, which spares looking
+// again (a miss costs a scan of the folder under Wine).
+Outcome ExtractOne(Bytes item, const std::string& target, PieceObserver* observer,
+                   bool mayExist = true) {
   bool existed = false;
   switch (g_state.overwriteMode) {
     case OverwriteMode::kYesToAll:
@@ -97,7 +104,7 @@ Outcome ExtractOne(Bytes item, const std::string& target, PieceObserver* observe
     case OverwriteMode::kNoToAll:
       return Outcome::kSkipped;
     case OverwriteMode::kAsk:
-      existed = Exists(target);
+      existed = mayExist && Exists(target);
       if (existed && !DecideToOverwrite(target)) {
         return Outcome::kSkipped;
       }
@@ -115,6 +122,7 @@ Outcome ExtractOne(Bytes item, const std::string& target, PieceObserver* observe
   NoteResult(RunResult::kInstalledWithErrors);
   std::string text = kCantExtractPrefix;
   text.append(target).append(kCantExtractSuffix);
+  SaveReplacedTargets();
   if (AskUser(text, kErrorCaption, MB_YESNO | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST, IDYES) !=
       IDYES) {
     ConfirmTermination();
@@ -158,11 +166,11 @@ std::uint32_t StatedSize(Bytes item) {
 // is written, keeps the windows answering between its pieces.
 class ProgressFeed : public PieceObserver {
  public:
-  void Start(int count) {
+  void Start(const IniSection& files, int count) {
     std::uint64_t total = 0;
     for (int n = 1; n <= count; ++n) {
-      const auto item = ItemInPackage(ReadScriptInt(kFile, NumberedName(kPos, n), 0),
-                                      ReadScriptInt(kFile, NumberedName(kZip, n), 0));
+      const auto item = ItemInPackage(files.Int(NumberedName(kPos, n), 0),
+                                      files.Int(NumberedName(kZip, n), 0));
       total += item ? StatedSize(*item) : 0;
     }
     SetProgressTotal(total);
@@ -198,21 +206,26 @@ int ExtractOneFile(Bytes item, const std::string& target) {
   return ExtractOne(item, target, nullptr) == Outcome::kFatal ? 0 : 1;
 }
 
-int ExtractFiles() {
+namespace {
+
+int ExtractListedFiles() {
   g_state.currentOutputFile.clear();
-  const int count = ReadScriptInt(kFile, kFile, 0);
+  // Read at once: nothing writes the script while the files go in.
+  const IniSection files(kFile);
+  const int count = files.Int(kFile, 0);
   ProgressFeed progress;
-  progress.Start(count);
+  progress.Start(files, count);
   for (int n = count; n >= 1; --n) {
     PumpMessages();
-    const std::string name = ReadScriptString(kFile, NumberedName(kFile, n), "");
+    const std::string name = files.String(NumberedName(kFile, n), "");
     if (name.empty()) {
       return 0;
     }
-    const int position = ReadScriptInt(kFile, NumberedName(kPos, n), 0);
-    const int length = ReadScriptInt(kFile, NumberedName(kZip, n), 0);
+    const int position = files.Int(NumberedName(kPos, n), 0);
+    const int length = files.Int(NumberedName(kZip, n), 0);
     ShowProgress(kExtractingCaption, name);
-    const std::string target = CollapseBackslashes(ExpandTarget(kFile, n) + name);
+    const std::string target =
+        CollapseBackslashes(ExpandTargetValue(files.String(NumberedName(kTarget, n), "")) + name);
     const auto item = ItemInPackage(position, length);
     if (!item) {
       return 0;
@@ -221,23 +234,35 @@ int ExtractFiles() {
     // Cleared so that a read-only, hidden or system file can be replaced; a file that is
     // then kept gets them back.
     const DWORD originalAttributes = ::GetFileAttributesA(target.c_str());
-    ClearAttributes(target);
+    const bool exists = originalAttributes != INVALID_FILE_ATTRIBUTES;
+    if (exists) {
+      ClearAttributes(target);
+    }
     progress.ItemStarted(*item);
-    const Outcome outcome = ExtractOne(*item, target, &progress);
+    const Outcome outcome = ExtractOne(*item, target, &progress, exists);
     RecordStep("File " + target + ": " + OutcomeText(outcome));
     if (outcome == Outcome::kFatal) {
       return 0;
     }
     progress.ItemFinished();
-    if (outcome == Outcome::kSkipped && originalAttributes != INVALID_FILE_ATTRIBUTES) {
+    if (outcome == Outcome::kSkipped && exists) {
       ::SetFileAttributesA(target.c_str(), originalAttributes);
     }
-    if (outcome == Outcome::kWritten && originalAttributes != INVALID_FILE_ATTRIBUTES) {
+    if (outcome == Outcome::kWritten && exists) {
       RecordReplacedTarget(n);
     }
-    RegisterComServer(target, true);
+    RegisterComServer(target, true, &SaveReplacedTargets);
   }
   return 1;
+}
+
+}  // namespace
+
+int ExtractFiles() {
+  const int extracted = ExtractListedFiles();
+  // The run may end at the next message: Uninstall.exe must know what was written over.
+  SaveReplacedTargets();
+  return extracted;
 }
 
 }  // namespace vorlatch

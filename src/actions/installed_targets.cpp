@@ -79,14 +79,15 @@ std::vector<std::string> FilesOfEarlierInstallation(const std::string& uninstall
   // A damaged count cannot name more entries than the log has lines.
   const int lines = static_cast<int>(std::min<std::size_t>(
       static_cast<std::size_t>(std::count(text->begin(), text->end(), '\n')) + 1, 0x7FFFFFFF));
-  const int count = std::clamp(ReadScriptInt(kFile, kFile, 0, copy.path()), 0, lines);
+  const IniSection logged(kFile, copy.path());
+  const int count = std::clamp(logged.Int(kFile, 0), 0, lines);
   for (int n = 1; n <= count; ++n) {
-    const bool existed = ReadScriptInt(kFile, NumberedName(kExisted, n), 0, copy.path()) != 0;
-    const bool replaced = ReadScriptInt(kFile, NumberedName(kReplaced, n), 0, copy.path()) != 0;
+    const bool existed = logged.Int(NumberedName(kExisted, n), 0) != 0;
+    const bool replaced = logged.Int(NumberedName(kReplaced, n), 0) != 0;
     if (!IsTargetOurs(existed, replaced)) {
       continue;
     }
-    const std::string entry = ReadScriptString(kFile, NumberedName(kFile, n), "", copy.path());
+    const std::string entry = logged.String(NumberedName(kFile, n), "");
     if (const std::optional<LoggedPlace> place = ExpandLoggedFile(entry, folders)) {
       files.push_back(place->path);
     }
@@ -109,16 +110,33 @@ bool IsTargetOurs(bool existed, bool replaced) {
 }
 
 void RecordReplacedTarget(int n) {
-  if (!g_state.uninstallLogFrozen) {
+  if (g_state.uninstallLogFrozen) {
+    g_state.replacedTargets.push_back(n);
+  }
+}
+
+void SaveReplacedTargets() {
+  if (g_state.replacedTargets.empty()) {
     return;
   }
+  const std::vector<int> replaced = std::move(g_state.replacedTargets);
+  g_state.replacedTargets.clear();
   const std::string log = UninstallLogTempPath();
-  if (ReadScriptInt(kFile, NumberedName(kExisted, n), 0, log) == 0) {
-    return;
+  // The whole section at once: key by key, every mark would rewrite the log.
+  const IniSection files(kFile, log);
+  std::vector<std::string> lines = files.Lines();
+  bool added = false;
+  for (const int n : replaced) {
+    const std::string key = NumberedName(kReplaced, n);
+    if (files.Int(NumberedName(kExisted, n), 0) == 0 || files.Int(key, 0) != 0) {
+      continue;
+    }
+    lines.push_back(key + "=1");
+    added = true;
   }
-  WriteIniInt(kFile, NumberedName(kReplaced, n), 1, 0, log);
-  ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, log.c_str());
-  RefreezeUninstallLog(UninstallerPath(), log);
+  if (added && WriteIniSection(kFile, lines, log)) {
+    RefreezeUninstallLog(UninstallerPath(), log);
+  }
 }
 
 }  // namespace vorlatch

@@ -2,10 +2,11 @@
 // Which targets of the package the installation may remove again. The log lists every file of
 // the script before a single one is extracted, so it also records which targets were already
 // there and not ours (Existed<n>), and, as the extraction writes over one of them, that it did
-// (Replaced<n>, written into the log frozen into Uninstall.exe at once, so that a rollback at
-// any later question sees it). The uninstaller removes a pre-existing target only when the
-// log shows it replaced. Files of an earlier installation of ours in the same folder (repair)
-// are ours, as that installation's log says, and are not recorded as pre-existing.
+// (Replaced<n>, written into the log frozen into Uninstall.exe before the next question,
+// foreign code or the end of the extraction, so that a rollback from any of them sees it). The
+// uninstaller removes a pre-existing target only when the log shows it replaced. Files of an
+// earlier installation of ours in the same folder (repair) are ours, as that installation's log
+// says, and are not recorded as pre-existing.
 
 #include <string>
 #include <vector>
@@ -30,9 +31,14 @@ bool ExistsAndIsNotOurs(const std::string& target, const std::vector<std::string
 // only when it was replaced.
 bool IsTargetOurs(bool existed, bool replaced);
 
-// After target n, which existed before, was written over: records Replaced<n> in the
-// temporary log and in the log frozen into Uninstall.exe. Nothing when the log was not frozen
-// or does not show target n as pre-existing.
+// After target n, which existed before, was written over: notes Replaced<n> for
+// SaveReplacedTargets. Nothing when the log was not frozen.
 void RecordReplacedTarget(int n);
+
+// Writes the noted Replaced<n> marks of targets that the log shows as pre-existing into the
+// temporary log and into the log frozen into Uninstall.exe, all in one go. Called before
+// anything after which the process may end: a question, foreign code, the end of the
+// extraction.
+void SaveReplacedTargets();
 
 }  // namespace vorlatch

@@ -138,12 +138,14 @@ ShortcutDetails ReadShortcutDetails(int n) {
 }
 
 void CreateStartMenuShortcuts(const std::string& uninstallLog) {
-  const int count = ReadScriptInt(kFile, kFile, 0);
+  // Read at once: key by key, a large package would read the script thousands of times.
+  const IniSection fileSection(kFile);
+  const int count = fileSection.Int(kFile, 0);
   int shortcutCount = 0;
   for (int n = 1; n <= count; ++n) {
     // A file without a name has nothing to link to.
-    if (ReadScriptInt(kFile, NumberedName(kShortcut, n), 0) != 0 &&
-        !ReadScriptString(kFile, NumberedName(kFile, n), "").empty()) {
+    if (fileSection.Int(NumberedName(kShortcut, n), 0) != 0 &&
+        !fileSection.String(NumberedName(kFile, n), "").empty()) {
       ++shortcutCount;
     }
   }
@@ -198,12 +200,12 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
 
   if (shortcutCount > 0 &&
       (ReadScriptInt(kFile, kAskS, 0) == 0 || AskYesNo(StartMenuQuestion(shortcutCount)))) {
-    const int files = ReadScriptInt(kFile, kFile, 0);
+    const int files = fileSection.Int(kFile, 0);
     for (int n = 1; n <= files; ++n) {
-      if (ReadScriptInt(kFile, NumberedName(kShortcut, n), 0) == 0) {
+      if (fileSection.Int(NumberedName(kShortcut, n), 0) == 0) {
         continue;
       }
-      const std::string name = ReadScriptString(kFile, NumberedName(kFile, n), "");
+      const std::string name = fileSection.String(NumberedName(kFile, n), "");
       if (name.empty()) {
         continue;
       }

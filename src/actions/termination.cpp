@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "actions/installed_targets.h"
 #include "actions/uninstaller_interface.h"
 #include "package/run_folder.h"
 #include "package/unattended.h"
@@ -45,6 +46,8 @@ void StartRollback() {
 }  // namespace
 
 int ConfirmTermination() {
+  // The rollback reads the log in Uninstall.exe, which must know every target written over.
+  SaveReplacedTargets();
   // Unattended runs never end half-way.
   if (AskUser(kTerminateQuestion, kTerminateCaption, MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL,
               IDNO) != IDYES) {

@@ -60,24 +60,44 @@ void LogGeneral(const std::string& log) {
   LogString(kGeneral, kBid, g_state.destinationDirectory, log);
 }
 
+// The lines of an entry as WriteIniString leaves them: none for a value equal to the log's
+// default (0 or empty, as WriteIniString compares them).
+void AddLogLine(std::vector<std::string>& lines, const std::string& key, const std::string& value,
+                std::string_view defaultValue) {
+  if (!EqualNoCase(value, defaultValue)) {
+    lines.push_back(key + '=' + value);
+  }
+}
+
+// The whole section in one write, entry for entry and in the order in which key-by-key writes
+// would leave it: each of those rewrites the log, which made large packages slow.
 void LogFiles(const std::string& log, const std::vector<std::string>& earlierFiles) {
-  const int count = ReadScriptInt(kFile, kFile, 0);
-  LogInt(kFile, kFile, count, log);
+  const IniSection files(kFile);
+  const int count = files.Int(kFile, 0);
+  std::vector<std::string> lines;
+  AddLogLine(lines, kFile, IntToText(count), "0");
+  bool anyItem = false;
   for (int n = 1; n <= count; ++n) {
-    const std::string name = ReadScriptString(kFile, NumberedName(kFile, n), "");
+    const std::string name = files.String(NumberedName(kFile, n), "");
     if (name.empty()) {
       continue;
     }
-    const std::string target = ReadScriptString(kFile, NumberedName(kTarget, n), "");
-    LogString(kFile, NumberedName(kFile, n), LoggedFilePath(target, name), log);
-    LogInt(kFile, NumberedName(kShortcut, n), ReadScriptInt(kFile, NumberedName(kShortcut, n), 0),
-           log);
+    anyItem = true;
+    const std::string target = files.String(NumberedName(kTarget, n), "");
+    AddLogLine(lines, NumberedName(kFile, n), LoggedFilePath(target, name), "");
+    AddLogLine(lines, NumberedName(kShortcut, n),
+               IntToText(files.Int(NumberedName(kShortcut, n), 0)), "0");
     // The path the extraction will write; what is there now belongs to someone else.
-    const std::string path = CollapseBackslashes(ExpandTarget(kFile, n) + name);
-    LogInt(kFile, NumberedName(kExisted, n), ExistsAndIsNotOurs(path, earlierFiles) ? 1 : 0, log);
-    LogString(kFile, kDesktop, ReadScriptString(kFile, kDesktop, ""), log);
-    LogString(kFile, kQuickLaunch, ReadScriptString(kFile, kQuickLaunch, ""), log);
+    const std::string path = CollapseBackslashes(ExpandTargetValue(target) + name);
+    AddLogLine(lines, NumberedName(kExisted, n), ExistsAndIsNotOurs(path, earlierFiles) ? "1" : "0",
+               "0");
   }
+  // Rewritten with every item, so they end the section, once there is an item.
+  if (anyItem) {
+    AddLogLine(lines, kDesktop, files.String(kDesktop, ""), "");
+    AddLogLine(lines, kQuickLaunch, files.String(kQuickLaunch, ""), "");
+  }
+  WriteIniSection(kFile, lines, log);
 }
 
 // The sections and keys of INI item i that the After stage writes, so that the uninstaller
@@ -147,11 +167,13 @@ bool IsProgramName(const std::string& name) {
 // The icon the list of installed programs shows: the installed program that the Start Menu
 // opens, else the uninstaller (which carries the installer's icon).
 std::string DisplayIconPath() {
-  const int count = ReadScriptInt(kFile, kFile, 0);
+  const IniSection files(kFile);
+  const int count = files.Int(kFile, 0);
   for (int n = 1; n <= count; ++n) {
-    const std::string name = ReadScriptString(kFile, NumberedName(kFile, n), "");
-    if (ReadScriptInt(kFile, NumberedName(kShortcut, n), 0) != 0 && IsProgramName(name)) {
-      return CollapseBackslashes(ExpandTarget(kFile, n) + name);
+    const std::string name = files.String(NumberedName(kFile, n), "");
+    if (files.Int(NumberedName(kShortcut, n), 0) != 0 && IsProgramName(name)) {
+      return CollapseBackslashes(ExpandTargetValue(files.String(NumberedName(kTarget, n), "")) +
+                                 name);
     }
   }
   return UninstallerPath();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -36,6 +37,8 @@ struct ProcessState {
   // The uninstall log is frozen into Uninstall.exe: targets replaced from then on are
   // recorded in it.
   bool uninstallLogFrozen = false;
+  // Targets n written over since the log in Uninstall.exe was last brought up to date.
+  std::vector<int> replacedTargets;
   // Suffix of the program group when the plain name was taken (0: none).
   int instanceNumber = 0;
   // The extension DLL, loaded once and kept until the process ends.

@@ -1,5 +1,8 @@
 #include "script/script_access.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <windows.h>
 
 #include "package/opening.h"
@@ -31,7 +34,104 @@ std::string UpperCase(std::string_view text) {
   return upper;
 }
 
+// A section larger than this is read in part; keys past the part go to the profile functions.
+constexpr std::size_t kMaxSectionBytes = std::size_t{1} << 26;
+
+bool IsPlainNumber(const std::string& text) {
+  return !text.empty() && text.size() <= 9 &&
+         text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+bool IsQuoted(const std::string& text) {
+  return !text.empty() && (text.front() == '"' || text.front() == '\'');
+}
+
 }  // namespace
+
+IniSection::IniSection(std::string_view section, const std::string& file)
+    : section_(Trimmed(section)), file_(FileOrScript(file)) {
+  std::vector<char> buffer(std::size_t{1} << 16);
+  DWORD length = 0;
+  for (;;) {
+    length = ::GetPrivateProfileSectionA(section_.c_str(), buffer.data(),
+                                         static_cast<DWORD>(buffer.size()), file_.c_str());
+    // size - 2 means the buffer was too small.
+    if (length + 2 < buffer.size() || buffer.size() >= kMaxSectionBytes) {
+      break;
+    }
+    buffer.resize(buffer.size() * 4);
+  }
+  complete_ = length + 2 < buffer.size();
+  for (std::size_t at = 0; at < length && buffer[at] != '\0';) {
+    const std::string line(buffer.data() + at);
+    at += line.size() + 1;
+    if (!complete_ && at >= length) {
+      break;  // the last line of a section read in part may be cut
+    }
+    index_.emplace_back(UpperCase(line.substr(0, line.find('='))), lines_.size());
+    lines_.push_back(line);
+  }
+  // By name, then by line: of equal names the first line comes first.
+  std::sort(index_.begin(), index_.end());
+}
+
+const std::string* IniSection::Find(const std::string& key, bool& platformShaped) const {
+  const std::string upper = UpperCase(key);
+  const auto found = std::lower_bound(
+      index_.begin(), index_.end(), upper,
+      [](const auto& entry, const std::string& name) { return entry.first < name; });
+  if (found == index_.end() || found->first != upper) {
+    platformShaped = !complete_;
+    return nullptr;
+  }
+  const std::string& line = lines_[found->second];
+  platformShaped = line.find('=') == std::string::npos;
+  return &line;
+}
+
+std::string IniSection::String(const std::string& key, std::string_view defaultValue) const {
+  bool platformShaped = false;
+  const std::string* line = Find(key, platformShaped);
+  const std::string value = line == nullptr ? std::string() : line->substr(line->find('=') + 1);
+  if (platformShaped || IsQuoted(value) || (line == nullptr && !defaultValue.empty())) {
+    return ReadScriptString(section_, key, defaultValue, file_);
+  }
+  return value.substr(0, kMaxScriptValueLength);
+}
+
+int IniSection::Int(const std::string& key, int defaultValue) const {
+  bool platformShaped = false;
+  const std::string* line = Find(key, platformShaped);
+  if (line == nullptr && !platformShaped) {
+    return defaultValue;
+  }
+  const std::string value = line == nullptr ? std::string() : line->substr(line->find('=') + 1);
+  if (platformShaped || !IsPlainNumber(value)) {
+    return ReadScriptInt(section_, key, defaultValue, file_);
+  }
+  int number = 0;
+  for (const char digit : value) {
+    number = number * 10 + (digit - '0');
+  }
+  return number;
+}
+
+bool WriteIniSection(std::string_view section, const std::vector<std::string>& lines,
+                     const std::string& file) {
+  if (lines.empty()) {
+    return true;
+  }
+  std::string text;
+  for (const std::string& line : lines) {
+    text.append(line).push_back('\0');
+  }
+  text.push_back('\0');
+  const std::string path = FileOrScript(file);
+  const bool written =
+      ::WritePrivateProfileSectionA(std::string(section).c_str(), text.c_str(), path.c_str()) != 0;
+  ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
+  return written;
+}
 
 std::string ReadScriptString(std::string_view section, std::string_view key,
                              std::string_view defaultValue, const std::string& file) {

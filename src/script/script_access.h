@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vorlatch {
 
@@ -30,6 +32,43 @@ bool WriteIniString(std::string_view section, const std::optional<std::string>& 
 
 bool WriteIniInt(std::string_view section, std::string_view key, int value, int defaultValue,
                  const std::string& file = "");
+
+// One section of an INI file read with a single profile call, for loops that would otherwise
+// read it key by key: each key read goes through the profile functions, which look at the
+// file again every time. Lookups answer as ReadScriptString and ReadScriptInt would for the
+// file as it was when read; a value whose reading the platform shapes (quoted text, an
+// integer in any form other than plain decimal digits, a name without a value) is read
+// through those functions instead, so the answer never differs.
+class IniSection {
+ public:
+  IniSection(std::string_view section, const std::string& file = "");
+
+  std::string String(const std::string& key, std::string_view defaultValue) const;
+  int Int(const std::string& key, int defaultValue) const;
+
+  // The section's name, trimmed.
+  const std::string& Name() const { return section_; }
+
+  // The section's entries as read ("key=value"), in file order.
+  const std::vector<std::string>& Lines() const { return lines_; }
+
+ private:
+  const std::string* Find(const std::string& key, bool& platformShaped) const;
+
+  std::string section_;
+  std::string file_;
+  std::vector<std::string> lines_;
+  bool complete_ = true;
+  // Upper-case key and its line, sorted by key; of equal keys the first line comes first,
+  // as the profile functions find the first.
+  std::vector<std::pair<std::string, std::size_t>> index_;
+};
+
+// Replaces [section] of `file` by `lines` ("key=value" each) with one profile call, then
+// flushes the profile cache. False when the write fails. Nothing is written for no lines;
+// a line without "=" is no entry and is not written.
+bool WriteIniSection(std::string_view section, const std::vector<std::string>& lines,
+                     const std::string& file);
 
 // Decimal text of n, with a minus sign when negative.
 std::string IntToText(int n);

@@ -80,7 +80,8 @@ UninstallLog::UninstallLog(std::string file, bool owned, int lineCount)
 UninstallLog::UninstallLog(UninstallLog&& other) noexcept
     : file_(std::move(other.file_)),
       owned_(std::exchange(other.owned_, false)),
-      lineCount_(other.lineCount_) {}
+      lineCount_(other.lineCount_),
+      sections_(std::move(other.sections_)) {}
 
 UninstallLog& UninstallLog::operator=(UninstallLog&& other) noexcept {
   if (this != &other) {
@@ -90,6 +91,7 @@ UninstallLog& UninstallLog::operator=(UninstallLog&& other) noexcept {
     file_ = std::move(other.file_);
     owned_ = std::exchange(other.owned_, false);
     lineCount_ = other.lineCount_;
+    sections_ = std::move(other.sections_);
   }
   return *this;
 }
@@ -100,13 +102,23 @@ UninstallLog::~UninstallLog() {
   }
 }
 
+const IniSection& UninstallLog::Section(std::string_view section) const {
+  for (const IniSection& read : sections_) {
+    if (EqualNoCase(read.Name(), section)) {
+      return read;
+    }
+  }
+  sections_.emplace_back(section, file_);
+  return sections_.back();
+}
+
 std::string UninstallLog::String(std::string_view section, std::string_view key,
                                  std::string_view defaultValue) const {
-  return ReadScriptString(section, key, defaultValue, file_);
+  return Section(section).String(std::string(key), defaultValue);
 }
 
 int UninstallLog::Int(std::string_view section, std::string_view key) const {
-  return ReadScriptInt(section, key, 0, file_);
+  return Section(section).Int(std::string(key), 0);
 }
 
 int UninstallLog::Count(std::string_view section, std::string_view key) const {

@@ -1,12 +1,16 @@
 #pragma once
 // The log frozen into an uninstaller's own file, checked and made readable: the text is
 // copied into a temporary file of its own and every value is read from there through the
-// profile functions, the same functions that wrote it.
+// profile functions, the same functions that wrote it. Nothing writes the log while it is
+// read, so each section is read once, whole: entry by entry, the profile functions would
+// read the file again for every one of thousands of files.
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "script/script_access.h"
 #include "uninstaller/frozen_log.h"
 
 namespace vorlatch {
@@ -42,10 +46,13 @@ class UninstallLog {
 
  private:
   UninstallLog(std::string file, bool owned, int lineCount);
+  const IniSection& Section(std::string_view section) const;
 
   std::string file_;
   bool owned_ = false;
   int lineCount_ = 0;
+  // The sections read so far.
+  mutable std::vector<IniSection> sections_;
 };
 
 // The folder for the uninstaller's temporary files: the installer's temporary directory, else

@@ -18,6 +18,7 @@
 
 #include "script/directories.h"
 #include "script/path_macros.h"
+#include "support/many_files.h"
 #include "support/run_answers.h"
 #include "support/system_snapshot.h"
 #include "support/test_files.h"
@@ -707,6 +708,37 @@ TEST_F(Uninstallation, TheQuietUninstallStringRemovesWithoutAWindow) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(SystemState(), expected);
   }
+}
+
+// A product of 2,000 small files in 20 folders: every file arrives whole, and the quiet
+// uninstall leaves nothing of it behind (files, folders, uninstall entry).
+TEST_F(Uninstallation, ThousandsOfFilesGoInWholeAndLeaveNothingBehind) {
+  const std::vector<std::string> before = SystemState();
+  const ManyFiles files = WriteManyFiles(sources_, 20, 100);
+  std::string error;
+  const std::string installer = BuildTestInstaller(
+      folder_, Head() + "[File]\r\n" + files.fileKeys + "Uninstall=1\r\n", error);
+  ASSERT_FALSE(installer.empty()) << error;
+  // Near the drive root: each folder level the extraction walks costs a pause.
+  const std::string dest = "C:\\vlmany" + std::to_string(::GetCurrentProcessId()) + "\\";
+  ChildProcess stub;
+  ASSERT_TRUE(stub.Start(Quoted(installer) + " /S /D=" + dest));
+  ProcessResult result;
+  EXPECT_EQ(AnswerUntilEnd(stub, {}, result), std::vector<std::string>{});
+  EXPECT_EQ(result.exitCode, 0u);
+  std::vector<std::string> wrong;
+  for (std::size_t i = 0; i < files.relativePaths.size(); ++i) {
+    if (ReadTextFile(dest + files.relativePaths[i]) != files.contents[i]) {
+      wrong.push_back(files.relativePaths[i]);
+    }
+  }
+  EXPECT_EQ(wrong, std::vector<std::string>{});
+  const std::string quiet = RegistryString(HKEY_LOCAL_MACHINE, EntryKey(), "QuietUninstallString");
+  EXPECT_EQ(RunUninstaller(quiet, {}, 0), std::vector<std::string>{});
+  EXPECT_TRUE(RemoveFinishingCopies());
+  EXPECT_EQ(SystemState(), before);
+  EXPECT_FALSE(FileExists(dest));
+  RemoveTree(dest);
 }
 
 }  // namespace

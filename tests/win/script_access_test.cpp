@@ -119,5 +119,30 @@ TEST(EqualNoCase, ComparesWholeNamesWithoutRegardToCase) {
   EXPECT_TRUE(EqualNoCase("", ""));
 }
 
+// A section read whole answers every key as the key-by-key reads of the platform do,
+// whatever shape its values have; one written whole reads back line for line.
+TEST_F(ScriptAccessTest, AWholeSectionAnswersAsKeyByKeyReads) {
+  ASSERT_TRUE(test::WriteTextFile(
+      other_,
+      "[S]\r\nPlain=12\r\nQuoted=\" in quotes \"\r\nHalf='open\r\nHex=0x1F\r\n"
+      "Signed=-3\r\nEmpty=\r\nBare\r\nTwice=first\r\ntwice=second\r\nBig=99999999999\r\n"
+      "  Spaced  =  value  \r\nLong=" +
+          std::string(1500, 'x') + "\r\n[s]\r\nPlain=other section\r\n"));
+  const IniSection section(" S ", other_);
+  for (const char* key : {"Plain", "plain", "Quoted", "Half", "Hex", "Signed", "Empty", "Bare",
+                          "TWICE", "Big", "Spaced", "Long", "Absent"}) {
+    SCOPED_TRACE(key);
+    EXPECT_EQ(section.String(key, ""), ReadScriptString("S", key, "", other_));
+    EXPECT_EQ(section.String(key, "dflt"), ReadScriptString("S", key, "dflt", other_));
+    EXPECT_EQ(section.Int(key, 7), ReadScriptInt("S", key, 7, other_));
+  }
+  const std::string copy = folder_.File("copy.ini");
+  ASSERT_TRUE(WriteIniSection("Copy", section.Lines(), copy));
+  // A name without a value is no entry to write.
+  std::vector<std::string> entries = section.Lines();
+  std::erase(entries, "Bare");
+  EXPECT_EQ(IniSection("Copy", copy).Lines(), entries);
+}
+
 }  // namespace
 }  // namespace vorlatch
