@@ -19,7 +19,7 @@
 namespace vorlatch::test {
 namespace {
 
-constexpr DWORD kStubTimeoutMs = 30000;
+constexpr DWORD kStubTimeoutMs = 60000;
 constexpr char kCompany[] = "Vorlatch Run Folder";
 
 class RunFolderTest : public ::testing::Test {
