@@ -72,7 +72,7 @@ bool StartWaiter(const std::string& folder, HANDLE keeper) {
   HANDLE inheritable = nullptr;
   if (program.empty() || systemLength == 0 || systemLength >= MAX_PATH ||
       !::DuplicateHandle(::GetCurrentProcess(), keeper, ::GetCurrentProcess(), &inheritable,
-                         SYNCHRONIZE, TRUE, 0)) {
+                         SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0)) {
     return false;
   }
   const UniqueHandle handed(inheritable);
@@ -180,10 +180,10 @@ void LeaveRunFolder() {
     return;
   }
   RestoreUserVariables();
-  // A program started from the folder still runs: the waiter removes the folder once it ends.
-  // Otherwise (or when no waiter can be started) what cannot go now goes at the next restart.
-  const bool waiting = g_keeper && ::WaitForSingleObject(g_keeper.get(), 0) == WAIT_TIMEOUT &&
-                       StartWaiter(g_state.runFolder, g_keeper.get());
+  // A program was started from the folder: the waiter removes the folder once it has ended
+  // and the system has let go of its file. Otherwise (or when no waiter can be started) what
+  // cannot go now goes at the next restart.
+  const bool waiting = g_keeper && StartWaiter(g_state.runFolder, g_keeper.get());
   g_keeper.reset();
   if (!waiting && !RemoveFolderTree(g_state.runFolder)) {
     RemoveFolderTreeAtRestart(g_state.runFolder);
@@ -194,7 +194,10 @@ void LeaveRunFolder() {
 }
 
 void KeepRunFolderFor(UniqueHandle process) {
-  g_keeper = std::move(process);
+  // Without a folder of the run's own there is nothing to keep.
+  if (!g_state.runFolder.empty()) {
+    g_keeper = std::move(process);
+  }
 }
 
 bool RunFolderKept() {
@@ -215,7 +218,8 @@ int RunFolderWaiter(const char* commandLine) {
   }
   const UniqueHandle keeper(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handle)));
   // A handle that is no process of ours to wait for (the switch typed by hand) removes nothing.
-  if (::WaitForSingleObject(keeper.get(), INFINITE) != WAIT_OBJECT_0) {
+  if (::GetProcessId(keeper.get()) == 0 ||
+      ::WaitForSingleObject(keeper.get(), INFINITE) != WAIT_OBJECT_0) {
     return 1;
   }
   for (int attempt = 0; attempt < kRemoveAttempts; ++attempt) {
