@@ -49,6 +49,7 @@ void InstallUninstallerParts(const std::vector<std::string>& earlierFiles) {
     RecordStep("Uninstaller " + UninstallerPath() + ": its log cannot be written");
     NoteResult(RunResult::kInstalledWithErrors);
     g_state.extractionError = true;
+    g_state.uninstallerFailed = true;
   }
   RegisterUninstaller();
 }
@@ -82,6 +83,7 @@ int RunInstallation() {
       RecordStep("Uninstaller " + UninstallerPath() + ": not installed");
       NoteResult(RunResult::kInstalledWithErrors);
       g_state.extractionError = true;
+      g_state.uninstallerFailed = true;
     }
   }
   const int extracted = ExtractFiles();

@@ -4,8 +4,10 @@
 
 #include <shlobj.h>
 
+#include "app/installer_app.h"
 #include "app/name_check.h"
 #include "package/process_state.h"
+#include "package/unattended.h"
 #include "resources/resource.h"
 #include "script/directories.h"
 #include "script/keys.h"
@@ -48,7 +50,27 @@ std::string AbsoluteDestination(const std::string& typed) {
   return IsAbsolutePath(WithTrailingBackslash(full)) ? full : std::string();
 }
 
+// The system's text for an error code, without its closing line break; the number when the
+// system has no text for it.
+std::string SystemReason(DWORD error) {
+  char* text = nullptr;
+  const DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string reason = length != 0 && text != nullptr ? std::string(text, length) : std::string();
+  ::LocalFree(text);
+  while (!reason.empty() &&
+         (reason.back() == '\r' || reason.back() == '\n' || reason.back() == ' ')) {
+    reason.pop_back();
+  }
+  return reason.empty() ? "Error " + std::to_string(error) + "." : reason;
+}
+
 }  // namespace
+
+std::string CantCreateFolderText(const std::string& folder, const std::string& reason) {
+  return std::string(kTextCantCreateFolder) + "\n\n" + folder + "\n\n" + reason;
+}
 
 std::string DestinationCaption(const std::string& company, const std::string& product) {
   return company + kCaptionInstalling + product;
@@ -130,9 +152,14 @@ void DestinationDialog::OnNext() {
   if (!CheckDestinationName(typed)) {
     return;
   }
-  if (AcceptDestination(ItemText(IDC_DESTINATION_PATH))) {
+  std::string reason;
+  if (AcceptDestination(ItemText(IDC_DESTINATION_PATH), &reason)) {
     EndDialog(IDOK);
+    return;
   }
+  // The dialog stays for another choice; the user must know why this one failed.
+  AskUser(CantCreateFolderText(g_state.destinationDirectory, reason), kCaptionError,
+          MB_OK | MB_ICONERROR | MB_TASKMODAL, IDOK);
 }
 
 std::string ProposedDestination() {
@@ -142,14 +169,26 @@ std::string ProposedDestination() {
   return ReadScriptString(kGeneral, kBid, CurrentDirectory());
 }
 
-bool AcceptDestination(const std::string& typed) {
+bool AcceptDestination(const std::string& typed, std::string* reason) {
   g_state.destinationDirectory = WithoutLeadingWhiteSpace(typed);
   if (g_state.destinationDirectory.empty()) {
     g_state.destinationDirectory = CurrentDirectory();
   }
   // Like a folder that cannot be made, a path that cannot be made full is not accepted.
-  g_state.destinationDirectory = AbsoluteDestination(g_state.destinationDirectory);
-  return !g_state.destinationDirectory.empty() && EnsureDirectory(g_state.destinationDirectory);
+  const std::string full = AbsoluteDestination(g_state.destinationDirectory);
+  if (!full.empty()) {
+    g_state.destinationDirectory = full;
+    if (EnsureDirectory(full)) {
+      return true;
+    }
+  }
+  // Taken at once, before another call can change it; a failure the system did not name is
+  // one of the path.
+  const DWORD error = ::GetLastError();
+  if (reason != nullptr) {
+    *reason = SystemReason(error != ERROR_SUCCESS ? error : ERROR_BAD_PATHNAME);
+  }
+  return false;
 }
 
 INT_PTR RunDestinationDialog(DestinationDialog& dialog) {

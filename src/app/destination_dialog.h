@@ -19,6 +19,8 @@ inline constexpr char kCaptionInstalling[] = " installing ";
 inline constexpr char kSelectDirectoryTitle[] = "Select Directory";
 // BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS.
 inline constexpr UINT kBrowseFlags = 9;
+// The start of the message for a destination that cannot be made (caption "Error").
+inline constexpr char kTextCantCreateFolder[] = "Can't create the folder";
 
 class DestinationDialog : public Dialog {
  public:
@@ -52,7 +54,11 @@ std::string ProposedDestination();
 
 // Takes a directory as Next takes the typed one (leading white space removed, the current
 // directory when nothing is left) into g_state.destinationDirectory and makes sure it exists.
-bool AcceptDestination(const std::string& typed);
+// When it cannot, `reason` (when given) receives the system's words for why.
+bool AcceptDestination(const std::string& typed, std::string* reason = nullptr);
+
+// "Can't create the folder\n\n<folder>\n\n<reason>".
+std::string CantCreateFolderText(const std::string& folder, const std::string& reason);
 
 // The destination stage of the start-up sequence: shows `dialog` once and returns its answer
 // (IDOK goes on to the existing-installation check; anything else stops the run). When the

@@ -29,11 +29,13 @@ namespace {
 // Unattended, the proposed directory is taken as Next would take it.
 bool ChooseDestinationUnattended() {
   const std::string proposed = ProposedDestination();
-  if (AcceptDestination(proposed)) {
+  std::string reason;
+  if (AcceptDestination(proposed, &reason)) {
     RecordStep("Destination " + g_state.destinationDirectory + ": ready");
     return true;
   }
-  RecordStep("Destination " + g_state.destinationDirectory + ": cannot be created");
+  RecordStep("Destination " + g_state.destinationDirectory + ": cannot be created (" + reason +
+             ")");
   NoteResult(RunResult::kDestinationNotMade);
   return false;
 }

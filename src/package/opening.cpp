@@ -10,6 +10,7 @@
 #include "package/format.h"
 #include "package/item_extraction.h"
 #include "package/process_state.h"
+#include "package/run_folder.h"
 #include "package/signature_layout.h"
 #include "package/unattended.h"
 #include "script/keys.h"
@@ -157,7 +158,10 @@ void CleanupTemporaryFiles() {
   };
   deleteNamed(kFile, kDll);
   deleteNamed(kBefore, kFile);
-  deleteNamed(kAfter, kFile);
+  // A program or document started from the run's folder still needs its file.
+  if (!RunFolderKept()) {
+    deleteNamed(kAfter, kFile);
+  }
   DeleteTemporaryFile(ScriptPath());
   DeleteTemporaryFile(UninstallLogTempPath());
 }

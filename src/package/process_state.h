@@ -31,6 +31,9 @@ struct ProcessState {
   std::string destinationDirectory;
   // File extraction: some file could not be extracted; the remembered overwrite answer.
   bool extractionError = false;
+  // No uninstaller that can remove the installation: the summary of errors is the run's last
+  // word, not followed by the success message.
+  bool uninstallerFailed = false;
   OverwriteMode overwriteMode = OverwriteMode::kAsk;
   // The existing-installation check chose to repair.
   bool repairMode = false;

@@ -9,7 +9,13 @@
 
 #include <string>
 
+#include "win/handles.h"
+
 namespace vorlatch {
+
+// The switch with which the installer starts a copy of itself that removes the run folder
+// once a program started from it has ended.
+inline constexpr char kRunFolderWaiterSwitch[] = "/REMOVE-RUN-FOLDER";
 
 // Makes the folder inside the temporary directory (the current directory when neither Tmp nor
 // Temp is set) and points Tmp and Temp at it. False, with nothing changed, when it cannot be
@@ -17,8 +23,24 @@ namespace vorlatch {
 bool EnterRunFolder();
 
 // Removes the folder with whatever is left in it and gives Tmp and Temp their values back.
-// Nothing happens when no folder was made.
+// Nothing happens when no folder was made. When a program started from the folder still
+// runs (KeepRunFolderFor), the folder is left to a waiter that removes it once that program
+// has ended; failing that, what cannot go now goes at the next restart.
 void LeaveRunFolder();
+
+// The run started `process` from a file in the run folder (a program or document of the After
+// stage that is not an installed file): the folder, that file included, must outlive the run
+// until the process ends.
+void KeepRunFolderFor(UniqueHandle process);
+// Whether a started process keeps the run folder (its files are then not deleted at the end).
+bool RunFolderKept();
+
+// Whether the command line is that of a waiter (the installer's own file started with
+// kRunFolderWaiterSwitch).
+bool IsRunFolderWaiter(const char* commandLine);
+// The waiter's work: waits for the inherited process handle on its command line to end, then
+// removes the run folder it names. The exit code: 0 when the folder is gone, else 1.
+int RunFolderWaiter(const char* commandLine);
 
 // The temporary directory as the user's environment names it (what `[TEMP]` means): the
 // values from before the run folder, or the current ones when there is none.

@@ -1,11 +1,14 @@
 #include "stages/after_stage.h"
 
 #include <string>
+#include <utility>
 
 #include <windows.h>
 
 #include "package/item_extraction.h"
 #include "package/opening.h"
+#include "package/process_state.h"
+#include "package/run_folder.h"
 #include "package/unattended.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
@@ -35,7 +38,8 @@ std::string ClosingText(int count) {
 int AfterScreen() {
   const bool extensionReturned = RunAfterExtension() != 0;
   WriteIniFileEntries();
-  if (extensionReturned) {
+  // Without a working uninstaller the summary of errors has been shown instead.
+  if (extensionReturned && !g_state.uninstallerFailed) {
     const std::string product = ReadScriptString(kGeneral, kProduct, "");
     AskUser(kSuccessfullyInstalled, product, MB_OK | MB_TASKMODAL, IDOK);
   }
@@ -91,10 +95,15 @@ void AfterRun() {
   if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
     return;
   }
+  UniqueHandle started;
   if (command.arguments.empty()) {
-    OpenDocument(path, 0);
+    OpenDocument(path, 0, &started);
   } else {
-    RunProgram(PathArgument(path) + ' ' + command.arguments, 0);
+    RunProgram(PathArgument(path) + ' ' + command.arguments, 0, &started);
+  }
+  // Started from the run's folder: the folder stays until the program is done with it.
+  if (!installed.found && started) {
+    KeepRunFolderFor(std::move(started));
   }
 }
 

@@ -1,6 +1,7 @@
 #include "stages/launching.h"
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "package/run_folder.h"
@@ -87,7 +88,7 @@ std::string FindOpenCommand(const std::string& path) {
   return std::string();
 }
 
-int RunProgram(const std::string& commandLine, DWORD waitMs) {
+int RunProgram(const std::string& commandLine, DWORD waitMs, UniqueHandle* started) {
   // CreateProcessA may write into the command line.
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
@@ -99,34 +100,38 @@ int RunProgram(const std::string& commandLine, DWORD waitMs) {
   threadAttributes.bInheritHandle = FALSE;
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION started = {};
+  PROCESS_INFORMATION created = {};
   {
     // The program outlives the run's temporary folder.
     const UserTemporaryVariables userTemporary;
     if (!::CreateProcessA(nullptr, line.data(), &processAttributes, &threadAttributes, FALSE, 0,
-                          nullptr, nullptr, &startup, &started)) {
+                          nullptr, nullptr, &startup, &created)) {
       return 0;
     }
   }
-  UniqueHandle process(started.hProcess);
-  UniqueHandle thread(started.hThread);
+  UniqueHandle process(created.hProcess);
+  UniqueHandle thread(created.hThread);
   thread.reset();  // never needed
   const DWORD waited = ::WaitForSingleObject(process.get(), waitMs);
-  return waited == WAIT_OBJECT_0 || waited == WAIT_TIMEOUT ? 1 : 0;
+  const int result = waited == WAIT_OBJECT_0 || waited == WAIT_TIMEOUT ? 1 : 0;
+  if (result == 1 && started != nullptr) {
+    *started = std::move(process);
+  }
+  return result;
 }
 
-int OpenDocument(const std::string& path, DWORD waitMs) {
+int OpenDocument(const std::string& path, DWORD waitMs, UniqueHandle* started) {
   // Quoted when it has blanks: the program search would otherwise try each blank-separated
   // beginning of the path as a program of its own.
   const std::string argument = PathArgument(path);
-  if (RunProgram(argument, waitMs) == 1) {
+  if (RunProgram(argument, waitMs, started) == 1) {
     return 1;
   }
   const std::string openCommand = FindOpenCommand(path);
   if (openCommand.empty()) {
     return 0;
   }
-  return RunProgram(OpenCommandLine(openCommand, path), waitMs);
+  return RunProgram(OpenCommandLine(openCommand, path), waitMs, started);
 }
 
 }  // namespace vorlatch

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "win/handles.h"
+
 namespace vorlatch {
 
 // Longest registry value (and expanded command) read here, in bytes with the terminating zero.
@@ -19,10 +21,11 @@ std::string FindOpenCommand(const std::string& path);
 
 // Starts a process from `commandLine` and waits for it at most `waitMs` milliseconds.
 // 1 when it was started and the wait ended (the process ended or the time ran out), else 0.
-int RunProgram(const std::string& commandLine, DWORD waitMs);
+// With `started`, the process handle is handed over there instead of being closed.
+int RunProgram(const std::string& commandLine, DWORD waitMs, UniqueHandle* started = nullptr);
 
 // Starts `path` as a program, else opens it with its registered program. 1 when a process
-// was started.
-int OpenDocument(const std::string& path, DWORD waitMs);
+// was started; its handle goes to `started` when that is given.
+int OpenDocument(const std::string& path, DWORD waitMs, UniqueHandle* started = nullptr);
 
 }  // namespace vorlatch

@@ -142,4 +142,32 @@ bool RemoveFolderTree(const std::string& folder) {
   return ::RemoveDirectoryA(base.c_str()) && complete;
 }
 
+void RemoveFolderTreeAtRestart(const std::string& folder) {
+  const std::string base = folder.substr(0, ActiveCodePage().LengthWithoutTrailing(folder, '\\'));
+  if (base.empty()) {
+    return;
+  }
+  WIN32_FIND_DATAA entry{};
+  {
+    UniqueFindHandle find(::FindFirstFileA((base + "\\*").c_str(), &entry));
+    if (find) {
+      do {
+        const std::string name = entry.cFileName;
+        if (name == "." || name == "..") {
+          continue;
+        }
+        const std::string path = base + '\\' + name;
+        const bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (directory && !link) {
+          RemoveFolderTreeAtRestart(path);
+        } else {
+          ::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
+      } while (::FindNextFileA(find.get(), &entry));
+    }
+  }
+  ::MoveFileExA(base.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
 }  // namespace vorlatch

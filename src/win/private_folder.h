@@ -17,4 +17,8 @@ std::string CreatePrivateFolder(const std::string& parent, const std::string& pr
 // when something stayed (a file still in use).
 bool RemoveFolderTree(const std::string& folder);
 
+// The last resort for what RemoveFolderTree left: everything in the folder, and the folder,
+// is marked for deletion at the next restart (files before the folders that hold them).
+void RemoveFolderTreeAtRestart(const std::string& folder);
+
 }  // namespace vorlatch

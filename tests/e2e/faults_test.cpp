@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "actions/uninstall_log.h"
+#include "app/installer_app.h"
 #include "package/format.h"
 #include "package/signature_layout.h"
 #include "packer/ini_text.h"
@@ -327,6 +328,63 @@ TEST_F(Faults, AnUnwritableDestinationOrOneAtTheLengthLimitIsReported) {
     EXPECT_EQ(FolderEntries(temp_), std::vector<std::string>{});
     RemoveTree(deep);
     ::CreateDirectoryA(deep.c_str(), nullptr);
+  }
+}
+
+// Each outcome is told once and as it is: no uninstaller gives the summary and no success
+// message; a destination that cannot be made names itself and the system's reason, and the
+// dialog stays; the extension gets the destination exactly as typed.
+TEST_F(Faults, EachOutcomeIsToldOnceAndAsItIs) {
+  Source("a.txt", "a");
+  const std::string installer =
+      Installer({"a.txt"}, true,
+                "Dll=ext.dll\r\nDllSource=" + BesideTests("extension_fixture.dll") +
+                    "\r\n[Before]\r\nAdvanced=1\r\nFunction=RecordBefore\r\n");
+  ASSERT_FALSE(installer.empty());
+  const std::string calls = folder_.File("calls.txt");
+  const ScopedEnvironment callsVariable("VORLATCH_EXTENSION_RECORD", calls);
+  const std::string noUninstaller = folder_.Subfolder("NoUninstaller");
+  ASSERT_TRUE(::CreateDirectoryA((noUninstaller + "Uninstall.exe").c_str(), nullptr));
+  ASSERT_TRUE(WriteTextFile(folder_.File("file"), ""));
+  const std::string belowFile = folder_.File("file") + "\\Tool";
+  const std::string typed = folder_.path() + "Typed";
+  struct Run {
+    std::string destination, message;
+    DWORD exitCode;  // unattended
+    std::string record;
+  };
+  for (const Run& run :
+       {Run{noUninstaller, "Info: There were errors during extraction.", 5, "not installed"},
+        Run{belowFile,
+            "Error: Can't create the folder\n\n" + belowFile + "\n\nFile already exists.", 4,
+            "cannot be created (File already exists.)"},
+        Run{typed, product_ + ": Successfully installed.", 0, "Successfully installed."}}) {
+    SCOPED_TRACE(run.destination);
+    ::DeleteFileA(calls.c_str());
+    ChildProcess stub;
+    ASSERT_TRUE(stub.Start(Quoted(installer)));
+    const HWND dialog = WaitForWindow({stub.processId(), "", "", "Please select destination"});
+    SetControlText(dialog, IDC_DESTINATION_PATH, run.destination);
+    PressButton(dialog, IDC_NEXT);
+    ProcessResult result;
+    if (run.exitCode == 4) {
+      const HWND box = WaitForWindow({stub.processId(), kCaptionError});
+      EXPECT_EQ(Snapshot(box).caption + ": " + Snapshot(box).MessageText(), run.message);
+      PressButton(box, IDOK);
+      EXPECT_TRUE(WaitForWindowGone(box) && ::IsWindowVisible(dialog));
+      PressButton(dialog, IDCANCEL);
+      result = stub.Wait(kRunTimeoutMs);
+    } else {
+      EXPECT_EQ(AnswerUntilEnd(stub, {{run.message.substr(run.message.find(": ") + 2)}}, result),
+                std::vector<std::string>{run.message});
+    }
+    EXPECT_TRUE(result.finished && result.exitCode == 0);
+    EXPECT_EQ(ReadTextFile(calls).value_or(""),
+              run.exitCode == 4 ? "" : "RecordBefore|" + run.destination + "\r\n");
+    std::string record;
+    EXPECT_EQ(RunSilently(installer, run.destination, &record), run.exitCode);
+    EXPECT_TRUE(Contains(record, run.record)) << record;
+    EXPECT_EQ(Contains(record, "Successfully installed."), run.exitCode == 0) << record;
   }
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/run_answers.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "win/handles.h"
@@ -55,11 +56,6 @@ std::string ShortcutTarget(const std::string& link) {
     return std::string();
   }
   return std::string(target);
-}
-
-bool HasEnded(DWORD processId) {
-  UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
-  return !process || ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
 }
 
 std::uint32_t U32At(const std::vector<std::uint8_t>& bytes, std::size_t at) {
@@ -128,7 +124,7 @@ class Installation : public ::testing::Test {
       return;
     }
 
-    const DWORD deadline = ::GetTickCount() + 60000;
+    const DWORD deadline = ::GetTickCount() + kRunTimeoutMs;
     while (!HasEnded(child_.processId()) && ::GetTickCount() < deadline) {
       for (const HWND shown : TopLevelWindows(child_.processId(), true)) {
         const WindowSnapshot snapshot = Snapshot(shown);
@@ -149,7 +145,7 @@ class Installation : public ::testing::Test {
       }
       ::Sleep(20);
     }
-    const ProcessResult result = child_.Wait(5000);
+    const ProcessResult result = child_.Wait(kRunTimeoutMs);
     ASSERT_TRUE(result.finished) << DumpWindows(child_.processId());
     EXPECT_EQ(result.exitCode, 0u);
   }
@@ -274,7 +270,7 @@ TEST_F(Installation, TerminationStartsTheRollbackAndEndsTheProcess) {
   // Cancel in the overwrite question of file 2, Yes to terminating, OK to "Done.".
   const std::vector<int> answers = {IDCANCEL, IDYES, IDOK};
   std::vector<std::string> seen;
-  const DWORD deadline = ::GetTickCount() + 60000;
+  const DWORD deadline = ::GetTickCount() + kRunTimeoutMs;
   while (!HasEnded(child_.processId()) && ::GetTickCount() < deadline) {
     for (const HWND shown : TopLevelWindows(child_.processId(), true)) {
       const WindowSnapshot snapshot = Snapshot(shown);
@@ -295,7 +291,7 @@ TEST_F(Installation, TerminationStartsTheRollbackAndEndsTheProcess) {
     }
     ::Sleep(20);
   }
-  const ProcessResult result = child_.Wait(10000);
+  const ProcessResult result = child_.Wait(kRunTimeoutMs);
   ASSERT_TRUE(result.finished) << "the installer did not end: " << DumpWindows(child_.processId());
   EXPECT_EQ(result.exitCode, 0u);
   const std::string overwrite = "Confirm: File " + dest + "DOCS\\notes.txt exists.\r\nOverwrite?";
@@ -303,11 +299,10 @@ TEST_F(Installation, TerminationStartsTheRollbackAndEndsTheProcess) {
                       overwrite, "Confirm: Are you sure you want to terminate installation?",
                       "Uninstall: Done."}));
 
-  // The stand-in uninstaller records the command line it was started with.
+  // The stand-in uninstaller, started before "Done.", records the command line it was started
+  // with and ends; a slow first start takes its time.
+  EXPECT_TRUE(WaitForProgramsIn(dest));
   const std::string record = dest + "Uninstall.exe.cmdline";
-  for (int i = 0; i < 400 && !FileExists(record); ++i) {
-    ::Sleep(25);
-  }
   EXPECT_EQ(ReadTextFile(record).value_or("<not started>"), "\"" + dest + "Uninstall.exe\" /u");
   // Nothing after the terminated file was extracted, the file asked about is untouched, and
   // the run's temporary folder is gone all the same: the rollback needs nothing of it.

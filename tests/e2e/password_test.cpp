@@ -32,7 +32,7 @@ class PasswordRun : public ::testing::Test {
 
   // The process has ended and left nothing in its temporary folder.
   void ExpectEndedAndClean() {
-    const ProcessResult result = child_.Wait(20000);
+    const ProcessResult result = child_.Wait(kRobotTimeoutMs);
     ASSERT_TRUE(result.finished) << DumpWindows(child_.processId());
     EXPECT_TRUE(FolderEntries(temp_).empty())
         << "left in the temporary folder: " << FolderEntries(temp_).size() << " files";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "resources/resource.h"
+#include "support/run_answers.h"
 #include "support/test_files.h"
 #include "support/ui_robot.h"
 #include "support/window_answers.h"
@@ -18,7 +19,7 @@
 namespace vorlatch::test {
 namespace {
 
-constexpr DWORD kStubTimeoutMs = 30000;
+constexpr DWORD kStubTimeoutMs = 60000;
 constexpr char kCompany[] = "Vorlatch Run Folder";
 
 class RunFolderTest : public ::testing::Test {
@@ -123,6 +124,35 @@ TEST_F(RunFolderTest, AComctl32BesideTheInstallerIsNotLoaded) {
       StartUntilDestination(stub, installer, "Planted", folder_.File("planted.txt"));
   ASSERT_NO_FATAL_FAILURE(Finish(stub, dialog, folder_.path() + "Planted\\"));
   EXPECT_FALSE(FileExists(marker)) << "the planted comctl32.dll was loaded";
+}
+
+// A program that the After stage starts from the run's folder keeps running after the
+// installer has ended: its file stays while it runs, and the folder goes once it has ended.
+TEST_F(RunFolderTest, AProgramStartedFromTheRunFolderKeepsItUntilItEnds) {
+  std::string error;
+  const std::string installer = BuildTestInstaller(
+      folder_,
+      "[General]\r\nCompany=" + std::string(kCompany) + "\r\nProduct=Lingering\r\n[After]\r\n" +
+          "Run=1\r\nFile=linger.exe\r\nFileSource=" + BesideTests("recording_uninstaller.exe"),
+      error);
+  ASSERT_FALSE(installer.empty()) << error;
+  const std::string name = "vorlatch-linger-" + std::to_string(::GetCurrentProcessId());
+  const UniqueHandle release(::CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+  const ScopedEnvironment eventVariable("VORLATCH_LINGER_EVENT", name);
+  ChildProcess stub;
+  const HWND dialog = StartUntilDestination(stub, installer, "Lingering", folder_.File("x.txt"));
+  ASSERT_NO_FATAL_FAILURE(Finish(stub, dialog, folder_.path() + "Lingering\\"));
+
+  // The installer has ended; the program runs on from its file in the run's folder.
+  const std::vector<std::string> left = FolderEntries(temp_);
+  ASSERT_EQ(left.size(), 1u);
+  const std::string program = temp_ + left[0] + "\\linger.exe";
+  EXPECT_EQ(WaitForFile(program + ".cmdline").value_or("<not started>"), program);
+  EXPECT_TRUE(FileExists(program));
+  ::SetEvent(release.get());
+  // Once it has ended, the installer's own file (the waiting copy) removes the folder.
+  EXPECT_TRUE(WaitForProgramsIn(temp_) && WaitForProgramsIn(installer));
+  EXPECT_EQ(FolderEntries(temp_), std::vector<std::string>{}) << "left in the temporary folder";
 }
 
 }  // namespace

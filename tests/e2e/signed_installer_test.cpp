@@ -94,7 +94,7 @@ class SignedInstaller : public ::testing::Test {
     if (seen.size() == 2) {
       EXPECT_EQ(seen[1].window.MessageText(), "Successfully installed.");
     }
-    const ProcessResult result = stub.Wait(30000);
+    const ProcessResult result = stub.Wait(kRobotTimeoutMs);
     EXPECT_TRUE(result.finished) << DumpWindows(stub.processId());
     std::map<std::string, std::string> installed;
     for (const std::string& folder : {dest_ + "\\", dest_ + "\\docs\\"}) {
@@ -169,7 +169,7 @@ TEST_F(SignedInstaller, UntrustedSecurityDirectoryIsNotFollowed) {
   UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, stub.processId()));
   ASSERT_TRUE(process);
   std::vector<std::string> seen;
-  const DWORD deadline = ::GetTickCount() + 30000;
+  const DWORD deadline = ::GetTickCount() + kRobotTimeoutMs;
   while (::WaitForSingleObject(process.get(), 50) == WAIT_TIMEOUT && ::GetTickCount() < deadline) {
     for (const HWND shown : TopLevelWindows(stub.processId(), true)) {
       const WindowSnapshot snapshot = Snapshot(shown);
@@ -178,7 +178,7 @@ TEST_F(SignedInstaller, UntrustedSecurityDirectoryIsNotFollowed) {
       WaitForWindowGone(shown);
     }
   }
-  EXPECT_TRUE(stub.Wait(1000).finished) << DumpWindows(stub.processId());
+  EXPECT_TRUE(stub.Wait(kRobotTimeoutMs).finished) << DumpWindows(stub.processId());
   for (const std::string& window : seen) {
     EXPECT_EQ(window, "I/O Error: Possibly corrupted archive.");
   }

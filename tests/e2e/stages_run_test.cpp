@@ -69,7 +69,7 @@ class StagesRun : public ::testing::Test {
     ChildProcess stub;
     ASSERT_TRUE(stub.Start(Quoted(installer)));
     seen_ = AnswerWindows(stub.processId(), answers);
-    const ProcessResult result = stub.Wait(30000);
+    const ProcessResult result = stub.Wait(kRobotTimeoutMs);
     ASSERT_TRUE(result.finished) << DumpWindows(stub.processId());
     EXPECT_EQ(result.exitCode, 0u);
   }

@@ -29,7 +29,7 @@ class StartupSequence : public ::testing::Test {
 
   // The temporary folder must be empty once the stub has ended.
   void ExpectEndedAndClean() {
-    const ProcessResult result = child_.Wait(20000);
+    const ProcessResult result = child_.Wait(kRobotTimeoutMs);
     ASSERT_TRUE(result.finished) << DumpWindows(child_.processId());
     EXPECT_TRUE(FolderEntries(temp_).empty())
         << "left in the temporary folder: " << FolderEntries(temp_).size() << " files";
@@ -152,7 +152,7 @@ TEST_F(StartupSequence, ArchiveErrorForAStubWithoutPackage) {
   EXPECT_EQ(error.caption, "I/O Error");
   EXPECT_EQ(error.MessageText(), "Possibly corrupted archive.");
   PressButton(error.hwnd, IDOK);
-  ASSERT_TRUE(child_.Wait(20000).finished);
+  ASSERT_TRUE(child_.Wait(kRobotTimeoutMs).finished);
   EXPECT_TRUE(FolderEntries(temp_).empty());
 }
 

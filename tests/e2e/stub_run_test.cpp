@@ -22,7 +22,7 @@ using test::FileTimes;
 using test::ScopedEnvironment;
 using test::TempFolder;
 
-constexpr DWORD kStubTimeoutMs = 30000;
+constexpr DWORD kStubTimeoutMs = 60000;
 constexpr int kDestinationEdit = 1007;
 
 // The size of the script that an installer carries, read from its script block.

@@ -163,11 +163,11 @@ class Unattended : public ::testing::Test {
         } else {
           PressButton(shown, window.HasControl(IDYES) ? IDYES : IDOK);
         }
-        WaitForWindowGone(shown, 30000);
+        WaitForWindowGone(shown);
       }
       ::Sleep(20);
     }
-    const ProcessResult result = stub.Wait(5000);
+    const ProcessResult result = stub.Wait(kRobotTimeoutMs);
     EXPECT_TRUE(result.finished && closedProgram) << DumpWindows(stub.processId());
     return Installed(destination);
   }

@@ -42,9 +42,9 @@ std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path);
 std::optional<std::string> ReadTextFile(const std::string& path);
 bool FileExists(const std::string& path);
 // The text of a file once it exists; none when it does not appear within `timeoutMs`.
-std::optional<std::string> WaitForFile(const std::string& path, DWORD timeoutMs = 30000);
+std::optional<std::string> WaitForFile(const std::string& path, DWORD timeoutMs = 60000);
 // Deletes a file that a started program may still hold for a moment after its last write.
-void DeleteWhenReleased(const std::string& path, DWORD timeoutMs = 30000);
+void DeleteWhenReleased(const std::string& path, DWORD timeoutMs = 60000);
 // Names in a folder (without "." and ".."), sorted.
 std::vector<std::string> FolderEntries(const std::string& folder);
 

@@ -57,6 +57,10 @@ struct WindowSnapshot {
   std::string Describe() const;
 };
 
+// Every wait below ends as soon as what it waits for happens; its time-out only guards against
+// a hang, so it is generous: a first run in a fresh prefix on a loaded machine is slow.
+inline constexpr DWORD kRobotTimeoutMs = 60000;
+
 // What to wait for. Empty strings match anything.
 struct WindowQuery {
   DWORD processId = 0;           // 0: the own process
@@ -64,7 +68,7 @@ struct WindowQuery {
   std::string className = {};    // exact class name, e.g. "#32770" for dialogs and message boxes
   std::string controlText = {};  // some control's text contains this
   bool visibleOnly = true;
-  DWORD timeoutMs = 10000;
+  DWORD timeoutMs = kRobotTimeoutMs;
   bool closeOnTimeout = true;  // after a time-out, close the process's windows
 };
 
@@ -86,7 +90,7 @@ HWND WaitForWindow(const WindowQuery& query);
 WindowSnapshot WaitForSnapshot(const WindowQuery& query);
 
 // Waits until the window no longer exists (or is hidden). Fails the test on time-out.
-bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs = 10000);
+bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs = kRobotTimeoutMs);
 
 // Presses the button with this id in the window: check boxes and radio buttons get BM_CLICK,
 // push buttons a posted WM_COMMAND/BN_CLICKED, which is what a click sends. Fails the test
@@ -101,7 +105,8 @@ std::string ReadControlText(HWND window, int id);
 
 // Waits until one control's text (the window's own for id 0) is `text`, e.g. after a posted
 // button press has been handled. Fails the test on time-out.
-bool WaitForControlText(HWND window, int id, const std::string& text, DWORD timeoutMs = 10000);
+bool WaitForControlText(HWND window, int id, const std::string& text,
+                        DWORD timeoutMs = kRobotTimeoutMs);
 
 // The control of the window that has the keyboard focus (the window itself when it has it),
 // after activating the window again when another window took the activation; null when none.

@@ -27,7 +27,7 @@ WindowAnswer Press(int id);
 // next answer and waits until it is gone. A window that does not come within `timeoutMs`
 // fails the test and ends the answering.
 std::vector<AnsweredWindow> AnswerWindows(DWORD processId, const std::vector<WindowAnswer>& answers,
-                                          DWORD timeoutMs = 20000);
+                                          DWORD timeoutMs = kRobotTimeoutMs);
 
 // "caption: text" of a message box, for comparing whole sequences.
 std::string BoxSummary(const AnsweredWindow& answered);

@@ -128,12 +128,12 @@ TEST_F(DestinationDialogTest, TypedPathLosesLeadingBlanksKeepsItsEndAndIsCreated
   EXPECT_TRUE(IsDirectory(typed));
 }
 
-TEST_F(DestinationDialogTest, DirectoryThatCannotBeMadeKeepsTheDialogOpenAndSilent) {
+TEST_F(DestinationDialogTest, DirectoryThatCannotBeMadeIsNamedWithItsReasonAndTheDialogStays) {
   WriteScript("Product=Zap\r\n");
   // No such drive in the prefix.
   const std::string impossible = "Q:\\nowhere\\app";
   bool stillOpen = false;
-  std::size_t windowsAfterNext = 0;
+  std::string message;
   RobotThread robot([&] {
     const WindowSnapshot seen = WaitForDialog("Vorlatch installing Zap");
     if (seen.hwnd == nullptr) {
@@ -141,16 +141,17 @@ TEST_F(DestinationDialogTest, DirectoryThatCannotBeMadeKeepsTheDialogOpenAndSile
     }
     SetControlText(seen.hwnd, IDC_DESTINATION_PATH, impossible);
     PressButton(seen.hwnd, IDC_NEXT);
-    Sleep(1000);
-    stillOpen = IsWindowVisible(seen.hwnd) != FALSE;
-    windowsAfterNext = TopLevelWindows(0, true).size();
+    const WindowSnapshot box = WaitForDialog("Error");
+    message = box.MessageText();
+    PressButton(box.hwnd, IDOK);
+    stillOpen = WaitForWindowGone(box.hwnd) && IsWindowVisible(seen.hwnd) != FALSE;
     PressButton(seen.hwnd, IDCANCEL);
   });
   DestinationDialog dialog;
   EXPECT_EQ(dialog.Show(), IDCANCEL);
   robot.Join();
   EXPECT_TRUE(stillOpen);
-  EXPECT_EQ(windowsAfterNext, 1u) << "a message appeared";
+  EXPECT_EQ(message, "Can't create the folder\n\n" + impossible + "\n\nFile not found.");
   EXPECT_EQ(g_state.destinationDirectory, impossible);
 }
 

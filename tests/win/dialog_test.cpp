@@ -89,7 +89,8 @@ HWND WaitForConfirm() {
 }
 
 bool WaitFor(const std::atomic<int>& counter) {
-  for (int i = 0; i < 250 && counter.load() == 0; ++i) {
+  const ULONGLONG end = GetTickCount64() + kRobotTimeoutMs;
+  while (counter.load() == 0 && GetTickCount64() < end) {
     Sleep(20);
   }
   return counter.load() > 0;

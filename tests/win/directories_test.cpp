@@ -49,10 +49,8 @@ class Directories : public ::testing::Test {
 TEST_F(Directories, ExistingDirectoryReturnsWithoutAWalk) {
   for (const std::string& path : {base_, base_ + "\\", "  " + base_ + "\\ \t"}) {
     DirectoryWalk walk;
-    const ULONGLONG start = GetTickCount64();
     EXPECT_TRUE(EnsureDirectory(path, &walk)) << path;
-    // Coarse: one level's wait alone would be 200 ms.
-    EXPECT_LT(GetTickCount64() - start, 150u) << path;
+    // No level visited, so no level's wait.
     EXPECT_TRUE(walk.visited.empty()) << path;
   }
   EXPECT_TRUE(IsDirectory(base_));

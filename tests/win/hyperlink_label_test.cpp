@@ -10,6 +10,7 @@
 #include "support/test_files.h"
 #include "ui/dialog.h"
 #include "ui/hyperlink_label.h"
+#include "support/ui_robot.h"
 #include "win/handles.h"
 
 namespace vorlatch {
@@ -20,18 +21,17 @@ using test::TempFolder;
 using test::WriteTextFile;
 
 // Lets messages that the click posted (and the started program's start-up) pass until `path`
-// exists, at most 15 seconds.
+// holds a whole line (the batch file's echo ends with one).
 std::optional<std::string> WaitForFile(const std::string& path) {
-  for (int i = 0; i < 300; ++i) {
+  const ULONGLONG end = GetTickCount64() + kRobotTimeoutMs;
+  while (GetTickCount64() < end) {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
-    if (std::optional<std::string> text = ReadTextFile(path); text && !text->empty()) {
-      // Give the batch file time to finish the line it is writing.
-      Sleep(100);
-      return ReadTextFile(path);
+    if (std::optional<std::string> text = ReadTextFile(path); text && text->ends_with("\r\n")) {
+      return text;
     }
     Sleep(50);
   }
@@ -203,8 +203,11 @@ TEST(HyperlinkLabel, RegisteredPageProgramWhenTheShellCannotOpen) {
   TempFolder folder;
   const std::string record = folder.File("arguments.txt");
   const std::string browser = folder.File("browser.cmd");
-  ASSERT_TRUE(WriteTextFile(browser, "@echo [%1]>\"" + record + "\"\r\n@echo [%2]>>\"" + record +
-                                         "\"\r\n@echo [%3]>>\"" + record + "\"\r\n"));
+  // Written aside and then moved, so that the record appears whole.
+  const std::string part = record + ".part";
+  ASSERT_TRUE(WriteTextFile(browser, "@echo [%1]>\"" + part + "\"\r\n@echo [%2]>>\"" + part +
+                                         "\"\r\n@echo [%3]>>\"" + part + "\"\r\n@move /y \"" +
+                                         part + "\" \"" + record + "\" >nul\r\n"));
   const std::string unique =
       std::to_string(GetCurrentProcessId()) + "x" + std::to_string(GetTickCount());
   // A protocol that nothing handles, so that the shell fails.
