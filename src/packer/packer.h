@@ -20,17 +20,27 @@ struct BuildOptions {
   std::string uninstaller;  // empty: [Build] Uninstaller, else the one beside the packer
   std::string sign;         // empty: [Build] Sign, else the installer is not signed
   unsigned jobs = 0;        // threads that compress items; 0: one per core
+  std::string arch;         // empty: [Build] Arch, else x86_64; which default programs to pack
+  // Check the project against the catalogue of keys first: an error fails the build, and so
+  // does a warning when `strict` or [Build] Strict is set.
+  bool checks = false;
+  bool strict = false;
+  // Receives the checks' findings and the builder's warnings as "file:line: warning: ..."
+  // lines; may be null.
+  std::vector<std::string>* messages = nullptr;
   // FILETIME ticks: a stored time later than this is stored as this (from SOURCE_DATE_EPOCH),
   // so that a checkout made at another time builds the same bytes; set, it also makes a locked
   // installer's key come from the project file instead of the system's random source.
   std::optional<std::uint64_t> latestTime;
 };
 
-// Builds the installer. On failure returns false with one line in `error` naming the
-// project file, the key and the source file, and leaves no output file behind.
-// A sign command (`%1` stands for the quoted path of the finished installer, still under a
-// temporary name) runs through the shell (/bin/sh, cmd on Windows) before the installer gets
-// its name; a non-zero exit status, or a signed file whose package no longer opens, fails.
+// Builds the installer. Folders (Folder<k>) and text files (TextFile) of the project are
+// expanded into ordinary keys first, and count keys left out are counted. On failure returns false
+// with one line in `error` naming the project file, the key and the source file, and leaves no
+// output file behind. A sign command (`%1` stands for the quoted path of the finished installer,
+// still under a temporary name) runs through the shell (/bin/sh, cmd on Windows) before the
+// installer gets its name; a non-zero exit status, or a signed file whose package no longer opens,
+// fails.
 bool BuildInstaller(const BuildOptions& options, std::string& error);
 
 // One item that the builder packs: where its keys go and where its bytes come from.
