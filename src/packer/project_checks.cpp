@@ -164,7 +164,7 @@ class Checker {
       return std::nullopt;
     }
     SectionAt at{*match, Lower(name), std::string(name)};
-    sectionLines_.emplace(at.key, SectionLine{line.number, *match});
+    sectionLines_.emplace(at.key, SectionLine{line.number, *match, std::string(name)});
     return at;
   }
 
@@ -365,7 +365,7 @@ class Checker {
       }
     }
     // Numbered sections that their owner does not count.
-    for (const auto& [sectionKey, at] : sectionLines_) {
+    for (const auto& [unused, at] : sectionLines_) {
       const CatalogueSection& form = *at.match.section;
       if (form.form == SectionForm::Plain) {
         continue;
@@ -380,12 +380,14 @@ class Checker {
           form.form == SectionForm::TwiceNumbered ? at.match.second : at.match.first;
       const Count count = CountOf(owner, ownerName, "Number");
       if (n > count.value) {
-        const std::string written = sectionKey;
+        const std::string ownerText = form.form == SectionForm::TwiceNumbered
+                                          ? Join("[Section", std::to_string(at.match.first), "]")
+                                          : Bracketed(ownerName);
         Report(at.line, count.key != nullptr,
-               Join("section ", Bracketed(written), " is beyond the ",
-                    count.key ? Join("count ", count.key->key, "=", count.key->value)
-                              : std::string("numbered keys"),
-                    " of its owner: ignored"));
+               Join(Bracketed(at.written), " is beyond ", ownerText, " ",
+                    count.key ? Join(count.key->key, "=", count.key->value)
+                              : std::string("(it counts ") + std::to_string(count.value) + ")",
+                    ": ignored"));
       }
     }
   }
@@ -450,6 +452,7 @@ class Checker {
   struct SectionLine {
     int line;
     SectionMatch match;
+    std::string written;
   };
 
   std::vector<Diagnostic> found_;
