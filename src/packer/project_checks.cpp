@@ -306,19 +306,26 @@ class Checker {
     const Entry* key = nullptr;  // the count key, when written
   };
   Count CountOf(const std::string& sectionKey, std::string_view sectionName,
-                std::string_view countKey) const {
+                std::string_view countKey) {
+    const std::string id = sectionKey + '\n' + std::string(countKey);
+    if (const auto known = counts_.find(id); known != counts_.end()) {
+      return known->second;
+    }
     Count count;
     count.key = Find(sectionKey, countKey);
     if (count.key) {
       count.value = IniText::Parse("[s]\nk=" + count.key->value).GetInt("s", "k");
-      return count;
-    }
-    for (const Entry& entry : entries_) {
-      if (entry.section.key == sectionKey && entry.match.key->numbered &&
-          entry.match.key->countKey == countKey && entry.match.key->section == sectionName) {
-        count.value = std::max(count.value, entry.match.number);
+    } else {
+      // As the builder counts them: the keys that the installer reads.
+      for (const Entry& entry : entries_) {
+        const CatalogueKey& key = *entry.match.key;
+        if (entry.section.key == sectionKey && key.numbered && key.countKey == countKey &&
+            key.section == sectionName && key.role == KeyRole::Script) {
+          count.value = std::max(count.value, entry.match.number);
+        }
       }
     }
+    counts_.emplace(id, count);
     return count;
   }
 
@@ -459,6 +466,7 @@ class Checker {
   std::vector<Entry> entries_;
   std::map<std::string, std::size_t> firstLines_;    // section\nkey → entry
   std::map<std::string, SectionLine> sectionLines_;  // first line of each numbered section
+  std::map<std::string, Count> counts_;              // section\ncount key → its count
 };
 
 }  // namespace
