@@ -230,13 +230,13 @@ class Builder {
   // Runs the sign command on the finished installer, then checks that what it left is a
   // signed installer whose package still opens where it was written.
   bool Sign(const std::string& temporary) {
-    // The command runs in the project's folder, where its other [Build] paths start; the
-    // installer is named by its full path, wherever that is.
+    // [Build] Sign runs in the project's folder, where the other [Build] paths start (--sign,
+    // like the other options, where the packer runs); the installer is named by its full path.
     std::error_code unknown;
     const std::filesystem::path full = std::filesystem::absolute(temporary, unknown);
     const std::string installer = unknown ? temporary : full.string();
     std::string command;
-    if (!folder_.empty()) {
+    if (!folder_.empty() && options_.sign.empty()) {
 #ifdef _WIN32
       command = "cd /d " + ShellQuoted(folder_) + " && ";
 #else
