@@ -38,8 +38,9 @@ constexpr const char* kUsage =
     "         --strict (or [Build] Strict=1) a warning does too. [File] Folder<k> packs a\n"
     "         folder tree, TextFile a screen's text; count keys may be left out.\n"
     "         COMMAND (default [Build] Sign) signs the finished installer before it gets\n"
-    "         its name: %1 stands for its quoted path; it runs through /bin/sh (cmd on\n"
-    "         Windows), and a non-zero exit status fails the build. [Build]\n"
+    "         its name: %1 stands for its quoted full path; it runs through /bin/sh\n"
+    "         (cmd on Windows), [Build] Sign in the project file's folder, and a\n"
+    "         non-zero exit status fails the build. [Build]\n"
     "         ExecutionLevel (requireAdministrator, the default, highestAvailable or\n"
     "         asInvoker) sets the level in the stub's and the uninstaller's manifests.\n"
     "         N threads compress the files (default: one per core); the installer is\n"
@@ -62,7 +63,7 @@ constexpr const char* kUsage =
     "\n"
     "The script reference (docs/script.md) describes every section and key.\n"
     "\n"
-    "Exit status: 0 on success, 1 when building or inspecting fails, 2 on a usage error.\n";
+    "Exit status: 0 on success, 1 when a command fails, 2 on a usage error.\n";
 
 int UsageError(const std::string& problem) {
   std::fprintf(stderr, "vorlatch-pack: %s (try --help)\n", problem.c_str());
