@@ -193,11 +193,15 @@ class Checker {
         }
         Report(line, true,
                std::string(key) + " is not read in " + Bracketed(section.written) + " (" + where +
-                   " reads it): ignored");
+                   (readers.size() == 1 ? " reads it): ignored" : " read it): ignored"));
         return;
       }
       std::vector<std::string> names;
-      const std::string_view digits = TrailingDigits(key);
+      // The number as the installer writes it: "File01" means File1.
+      std::string_view digits = TrailingDigits(key);
+      while (digits.starts_with('0')) {
+        digits.remove_prefix(1);
+      }
       for (const CatalogueKey& known : CatalogueKeys()) {
         if (known.section == sectionName) {
           names.push_back(std::string(known.word) +
