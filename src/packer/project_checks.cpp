@@ -266,9 +266,11 @@ class Checker {
         const std::string_view macro =
             value.substr(0, close == std::string_view::npos ? value.size() : close + 1);
         if (!IsMacro(macro, false)) {
+          const bool target = known.word == "Target" || known.word == "FolderTarget";
           Report(line, true,
                  label + ": unknown macro " + std::string(macro) + NearestMacro(macro) +
-                     "; the installer would use the destination folder itself");
+                     (target ? "; the installer would use the destination folder itself"
+                             : "; the installer would take it as part of the name"));
         }
       } else if (known.word == "Target" || known.word == "FolderTarget") {
         Report(line, false,
