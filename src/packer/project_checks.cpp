@@ -442,8 +442,8 @@ class Checker {
       const Entry* product = Find("general", "Product");
       if (!product || product->value.empty()) {
         Report(uninstall->line, true,
-               "an uninstaller is packed, but [General] Product is not set: the product gets no "
-               "uninstall entry under its name");
+               "an uninstaller is packed, but [General] Product is not set: the installer then "
+               "writes no uninstall entry");
       }
     }
     for (const char* screen : {"info", "before", "after"}) {

@@ -60,12 +60,12 @@ TEST(ProjectChecks, EachMistakeGetsItsLineAndSeverity) {
     EXPECT_EQ(found[0].error, mistake.error) << mistake.project;
     EXPECT_NE(found[0].message.find(mistake.message), std::string::npos) << found[0].message;
   }
-  // Without Product, an uninstaller gets no entry under the product's name: at Uninstall.
+  // Without Product, the installer writes no uninstall entry: blamed on Uninstall.
   const auto noProduct = CheckProjectText("[General]\nBID=C:\\P\\\n[File]\nFile1=a\nUninstall=1\n");
   ASSERT_EQ(noProduct.size(), 1u);
   EXPECT_EQ(packer::DiagnosticText("p.vlp", noProduct[0]),
             "p.vlp:5: error: an uninstaller is packed, but [General] Product is not set: the "
-            "product gets no uninstall entry under its name");
+            "installer then writes no uninstall entry");
 }
 
 TEST(ProjectChecks, SoundProjectsGetNone) {
