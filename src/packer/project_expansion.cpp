@@ -69,7 +69,6 @@ void WarnCodePage(std::string_view text, const ExpansionContext& context,
 
 // Files of a folder first, then its subfolders, each in byte order of their names.
 struct FolderWalk {
-  const ExpansionContext& context;
   std::string key;  // "[File] Folder1"
   std::vector<std::string> excludes;
   std::vector<std::optional<FileIdentity>> handWritten;
@@ -210,7 +209,7 @@ bool ExpandFolders(IniText& project, const ExpansionContext& context, Expansion&
   }
   for (const long long k : numbers) {
     const std::string number = std::to_string(k);
-    FolderWalk walk{context, Label("File", "Folder" + number), {}, handWritten, {}, {}};
+    FolderWalk walk{Label("File", "Folder" + number), {}, handWritten, {}, {}};
     std::string root = project.GetString("File", "Folder" + number);
     std::replace(root.begin(), root.end(), '\\', '/');
     while (root.size() > 1 && root.back() == '/') {
