@@ -243,7 +243,8 @@ bool ExpandFolders(IniText& project, const ExpansionContext& context, Expansion&
       return false;
     }
     std::string base = project.Get("File", "FolderTarget" + number).value_or("[BID]");
-    if (!base.empty() && base.back() != '\\') {
+    // A folder takes one backslash; a macro alone ([BID]) stands for a folder already.
+    if (!base.empty() && base.back() != '\\' && base.back() != ']') {
       base += '\\';
     }
     for (const std::string& relative : walk.files) {

@@ -70,11 +70,12 @@ TEST(ProjectChecks, EachMistakeGetsItsLineAndSeverity) {
 
 TEST(ProjectChecks, SoundProjectsGetNone) {
   EXPECT_TRUE(CheckProjectText(kBase).empty());
-  const std::string example =
-      testing::ReadText(std::string(VORLATCH_SOURCE_DIR) + "/examples/hello/hello.vlp");
-  ASSERT_FALSE(example.empty());
-  const auto found = CheckProjectText(example);
-  EXPECT_TRUE(found.empty()) << found[0].line << ": " << found[0].message;
+  for (const char* example : {"/examples/hello/hello.vlp", "/examples/tree/tree.vlp"}) {
+    const std::string text = testing::ReadText(std::string(VORLATCH_SOURCE_DIR) + example);
+    ASSERT_FALSE(text.empty()) << example;
+    const auto found = CheckProjectText(text);
+    EXPECT_TRUE(found.empty()) << example << ":" << found[0].line << ": " << found[0].message;
+  }
 }
 
 // Every section and key name that the installer's and the uninstaller's code reads is in the
