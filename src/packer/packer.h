@@ -56,10 +56,10 @@ struct PlannedItem {
 // names: the items in the order it packs them, and the script as it writes it but for the
 // Zip/Pos keys that packing adds. `options.project` only places relative paths and names the
 // file in messages. A locked installer's key comes from the system's random source unless
-// `options.latestTime` is set, as in a build. Opens no file, except that without
-// `options.uninstaller` or [Build] Uninstaller it looks for the default uninstaller beside the
-// packer and beside the stub. False with `error` as BuildInstaller gives it for a project that
-// it refuses at that point.
+// `options.latestTime` is set, as in a build. Opens no file, except that without a stub or an
+// uninstaller named it looks for the default ones (see BuildOptions); folders and text files
+// of the project are not expanded, count keys left out are counted. False with `error` as
+// BuildInstaller gives it for a project that it refuses at that point.
 struct ProjectPlan {
   std::vector<PlannedItem> items;
   std::string script;
