@@ -292,7 +292,10 @@ class Checker {
         if (Lower(value).find(Lower(macro)) != std::string::npos) {
           Report(line, false,
                  label + ": " + std::string(macro) +
-                     " expands only as the whole value; here it is stored as written");
+                     " expands only as the whole value; here it is stored as written" +
+                     (value.find("%1") != std::string_view::npos
+                          ? " (a file type's command comes from [File] Associations<n>)"
+                          : ""));
           return;
         }
       }
