@@ -35,6 +35,15 @@ std::string InstanceSuffix(int instanceNumber);
 // a leading full stop) and .lnk. So app.exe gives "app exe.lnk", Uninstall "Uninstall .lnk".
 std::string ShortcutFileName(const std::string& linkName);
 
+// The chosen display name of a shortcut, trimmed of blanks, when it makes a valid file name:
+// none of \ / : * ? " < > |, no control character, no device name (CON, NUL, COM1, ...),
+// not empty. Empty otherwise: the shortcut is then named by ShortcutFileName.
+std::string ValidShortcutName(const std::string& name);
+
+// The shortcut file for a link name and a chosen display name: the display name and .lnk when
+// it is valid, else ShortcutFileName(linkName).
+std::string ShortcutFileName(const std::string& linkName, const std::string& displayName);
+
 // "Would you like to create shortcut in Start Menu, Programs?", with "shortcuts" for more
 // than one.
 std::string StartMenuQuestion(int shortcutCount);

@@ -74,10 +74,68 @@ void CreatePlaceShortcut(const char* nameKey, const char* askKey,
   if (ask != 0 && !AskYesNo(question(name))) {
     return;
   }
-  CreateShellLink(folderId, subfolder, ExpandTarget(kFile, item.index) + name, name);
+  CreateShellLink(folderId, subfolder, ExpandTarget(kFile, item.index) + name, name,
+                  ReadShortcutDetails(item.index));
+}
+
+// The names the shortcuts are made with, for the uninstaller; nothing for names by the rule,
+// so that a script without the keys leaves the log as it was.
+void LogShortcutNames(const std::string& log) {
+  bool written = false;
+  const auto logName = [&](const std::string& key) {
+    const std::string name = ValidShortcutName(ReadScriptString(kFile, key, ""));
+    if (!name.empty()) {
+      WriteIniString(kFile, key, name, "", log);
+      written = true;
+    }
+  };
+  const int count = ReadScriptInt(kFile, kFile, 0);
+  for (int n = 1; n <= count; ++n) {
+    logName(NumberedName(kShortcutName, n));
+  }
+  logName(kUninstallShortcutName);
+  if (written) {
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, log.c_str());
+  }
+}
+
+bool IsAbsolutePath(const std::string& path) {
+  return path.rfind("\\\\", 0) == 0 ||
+         (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/'));
 }
 
 }  // namespace
+
+std::string ExpandShortcutPath(const std::string& value) {
+  const std::size_t close = value.find(']');
+  if (!value.empty() && value.front() == '[' && close != std::string::npos) {
+    const std::string macro = value.substr(0, close + 1);
+    const std::string folder = ExpandValueMacro(macro);
+    // [Date] is no folder; an unknown word in brackets is part of a name.
+    if (folder != macro && !EqualNoCase(macro, kMacroDate)) {
+      std::string rest = value.substr(close + 1);
+      rest.erase(0, rest.find_first_not_of('\\'));
+      return WithTrailingBackslash(folder) + rest;
+    }
+  }
+  if (value.empty() || IsAbsolutePath(value)) {
+    return value;
+  }
+  return WithTrailingBackslash(g_state.destinationDirectory) + value;
+}
+
+ShortcutDetails ReadShortcutDetails(int n) {
+  ShortcutDetails details;
+  details.name = ValidShortcutName(ReadScriptString(kFile, NumberedName(kShortcutName, n), ""));
+  details.arguments = ReadScriptString(kFile, NumberedName(kShortcutArguments, n), "");
+  details.workingFolder =
+      ExpandShortcutPath(ReadScriptString(kFile, NumberedName(kShortcutFolder, n), ""));
+  details.iconFile =
+      ExpandShortcutPath(ReadScriptString(kFile, NumberedName(kShortcutIcon, n), ""));
+  details.iconIndex = ReadScriptInt(kFile, NumberedName(kShortcutIconIndex, n), 0);
+  details.description = ReadScriptString(kFile, NumberedName(kShortcutDescription, n), "");
+  return details;
+}
 
 void CreateStartMenuShortcuts(const std::string& uninstallLog) {
   const int count = ReadScriptInt(kFile, kFile, 0);
@@ -92,6 +150,9 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
   const int uninstall = ReadScriptInt(kFile, kUninstall, 0);
   if (shortcutCount == 0 && uninstall == 0) {
     return;
+  }
+  if (!uninstallLog.empty()) {
+    LogShortcutNames(uninstallLog);
   }
 
   // Without a programs folder or a group name the folder to make would be the drive root or
@@ -126,10 +187,13 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
   if (!EnsureDirectory(folder)) {
     folder.clear();
   }
-  const std::string programGroup = WithoutTrailingBackslash(group) + suffix + '\\';
+  // The group is the shortcuts' subfolder, so that a chosen name replaces only the file's part.
+  const std::string programGroup = WithoutTrailingBackslash(group) + suffix;
 
   if (uninstall != 0 && !folder.empty()) {
-    CreateShellLink(kCsidlPrograms, "", UninstallerPath(), programGroup + kUninstallLinkName);
+    ShortcutDetails details;
+    details.name = ValidShortcutName(ReadScriptString(kFile, kUninstallShortcutName, ""));
+    CreateShellLink(kCsidlPrograms, programGroup, UninstallerPath(), kUninstallLinkName, details);
   }
 
   if (shortcutCount > 0 &&
@@ -143,7 +207,8 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
       if (name.empty()) {
         continue;
       }
-      CreateShellLink(kCsidlPrograms, "", ExpandTarget(kFile, n) + name, programGroup + name);
+      CreateShellLink(kCsidlPrograms, programGroup, ExpandTarget(kFile, n) + name, name,
+                      ReadShortcutDetails(n));
     }
   }
 
@@ -162,7 +227,8 @@ void CreateQuickLaunchShortcut() {
 }
 
 std::optional<std::string> ShortcutFilePath(int folderId, const std::string& subfolder,
-                                            const std::string& linkName) {
+                                            const std::string& linkName,
+                                            const std::string& displayName) {
   const std::optional<std::string> shellFolder = ShellFolderPath(folderId);
   if (!shellFolder) {
     return std::nullopt;
@@ -174,13 +240,13 @@ std::optional<std::string> ShortcutFilePath(int folderId, const std::string& sub
     }
     path += subfolder;
   }
-  return WithoutTrailingBackslash(path) + '\\' + ShortcutFileName(linkName);
+  return WithoutTrailingBackslash(path) + '\\' + ShortcutFileName(linkName, displayName);
 }
 
 namespace {
 
 int SaveShellLink(int folderId, const std::string& subfolder, const std::string& target,
-                  const std::string& linkName) {
+                  const std::string& linkName, const ShortcutDetails& details) {
   ComPtr<IShellLinkA> link;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                               link.put_void()))) {
@@ -195,8 +261,16 @@ int SaveShellLink(int folderId, const std::string& subfolder, const std::string&
     return 0;
   }
 
+  if ((!details.arguments.empty() && FAILED(link->SetArguments(details.arguments.c_str()))) ||
+      (!details.workingFolder.empty() &&
+       FAILED(link->SetWorkingDirectory(details.workingFolder.c_str()))) ||
+      (!details.description.empty() && FAILED(link->SetDescription(details.description.c_str())))) {
+    return 0;
+  }
+
   // An unknown folder would put the shortcut at the root of the current drive.
-  const std::optional<std::string> path = ShortcutFilePath(folderId, subfolder, linkName);
+  const std::optional<std::string> path =
+      ShortcutFilePath(folderId, subfolder, linkName, details.name);
   if (!path) {
     return 0;
   }
@@ -208,7 +282,10 @@ int SaveShellLink(int folderId, const std::string& subfolder, const std::string&
 
   const std::string shell32 = SystemDirectory() + "shell32.dll";
   HRESULT iconSet = E_FAIL;
-  if (const UniqueIcon icon = GetFileIcon(target)) {
+  if (!details.iconFile.empty() || details.iconIndex != 0) {
+    const std::string& iconFile = details.iconFile.empty() ? target : details.iconFile;
+    iconSet = link->SetIconLocation(iconFile.c_str(), details.iconIndex);
+  } else if (const UniqueIcon icon = GetFileIcon(target)) {
     iconSet = link->SetIconLocation(target.c_str(), 0);
   } else {
     iconSet = link->SetIconLocation(shell32.c_str(), 1);
@@ -228,12 +305,13 @@ int SaveShellLink(int folderId, const std::string& subfolder, const std::string&
 }  // namespace
 
 int CreateShellLink(int folderId, const std::string& subfolder, const std::string& target,
-                    const std::string& linkName) {
-  const int made = SaveShellLink(folderId, subfolder, target, linkName);
+                    const std::string& linkName, const ShortcutDetails& details) {
+  const int made = SaveShellLink(folderId, subfolder, target, linkName, details);
   if (!RecordingSteps()) {
     return made;
   }
-  RecordStep("Shortcut " + ShortcutFilePath(folderId, subfolder, linkName).value_or(linkName) +
+  RecordStep("Shortcut " +
+             ShortcutFilePath(folderId, subfolder, linkName, details.name).value_or(linkName) +
              " to " + target + (made != 0 ? ": created" : ": not created"));
   return made;
 }

@@ -26,16 +26,36 @@ void CreateDesktopShortcut();
 // The shortcut of the file named by [File] QuickLaunch on the Quick Launch bar (AskQ).
 void CreateQuickLaunchShortcut();
 
-// Saves a shortcut to `target` as `linkName` (see ShortcutFileName) below the shell folder
-// `folderId` and its `subfolder` (may be empty), with the target's icon or, when it has
-// none, icon 1 of shell32.dll. 1 on success, 0 on failure. COM must be initialised.
+// What the script may add to file n's shortcuts. Empty members (and index 0) leave the
+// shortcut as it is made without them.
+struct ShortcutDetails {
+  std::string name;  // a valid display name (ValidShortcutName), else empty
+  std::string arguments;
+  std::string workingFolder;
+  std::string iconFile;
+  int iconIndex = 0;
+  std::string description;
+};
+
+// The ShortcutName<n> ... ShortcutDescription<n> keys of [File], paths expanded.
+ShortcutDetails ReadShortcutDetails(int n);
+
+// A shortcut's folder or icon path from the script: a leading macro gives its folder and the
+// rest follows as written, an absolute path stays, anything else lies in the destination.
+std::string ExpandShortcutPath(const std::string& value);
+
+// Saves a shortcut to `target` as `linkName` (see ShortcutFileName; details.name replaces
+// it) below the shell folder `folderId` and its `subfolder` (may be empty), with the
+// target's icon or, when it has none, icon 1 of shell32.dll, unless the details say
+// otherwise. 1 on success, 0 on failure. COM must be initialised.
 int CreateShellLink(int folderId, const std::string& subfolder, const std::string& target,
-                    const std::string& linkName);
+                    const std::string& linkName, const ShortcutDetails& details = {});
 
 // The full path of the shortcut file that CreateShellLink saves for these arguments (the
 // uninstaller finds the shortcuts this way); none when the shell folder is unknown.
 std::optional<std::string> ShortcutFilePath(int folderId, const std::string& subfolder,
-                                            const std::string& linkName);
+                                            const std::string& linkName,
+                                            const std::string& displayName = "");
 
 // An icon of the file itself, else the icon of its file type; none when both fail.
 UniqueIcon GetFileIcon(const std::string& path);

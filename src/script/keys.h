@@ -50,6 +50,16 @@ inline constexpr char kAssociations[] = "Associations";
 inline constexpr char kDll[] = "Dll";
 inline constexpr char kDllZip[] = "DllZip";
 inline constexpr char kDllPos[] = "DllPos";
+// Optional details of file n's shortcuts (Start Menu, Desktop, Quick Launch) and the name of
+// the uninstaller's shortcut; the uninstall log records the names the shortcuts were made
+// with under the same words.
+inline constexpr char kShortcutName[] = "ShortcutName";
+inline constexpr char kShortcutArguments[] = "ShortcutArguments";
+inline constexpr char kShortcutFolder[] = "ShortcutFolder";
+inline constexpr char kShortcutIcon[] = "ShortcutIcon";
+inline constexpr char kShortcutIconIndex[] = "ShortcutIconIndex";
+inline constexpr char kShortcutDescription[] = "ShortcutDescription";
+inline constexpr char kUninstallShortcutName[] = "UninstallShortcutName";
 // [File] of the uninstall log: target n was there before the installation and not ours
 // (Existed<n>), and the extraction then wrote over it (Replaced<n>).
 inline constexpr char kExisted[] = "Existed";

@@ -499,13 +499,20 @@ void Removal::RemoveNamedShortcut(std::string_view key, int folderId,
     return;
   }
   std::vector<std::string> targets;
-  for (const LoggedPlace& file : LoggedFiles()) {
-    if (EqualNoCase(FileNameOf(file.path), FileNameOf(name))) {
-      targets.push_back(file.path);
+  // The rule's name, and the names chosen for the files it may have been made for.
+  std::vector<std::string> displayNames = {""};
+  const std::vector<LoggedPlace> files = LoggedFiles();
+  for (std::size_t index = 0; index < files.size(); ++index) {
+    if (EqualNoCase(FileNameOf(files[index].path), FileNameOf(name))) {
+      targets.push_back(files[index].path);
+      displayNames.push_back(
+          log_.String(kFile, NumberedName(kShortcutName, static_cast<int>(index) + 1)));
     }
   }
-  if (const auto link = ShortcutFilePath(folderId, subfolder, name)) {
-    RemoveShortcut(*link, targets);
+  for (const std::string& displayName : displayNames) {
+    if (const auto link = ShortcutFilePath(folderId, subfolder, name, displayName)) {
+      RemoveShortcut(*link, targets);
+    }
   }
 }
 
@@ -532,11 +539,13 @@ void Removal::RemoveStartMenuGroup() {
     if (file.path.empty() || log_.Int(kFile, NumberedName(kShortcut, n)) == 0) {
       continue;
     }
-    if (const auto link = ShortcutFilePath(kCsidlPrograms, "", group + FileNameOf(file.path))) {
+    if (const auto link = ShortcutFilePath(kCsidlPrograms, group, FileNameOf(file.path),
+                                           log_.String(kFile, NumberedName(kShortcutName, n)))) {
       RemoveShortcut(*link, {file.path});
     }
   }
-  if (const auto link = ShortcutFilePath(kCsidlPrograms, "", group + kUninstallLinkName)) {
+  if (const auto link = ShortcutFilePath(kCsidlPrograms, group, kUninstallLinkName,
+                                         log_.String(kFile, kUninstallShortcutName))) {
     RemoveShortcut(*link, {LoggedUninstallerPath(log_), uninstaller_});
   }
   for (const std::string& level : GroupLevels(group)) {

@@ -245,10 +245,12 @@ TEST_F(Uninstallation, TheUninstallEntryRemovesWhatTheInstallationMade) {
   const std::string project =
       Head() + "[File]\r\nFile=2\r\n" +
       FileKeys(1, AppFile(), "app.txt",
-               "Shortcut1=1\r\n" + Line("Associations1", extension_.substr(1))) +
+               "Shortcut1=1\r\n" + Line("Associations1", extension_.substr(1)) +
+                   Line("ShortcutName1", app_ + " Viewer")) +
       FileKeys(2, "notes.txt", "notes.txt", "Target2=[BID]docs\\\r\nShortcut2=1\r\n") +
       "Uninstall=1\r\n" + Line("Desktop", AppFile()) + Line("QuickLaunch", AppFile()) +
-      "[Registry]\r\nNumber=2\r\n" + Line("Key1", "HKEY_CURRENT_USER\\" + ownKey_ + "\\Existing") +
+      "UninstallShortcutName=Remove it\r\n" + "[Registry]\r\nNumber=2\r\n" +
+      Line("Key1", "HKEY_CURRENT_USER\\" + ownKey_ + "\\Existing") +
       Line("Key2", "HKEY_CURRENT_USER\\" + ownKey_ + "\\Tool\\Sub") +
       "[Key1]\r\nNumber=2\r\nName1=Added\r\nValue1=[BID]\r\nName2=Own\r\nValue2=changed\r\n"
       "[Key2]\r\nNumber=3\r\nName1=InstallDir\r\nValue1=[BID]\r\nName2=Kept\r\nValue2=stays\r\n"
@@ -280,9 +282,9 @@ TEST_F(Uninstallation, TheUninstallEntryRemovesWhatTheInstallationMade) {
   for (const std::string& line : std::vector<std::string>{
            "place\\My Tool\\Uninstall.exe", "place\\My Tool\\DOCS\\notes.txt=the notes|",
            "place\\My Tool\\settings.ini=[Options]|Color=blue|Size=big|",
-           "programs\\" + product_ + "\\Uninstall .lnk",
-           "programs\\" + product_ + "\\notes txt.lnk", "programs\\" + product_ + "\\" + LinkName(),
-           "desktop\\" + LinkName(), "quick launch\\" + LinkName(),
+           "programs\\" + product_ + "\\Remove it.lnk", "programs\\" + product_ + "\\notes txt.lnk",
+           "programs\\" + product_ + "\\" + app_ + " Viewer.lnk",
+           "desktop\\" + app_ + " Viewer.lnk", "quick launch\\" + app_ + " Viewer.lnk",
            "HKCU\\" + ownKey_ + "\\Existing:Added=" + destination,
            "HKCU\\" + ownKey_ + "\\Tool\\Sub:=default", "HKCR\\" + extension_ + ":=" + ProgramId(),
            "HKCR\\" + ProgramId() + "\\Shell\\Open\\Command:=" + dest + AppFile() + " %1",

@@ -34,6 +34,7 @@ struct LinkContents {
   std::string target;
   std::string iconPath;
   int iconIndex = -1;
+  std::vector<std::string> details;  // arguments, working folder, description
 };
 
 // Strings built by appending: `"text" + string` trips a false restrict warning of GCC 12.
@@ -69,6 +70,11 @@ std::optional<LinkContents> ReadLink(const std::string& path) {
     return std::nullopt;
   }
   contents.iconPath = icon;
+  char text[3][1024] = {};
+  link->GetArguments(text[0], 1024);
+  link->GetWorkingDirectory(text[1], 1024);
+  link->GetDescription(text[2], 1024);
+  contents.details = {text[0], text[1], text[2]};
   return contents;
 }
 
@@ -212,6 +218,37 @@ TEST_F(Shortcuts, SecondInstallationGetsTheNextGroupAndRecordsItsNumber) {
   ASSERT_TRUE(app.has_value());
   EXPECT_TRUE(EqualsIgnoringCase(app->target, g_state.destinationDirectory + "app.exe"))
       << app->target;
+}
+
+TEST_F(Shortcuts, DetailKeysNameAndFillTheShortcuts) {
+  const char* const keys[] = {"ShortcutName1",        "ShortcutArguments1", "ShortcutFolder1",
+                              "ShortcutIcon1",        "ShortcutIconIndex1", "ShortcutDescription1",
+                              "UninstallShortcutName"};
+  const std::string dest = g_state.destinationDirectory;
+  // Values; both names (a:b and CON make none); arguments, folder, description; icon, index.
+  const std::vector<std::vector<std::string>> cases = {
+      {"", "", "", "", "", "", "", "app exe", "Uninstall ", "", "", "", "", ""},
+      {"", "", "", "", "5", "", "", "app exe", "Uninstall ", "", "", "", dest + "app.exe", "5"},
+      {" Zap ", "/w \"a b\"", "[bid]s", "[SYSTEM]shell32.dll", "3", "Views", "Drop", "Zap", "Drop",
+       "/w \"a b\"", dest + "s", "Views", SystemDirectory() + "shell32.dll", "3"},
+      {"a:b", "", "", "i\\a.ico", "2", "", "CON", "app exe", "Uninstall ", "", "", "",
+       dest + "i\\a.ico", "2"}};
+  for (const std::vector<std::string>& c : cases) {
+    RemoveTree(programs_ + company_);
+    for (int k = 0; k < 7; ++k) {
+      Set("File", keys[k], c[k]);
+    }
+    Set("File", "Uninstall", "1");
+    AddFile(1, "app.exe", true);
+    Install();
+    EXPECT_EQ(FolderEntries(Group()), (std::vector<std::string>{c[8] + ".lnk", c[7] + ".lnk"}));
+    const std::optional<LinkContents> app = ReadLink(Group() + c[7] + ".lnk");
+    ASSERT_TRUE(app.has_value()) << c[7];
+    EXPECT_EQ(app->details, std::vector<std::string>(c.begin() + 9, c.begin() + 12));
+    EXPECT_TRUE(c[12].empty() || (EqualsIgnoringCase(app->iconPath, c[12]) &&
+                                  std::to_string(app->iconIndex) == c[13]))
+        << app->iconPath << ',' << app->iconIndex;
+  }
 }
 
 TEST_F(Shortcuts, WithElevenGroupsTakenTheTenthIsReused) {
