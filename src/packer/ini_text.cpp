@@ -10,6 +10,14 @@ char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+std::string LowerName(std::string_view name) {
+  std::string lower(TrimBlanks(name));
+  for (char& c : lower) {
+    c = LowerAscii(c);
+  }
+  return lower;
+}
+
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v';
 }
@@ -70,7 +78,9 @@ IniText IniText::Parse(std::string_view text) {
           TrimBlanks(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
       current = result.Find(name);
       if (current == nullptr) {
+        result.sectionIndex_.emplace(LowerName(name), result.sections_.size());
         result.sections_.push_back(IniSection{std::string(name), {}});
+        result.keyIndex_.emplace_back();
         current = &result.sections_.back();
       }
       continue;
@@ -84,9 +94,8 @@ IniText IniText::Parse(std::string_view text) {
     if (key.empty()) {
       continue;
     }
-    const bool known = std::any_of(current->entries.begin(), current->entries.end(),
-                                   [&](const IniEntry& e) { return EqualNoCase(e.key, key); });
-    if (!known) {
+    auto& keys = result.keyIndex_[static_cast<std::size_t>(current - result.sections_.data())];
+    if (keys.emplace(LowerName(key), current->entries.size()).second) {
       current->entries.push_back(IniEntry{std::string(key), std::string(value)});
     }
   }
@@ -94,35 +103,49 @@ IniText IniText::Parse(std::string_view text) {
 }
 
 IniSection* IniText::Find(std::string_view section) {
-  const std::string_view name = TrimBlanks(section);
-  for (IniSection& s : sections_) {
-    if (EqualNoCase(s.name, name)) {
-      return &s;
-    }
-  }
-  return nullptr;
+  const auto found = sectionIndex_.find(LowerName(section));
+  return found == sectionIndex_.end() ? nullptr : &sections_[found->second];
 }
 
 const IniSection* IniText::Find(std::string_view section) const {
   return const_cast<IniText*>(this)->Find(section);
 }
 
+const IniEntry* IniText::FindEntry(const IniSection& section, std::string_view key) const {
+  const auto& keys = keyIndex_[static_cast<std::size_t>(&section - sections_.data())];
+  const auto found = keys.find(LowerName(key));
+  return found == keys.end() ? nullptr : &section.entries[found->second];
+}
+
+void IniText::Reindex(std::size_t section) {
+  auto& keys = keyIndex_[section];
+  keys.clear();
+  const auto& entries = sections_[section].entries;
+  for (std::size_t e = 0; e < entries.size(); ++e) {
+    keys.emplace(LowerName(entries[e].key), e);
+  }
+}
+
+void IniText::ReindexAll() {
+  sectionIndex_.clear();
+  keyIndex_.assign(sections_.size(), {});
+  for (std::size_t s = 0; s < sections_.size(); ++s) {
+    sectionIndex_.emplace(LowerName(sections_[s].name), s);
+    Reindex(s);
+  }
+}
+
 std::optional<std::string> IniText::Get(std::string_view section, std::string_view key) const {
   const IniSection* found = Find(section);
-  if (found == nullptr) {
+  const IniEntry* entry = found == nullptr ? nullptr : FindEntry(*found, key);
+  if (entry == nullptr) {
     return std::nullopt;
   }
-  const std::string_view name = TrimBlanks(key);
-  for (const IniEntry& e : found->entries) {
-    if (EqualNoCase(e.key, name)) {
-      std::string_view value = e.value;
-      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-        value = value.substr(1, value.size() - 2);
-      }
-      return std::string(value);
-    }
+  std::string_view value = entry->value;
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    value = value.substr(1, value.size() - 2);
   }
-  return std::nullopt;
+  return std::string(value);
 }
 
 std::string IniText::GetString(std::string_view section, std::string_view key,
@@ -156,15 +179,17 @@ long long IniText::GetInt(std::string_view section, std::string_view key,
 void IniText::Set(std::string_view section, std::string_view key, std::string_view value) {
   IniSection* found = Find(section);
   if (found == nullptr) {
+    sectionIndex_.emplace(LowerName(section), sections_.size());
     sections_.push_back(IniSection{std::string(TrimBlanks(section)), {}});
+    keyIndex_.emplace_back();
     found = &sections_.back();
   }
   const std::string_view name = TrimBlanks(key);
-  for (IniEntry& e : found->entries) {
-    if (EqualNoCase(e.key, name)) {
-      e.value = std::string(TrimBlanks(value));
-      return;
-    }
+  auto& keys = keyIndex_[static_cast<std::size_t>(found - sections_.data())];
+  const auto [at, added] = keys.emplace(LowerName(name), found->entries.size());
+  if (!added) {
+    found->entries[at->second].value = std::string(TrimBlanks(value));
+    return;
   }
   found->entries.push_back(IniEntry{std::string(name), std::string(TrimBlanks(value))});
 }
@@ -177,6 +202,7 @@ void IniText::Remove(std::string_view section, std::string_view key) {
 void IniText::RemoveSection(std::string_view section) {
   const std::string_view name = TrimBlanks(section);
   std::erase_if(sections_, [&](const IniSection& s) { return EqualNoCase(s.name, name); });
+  ReindexAll();
 }
 
 std::string IniText::Serialize() const {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vorlatch::packer {
@@ -49,6 +50,7 @@ class IniText {
   void RemoveIf(std::string_view section, Predicate predicate) {
     if (IniSection* found = Find(section)) {
       std::erase_if(found->entries, [&](const IniEntry& e) { return predicate(e.key); });
+      Reindex(static_cast<std::size_t>(found - sections_.data()));
     }
   }
 
@@ -60,8 +62,15 @@ class IniText {
  private:
   IniSection* Find(std::string_view section);
   const IniSection* Find(std::string_view section) const;
+  // The entry of a key in a section found by Find, or null.
+  const IniEntry* FindEntry(const IniSection& section, std::string_view key) const;
+  void Reindex(std::size_t section);
+  void ReindexAll();
 
   std::vector<IniSection> sections_;
+  // Lower-case names → positions, so that large projects read and change in linear time.
+  std::unordered_map<std::string, std::size_t> sectionIndex_;
+  std::vector<std::unordered_map<std::string, std::size_t>> keyIndex_;  // one per section
 };
 
 // Names compare as the profile functions compare them: ASCII letters without regard to case.

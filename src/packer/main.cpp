@@ -9,8 +9,11 @@
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "packer/installer_extraction.h"
 #include "packer/packer.h"
+#include "packer/project_starter.h"
 #include "packer/source_file.h"
 
 #ifdef _WIN32
@@ -26,19 +29,28 @@ namespace {
 constexpr const char* kUsage =
     "Usage:\n"
     "  vorlatch-pack build PROJECT [-o OUT] [--stub STUB] [--uninstaller UNINSTALLER]\n"
-    "                      [--sign COMMAND]\n"
+    "                      [--sign COMMAND] [--arch x86_64|i686] [--strict]\n"
     "                      [--jobs N]\n"
+    "  vorlatch-pack new FOLDER [-o PROJECT]\n"
     "  vorlatch-pack inspect INSTALLER\n"
+    "  vorlatch-pack extract INSTALLER FOLDER\n"
     "  vorlatch-pack --help\n"
     "\n"
     "build    packs the files that the project file names into an installer: a copy of\n"
     "         the stub followed by the package. OUT defaults to [Build] Output, else the\n"
-    "         project file's name with .exe; STUB to [Build] Stub, else vorlatch-stub.exe\n"
-    "         beside this program; UNINSTALLER to [Build] Uninstaller, else\n"
-    "         vorlatch-uninstall.exe beside this program, else the one beside STUB.\n"
+    "         project file's name with .exe; STUB to [Build] Stub, else the\n"
+    "         vorlatch-stub.exe of the architecture (--arch, else [Build] Arch, else\n"
+    "         x86_64) found in x86_64/ or i686/ beside this program (a release), in\n"
+    "         ../../win64/bin or ../../win32/bin (a build tree), or beside this program;\n"
+    "         UNINSTALLER to [Build] Uninstaller, else vorlatch-uninstall.exe beside that\n"
+    "         stub. The project is checked first: mistakes are reported as\n"
+    "         FILE:LINE: error|warning: MESSAGE; an error fails the build, and with\n"
+    "         --strict (or [Build] Strict=1) a warning does too. [File] Folder<k> packs a\n"
+    "         folder tree, TextFile a screen's text; count keys may be left out.\n"
     "         COMMAND (default [Build] Sign) signs the finished installer before it gets\n"
-    "         its name: %1 stands for its quoted path; it runs through /bin/sh (cmd on\n"
-    "         Windows), and a non-zero exit status fails the build. [Build]\n"
+    "         its name: %1 stands for its quoted full path; it runs through /bin/sh\n"
+    "         (cmd on Windows), [Build] Sign in the project file's folder, and a\n"
+    "         non-zero exit status fails the build. [Build]\n"
     "         ExecutionLevel (requireAdministrator, the default, highestAvailable or\n"
     "         asInvoker) sets the level in the stub's and the uninstaller's manifests.\n"
     "         N threads compress the files (default: one per core); the installer is\n"
@@ -47,13 +59,22 @@ constexpr const char* kUsage =
     "         than it are stored as it, and a locked installer's key comes from the\n"
     "         project file, so that every build gives the same bytes. On a terminal\n"
     "         the progress shows on one line.\n"
+    "new      writes a commented starter project (default FOLDER's name with .vlp in\n"
+    "         the current folder, never over an existing file) that installs FOLDER\n"
+    "         with a Start Menu shortcut to its first .exe and an uninstaller.\n"
     "inspect  prints the script of an installer and every packed item with its position,\n"
     "         length, size, attributes and times, and whether it inflates to its size;\n"
     "         says whether the installer is signed (where its certificate table lies),\n"
     "         the execution level its stub asks for, and whether the installer asks for a\n"
     "         password (never the password).\n"
+    "extract  writes every packed item into FOLDER (new or empty) under the folder the\n"
+    "         installer would use (BID/..., SYSTEM/..., TEMP/ for the DLL and the Before\n"
+    "         and After files) with its times and attributes, and the script as\n"
+    "         Vorlatch.ini.\n"
     "\n"
-    "Exit status: 0 on success, 1 when building or inspecting fails, 2 on a usage error.\n";
+    "The script reference (docs/script.md) describes every section and key.\n"
+    "\n"
+    "Exit status: 0 on success, 1 when a command fails, 2 on a usage error.\n";
 
 // The build's progress on one line of the terminal, rewritten in place; nothing at all when
 // neither output is a terminal (a log or a pipe gets only what it got before).
@@ -118,6 +139,18 @@ int Build(int argc, char** argv) {
       options.jobs = static_cast<unsigned>(n);
       continue;
     }
+    if (arg == "--strict") {
+      options.strict = true;
+      continue;
+    }
+    if (arg == "--arch") {
+      if (i + 1 >= argc ||
+          (std::string_view(argv[i + 1]) != "x86_64" && std::string_view(argv[i + 1]) != "i686")) {
+        return UsageError("--arch needs x86_64 or i686");
+      }
+      options.arch = argv[++i];
+      continue;
+    }
     if (arg == "-o" || arg == "--output") {
       value = &options.output;
     } else if (arg == "--stub") {
@@ -160,9 +193,54 @@ int Build(int argc, char** argv) {
     progress.Show(done, total, file);
   };
   std::string error;
+  std::vector<std::string> messages;
+  options.checks = true;
+  options.messages = &messages;
   const bool built = vorlatch::packer::BuildInstaller(options, error);
   progress.End();
+  for (const std::string& message : messages) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+  }
   if (!built) {
+    std::fprintf(stderr, "vorlatch-pack: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int New(int argc, char** argv) {
+  std::string folder, project;
+  for (int i = 2; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if ((arg == "-o" || arg == "--output") && i + 1 < argc && argv[i + 1][0] != '\0') {
+      project = argv[++i];
+    } else if (!arg.empty() && arg.front() != '-' && folder.empty()) {
+      folder = arg;
+    } else {
+      return UsageError("new takes a folder and [-o PROJECT], not " + std::string(arg));
+    }
+  }
+  if (folder.empty()) {
+    return UsageError("new needs the folder to install");
+  }
+  std::string error;
+  if (!vorlatch::packer::WriteStarterProject(folder, project, error)) {
+    std::fprintf(stderr, "vorlatch-pack: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("wrote %s; build it with: vorlatch-pack build %s\n", project.c_str(),
+              project.c_str());
+  return 0;
+}
+
+int Extract(int argc, char** argv) {
+  if (argc != 4) {
+    return UsageError("extract needs an installer and a folder");
+  }
+  std::string error;
+  const bool done = vorlatch::packer::ExtractInstaller(argv[2], argv[3], std::cout, error);
+  std::cout.flush();
+  if (!done) {
     std::fprintf(stderr, "vorlatch-pack: %s\n", error.c_str());
     return 1;
   }
@@ -199,6 +277,12 @@ int main(int argc, char** argv) {
   }
   if (command == "inspect") {
     return Inspect(argc, argv);
+  }
+  if (command == "new") {
+    return New(argc, argv);
+  }
+  if (command == "extract") {
+    return Extract(argc, argv);
   }
   return UsageError("unknown command " + std::string(command));
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,9 @@
 #include "packer/ordered_work.h"
 #include "packer/packed_item.h"
 #include "packer/password_protection.h"
+#include "packer/project_checks.h"
+#include "packer/project_expansion.h"
+#include "packer/script_catalogue.h"
 #include "packer/source_file.h"
 #include "stages/command_text.h"
 
@@ -82,15 +86,6 @@ long long InstalledFileIndex(const IniText& project, long long count, std::strin
   return 0;
 }
 
-bool IsZipOrPosKey(std::string_view section, const std::string& key) {
-  if (EqualNoCase(section, "File")) {
-    return NumberedKey(key, "Zip").has_value() || NumberedKey(key, "Pos").has_value() ||
-           EqualNoCase(key, "UninstallZip") || EqualNoCase(key, "UninstallPos") ||
-           EqualNoCase(key, "DllZip") || EqualNoCase(key, "DllPos");
-  }
-  return EqualNoCase(key, "FileZip") || EqualNoCase(key, "FilePos");
-}
-
 constexpr char kUtf8Name[] = "UTF-8";
 constexpr char kEmptySource[] = "empty file (an installer cannot extract a 0-byte file)";
 
@@ -126,13 +121,15 @@ bool IsUtf8Text(const std::vector<std::uint8_t>& bytes) {
 IniText ScriptOf(const IniText& project) {
   IniText script = project;
   script.RemoveSection("Build");
-  script.RemoveIf("File", [](const std::string& key) {
-    return NumberedKey(key, "Source").has_value() || EqualNoCase(key, "DllSource") ||
-           IsZipOrPosKey("File", key);
-  });
-  for (const char* section : {"Before", "After"}) {
-    script.RemoveIf(section, [section](const std::string& key) {
-      return EqualNoCase(key, "FileSource") || IsZipOrPosKey(section, key);
+  for (const IniSection& section : project.Sections()) {
+    const auto found = FindSection(section.name);
+    if (!found) {
+      continue;
+    }
+    script.RemoveIf(section.name, [&](const std::string& key) {
+      const auto match = FindKey(found->section->name, key);
+      return match &&
+             (match->key->role == KeyRole::Builder || match->key->role == KeyRole::Written);
     });
   }
   return script;
@@ -143,6 +140,7 @@ class Builder {
   Builder(const BuildOptions& options, std::string& error) : options_(options), error_(error) {}
 
   bool Plan(Bytes projectBytes, ProjectPlan& plan) {
+    readFiles_ = false;
     projectBytes_.assign(projectBytes.begin(), projectBytes.end());
     if (!ReadProjectText() || !PlanItems()) {
       return false;
@@ -238,10 +236,22 @@ class Builder {
   // Runs the sign command on the finished installer, then checks that what it left is a
   // signed installer whose package still opens where it was written.
   bool Sign(const std::string& temporary) {
+    // [Build] Sign runs in the project's folder, where the other [Build] paths start (--sign,
+    // like the other options, where the packer runs); the installer is named by its full path.
+    std::error_code unknown;
+    const std::filesystem::path full = std::filesystem::absolute(temporary, unknown);
+    const std::string installer = unknown ? temporary : full.string();
     std::string command;
+    if (!folder_.empty() && options_.sign.empty()) {
+#ifdef _WIN32
+      command = "cd /d " + ShellQuoted(folder_) + " && ";
+#else
+      command = "cd " + ShellQuoted(folder_) + " && ";
+#endif
+    }
     for (std::size_t at = 0; at < sign_.size(); ++at) {
       if (sign_.compare(at, 2, "%1") == 0) {
-        command += ShellQuoted(temporary);
+        command += ShellQuoted(installer);
         ++at;
       } else {
         command += sign_[at];
@@ -359,9 +369,8 @@ class Builder {
     } else if (auto stub = project_.Get("Build", "Stub"); stub && !stub->empty()) {
       stub_ = ResolvePath(folder_, *stub, codePage_);
       stubKey_ = "[Build] Stub";
-    } else {
-      stub_ = ProgramDirectory() + "vorlatch-stub.exe";
-      stubKey_ = "[Build] Stub (default)";
+    } else if (!FindDefaultStub()) {
+      return false;
     }
 
     if (!options_.output.empty()) {
@@ -414,19 +423,109 @@ class Builder {
       return Fail("[Before] Protect", "",
                   "a protected installer needs its password in [Build] Password");
     }
+    return CheckProject() && ExpandShorthands();
+  }
+
+  void Tell(const std::string& message) const {
+    if (options_.messages != nullptr) {
+      options_.messages->push_back(message);
+    }
+  }
+
+  std::string_view ProjectText() const {
+    return std::string_view(reinterpret_cast<const char*>(projectBytes_.data()),
+                            projectBytes_.size());
+  }
+
+  bool Strict() const {
+    return options_.strict || project_.GetInt("Build", "Strict") != 0;
+  }
+
+  // The project's mistakes, each with its line; errors (and warnings when strict) fail.
+  bool CheckProject() {
+    if (!options_.checks) {
+      return true;
+    }
+    int errors = 0;
+    int warnings = 0;
+    for (const Diagnostic& found : CheckProjectText(ProjectText())) {
+      ++(found.error ? errors : warnings);
+      Tell(DiagnosticText(options_.project, found));
+    }
+    if (errors == 0 && (warnings == 0 || !Strict())) {
+      return true;
+    }
+    error_ = options_.project + ": " + std::to_string(errors) + " error" +
+             (errors == 1 ? "" : "s") + " and " + std::to_string(warnings) + " warning" +
+             (warnings == 1 ? "" : "s") +
+             (errors == 0 ? " (strict: warnings count as errors)" : "") + "; no installer written";
+    return false;
+  }
+
+  // Folders, text files and left-out counts become the keys that the installer reads.
+  bool ExpandShorthands() {
+    std::string problem;
+    const ExpansionContext context{folder_, codePage_, utf8_, readFiles_};
+    if (!ExpandProject(project_, context, expansion_, problem)) {
+      error_ = options_.project + ": " + problem;
+      return false;
+    }
+    for (const ExpansionWarning& warning : expansion_.warnings) {
+      Tell(DiagnosticText(
+          options_.project,
+          Diagnostic{LineOfKey(ProjectText(), warning.section, warning.key), false,
+                     KeyLabel(warning.section, warning.key) + ": " + warning.message}));
+    }
+    if (options_.checks && Strict() && !expansion_.warnings.empty()) {
+      error_ = options_.project + ": strict: warnings count as errors; no installer written";
+      return false;
+    }
     return true;
   }
 
   // The uninstaller built with the packer; a packer built for another system (the Linux one)
-  // has none beside it, and then the one built beside the stub goes in.
+  // has none beside it, and then the one built beside the stub goes in. A stub found in the
+  // default places brings its own uninstaller, of the same machine.
   std::string DefaultUninstaller() const {
     const std::string name = "vorlatch-uninstall.exe";
     const std::string beside = ProgramDirectory() + name;
     const std::string besideStub = FolderOf(stub_) + name;
-    if (!IsReadableFile(beside) && IsReadableFile(besideStub)) {
+    if ((stubSearched_ || !IsReadableFile(beside)) && IsReadableFile(besideStub)) {
       return besideStub;
     }
     return beside;
+  }
+
+  // The stub of the asked machine: in a release, in the folder of its name beside the packer;
+  // in a build tree, in the bin folder of the Windows preset beside the packer's own; else
+  // the one beside the packer.
+  bool FindDefaultStub() {
+    std::string arch = options_.arch;
+    std::string archKey = "--arch";
+    if (arch.empty()) {
+      arch = project_.GetString("Build", "Arch", "x86_64");
+      archKey = "[Build] Arch";
+    }
+    if (arch != "x86_64" && arch != "i686") {
+      return Fail(archKey, "", Quoted(arch) + " is no architecture (x86_64 or i686)");
+    }
+    const std::string program = ProgramDirectory();
+    const std::string preset = arch == "x86_64" ? "win64" : "win32";
+    const std::string places[] = {program + arch + "/", program + "../../" + preset + "/bin/",
+                                  program};
+    std::string looked;
+    for (const std::string& place : places) {
+      if (IsReadableFile(place + "vorlatch-stub.exe")) {
+        stub_ = place + "vorlatch-stub.exe";
+        stubKey_ = "[Build] Stub (default for " + arch + ")";
+        stubSearched_ = true;
+        return true;
+      }
+      looked += (looked.empty() ? "" : ", ") + Quoted(place);
+    }
+    return Fail("[Build] Stub", "",
+                "no vorlatch-stub.exe for " + arch + " in " + looked + "; build the " + preset +
+                    " preset, or name the stub with --stub or [Build] Stub");
   }
 
   static bool IsReadableFile(const std::string& path) {
@@ -482,8 +581,11 @@ class Builder {
       }
       const auto source = project_.Get("File", "Source" + number);
       const bool hasSource = source && !source->empty();
+      const auto origin = expansion_.fileOrigins.find(n);
       items_.push_back(PlannedItem{"File", "Zip" + number, "Pos" + number,
-                                   hasSource ? "[File] Source" + number : "[File] File" + number,
+                                   origin != expansion_.fileOrigins.end() ? origin->second
+                                   : hasSource                            ? "[File] Source" + number
+                                                                          : "[File] File" + number,
                                    ResolvePath(folder_, hasSource ? *source : name, codePage_)});
     }
     if (project_.GetInt("File", "Uninstall") != 0) {
@@ -789,6 +891,9 @@ class Builder {
   std::uint64_t heldItemLimit_ = 0;           // the longest item held in memory
   mutable std::mutex progressMutex_;
   mutable std::uint64_t progressDone_ = 0, progressTotal_ = 0;
+  bool readFiles_ = true;                     // false: a plan that opens no file
+  Expansion expansion_;
+  bool stubSearched_ = false;  // the stub was found by looking in the default places
 };
 
 // Every item that the script names through a Zip/Pos pair, with the key that names it.

@@ -21,6 +21,14 @@ struct BuildOptions {
   std::string uninstaller;  // empty: [Build] Uninstaller, else the one beside the packer
   std::string sign;         // empty: [Build] Sign, else the installer is not signed
   unsigned jobs = 0;        // threads that compress items; 0: one per core
+  std::string arch;         // empty: [Build] Arch, else x86_64; which default programs to pack
+  // Check the project against the catalogue of keys first: an error fails the build, and so
+  // does a warning when `strict` or [Build] Strict is set.
+  bool checks = false;
+  bool strict = false;
+  // Receives the checks' findings and the builder's warnings as "file:line: warning: ..."
+  // lines; may be null.
+  std::vector<std::string>* messages = nullptr;
   // FILETIME ticks: a stored time later than this is stored as this (from SOURCE_DATE_EPOCH),
   // so that a checkout made at another time builds the same bytes; set, it also makes a locked
   // installer's key come from the project file instead of the system's random source.
@@ -33,11 +41,13 @@ struct BuildOptions {
   std::uint64_t maxInstallerSize = 0x7FFFFFFF;
 };
 
-// Builds the installer. On failure returns false with one line in `error` naming the
-// project file, the key and the source file, and leaves no output file behind.
-// A sign command (`%1` stands for the quoted path of the finished installer, still under a
-// temporary name) runs through the shell (/bin/sh, cmd on Windows) before the installer gets
-// its name; a non-zero exit status, or a signed file whose package no longer opens, fails.
+// Builds the installer. Folders (Folder<k>) and text files (TextFile) of the project are
+// expanded into ordinary keys first, and count keys left out are counted. On failure returns false
+// with one line in `error` naming the project file, the key and the source file, and leaves no
+// output file behind. A sign command (`%1` stands for the quoted path of the finished installer,
+// still under a temporary name) runs through the shell (/bin/sh, cmd on Windows) before the
+// installer gets its name; a non-zero exit status, or a signed file whose package no longer opens,
+// fails.
 bool BuildInstaller(const BuildOptions& options, std::string& error);
 
 // One item that the builder packs: where its keys go and where its bytes come from.
@@ -53,10 +63,10 @@ struct PlannedItem {
 // names: the items in the order it packs them, and the script as it writes it but for the
 // Zip/Pos keys that packing adds. `options.project` only places relative paths and names the
 // file in messages. A locked installer's key comes from the system's random source unless
-// `options.latestTime` is set, as in a build. Opens no file, except that without
-// `options.uninstaller` or [Build] Uninstaller it looks for the default uninstaller beside the
-// packer and beside the stub. False with `error` as BuildInstaller gives it for a project that
-// it refuses at that point.
+// `options.latestTime` is set, as in a build. Opens no file, except that without a stub or an
+// uninstaller named it looks for the default ones (see BuildOptions); folders and text files
+// of the project are not expanded, count keys left out are counted. False with `error` as
+// BuildInstaller gives it for a project that it refuses at that point.
 struct ProjectPlan {
   std::vector<PlannedItem> items;
   std::string script;

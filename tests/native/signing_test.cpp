@@ -157,6 +157,13 @@ TEST_F(Signing, SignCommandGivesAnInstallerThatVerifies) {
       std::string::npos)
       << report.str();
   EXPECT_EQ(report.str().find("BAD"), std::string::npos) << report.str();
+  // [Build] Sign runs in the project's folder, wherever the builder runs: plain names do.
+  ASSERT_TRUE(
+      Build("Sign=osslsigncode sign -certs cert.pem -key key.pem -in %1 -out "
+            "%1.signed >/dev/null && mv %1.signed %1\n",
+            error))
+      << error;
+  EXPECT_TRUE(LocateCertificateTable(ReadBytes(output)));
   EXPECT_EQ(testing::NamesIn(dir.path()),
             (std::vector<std::string>{"app.txt", "app.vlp", "cert.pem", "key.pem", "setup.exe",
                                       "stub.exe", "uninstall.exe"}));

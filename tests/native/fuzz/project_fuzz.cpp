@@ -2,7 +2,8 @@
 // that what it read is what a second reading of its own output reads, that every key gives
 // back its value and that changes keep the document sound; then plans the build as the
 // builder does ([Build] values and code page, items, script) without reading a file that the
-// project names, and checks the plan against the project. A finding is a broken invariant, a
+// project names, and checks the plan against the project; runs the builder's checks of the
+// project over it. A finding is a broken invariant, a
 // read outside the input, a leak or undefined behaviour.
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "package/password_text.h"
 #include "packer/ini_text.h"
 #include "packer/packer.h"
+#include "packer/project_checks.h"
 
 namespace {
 
@@ -195,6 +197,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   CheckPlan(Bytes(data, size), project);
+  for (const auto& found : vorlatch::packer::CheckProjectText(text)) {
+    if (found.message.empty() || found.line < 0) {
+      __builtin_trap();  // every finding says what and where
+    }
+  }
 
   // Changes named by the document itself keep it sound.
   if (!project.Sections().empty() && !project.Sections().front().entries.empty()) {
