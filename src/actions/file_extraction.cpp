@@ -113,7 +113,9 @@ Outcome ExtractOne(Bytes item, const std::string& target, PieceObserver* observe
   if (existed) {
     RemoveExisting(target);
   }
-  if (EnsureDirectory(DirectoryOf(target))) {
+  // No pause between the levels here: the system makes each level before CreateDirectoryA
+  // returns, and a pause per level made thousands of files in new folders take many seconds.
+  if (EnsureDirectory(DirectoryOf(target), nullptr, 0)) {
     const std::uint32_t written = InflateItemInto(item, target, false, observer);
     g_state.installedBytes += written;
     return written != 0 ? Outcome::kWritten : Outcome::kFatal;
