@@ -157,6 +157,15 @@ bool WriteItemFile(const std::string& itemFile, int position, int length) {
   return true;
 }
 
+void OfferForRegistration(int n, const std::string& target, RegistrationOffer offer) {
+  if (offer == RegistrationOffer::kSystemName) {
+    RecordStep("File " + target + ": not registered (a file of that name is in the system folder)");
+  } else if (offer == RegistrationOffer::kOffered && RegisterComServer(target, true)) {
+    RecordStep("File " + target + ": registered");
+    RecordRegisteredTarget(n);
+  }
+}
+
 }  // namespace
 
 std::string OverwriteQuestion(const std::string& target) {
@@ -191,6 +200,7 @@ int ExtractFiles() {
     // Cleared so that a read-only, hidden or system file can be replaced; a file that is
     // then kept gets them back.
     const DWORD originalAttributes = ::GetFileAttributesA(target.c_str());
+    const RegistrationOffer offer = ShouldOfferForRegistration(n, target);
     ClearAttributes(target);
     const Outcome outcome = ExtractOne(itemFile, target);
     RecordStep("File " + target + ": " + OutcomeText(outcome));
@@ -203,7 +213,7 @@ int ExtractFiles() {
     if (outcome == Outcome::kWritten && originalAttributes != INVALID_FILE_ATTRIBUTES) {
       RecordReplacedTarget(n);
     }
-    RegisterComServer(target, true);
+    OfferForRegistration(n, target, offer);
   }
   return 1;
 }

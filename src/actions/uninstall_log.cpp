@@ -63,6 +63,8 @@ void LogGeneral(const std::string& log) {
 void LogFiles(const std::string& log, const std::vector<std::string>& earlierFiles) {
   const int count = ReadScriptInt(kFile, kFile, 0);
   LogInt(kFile, kFile, count, log);
+  // Registered<n> follow as the extraction registers: none means none, not "as before".
+  LogInt(kFile, kRegistrations, 1, log);
   for (int n = 1; n <= count; ++n) {
     const std::string name = ReadScriptString(kFile, NumberedName(kFile, n), "");
     if (name.empty()) {
