@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 
 #include "package/opening.h"
 #include "packer/packer.h"
@@ -53,6 +54,21 @@ TempFolder::~TempFolder() {
   if (!path_.empty()) {
     RemoveTree(path_);
   }
+}
+
+SystemFolderFile::SystemFolderFile()
+    : name_("vlsys" + std::to_string(::GetCurrentProcessId()) + ".dll") {
+  char system[MAX_PATH] = {};
+  const UINT length = ::GetSystemDirectoryA(system, MAX_PATH);
+  std::string upper = name_;
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  path_ = std::string(system, length) + "\\" + upper;
+  EXPECT_TRUE(length > 0 && length < MAX_PATH && WriteTextFile(path_, "a system component"));
+}
+
+SystemFolderFile::~SystemFolderFile() {
+  ::DeleteFileA(path_.c_str());
 }
 
 std::string TempFolder::Subfolder(const std::string& name) const {

@@ -33,6 +33,23 @@ class TempFolder {
   std::string path_;
 };
 
+// A file of a name unique to this process in the system folder, standing for a system
+// component there (Wine answers loads of its own components' names with its built-in ones):
+// name() is its name in lower case, the file itself is in upper case. Removed with the object.
+class SystemFolderFile {
+ public:
+  SystemFolderFile();
+  ~SystemFolderFile();
+  SystemFolderFile(const SystemFolderFile&) = delete;
+  SystemFolderFile& operator=(const SystemFolderFile&) = delete;
+
+  std::string name() const { return name_; }
+
+ private:
+  std::string name_;
+  std::string path_;
+};
+
 // Deletes a folder tree, read-only files included.
 void RemoveTree(const std::string& folder);
 
