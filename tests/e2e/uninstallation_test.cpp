@@ -543,6 +543,38 @@ TEST_F(Uninstallation, OnlyTargetsTheInstallationWroteAreRemoved) {
   }
 }
 
+// A copy of a system-folder component is neither registered nor unregistered unless the
+// script names it, and a package that turns registration off registers nothing. The fixture
+// server records every call of its entry points.
+TEST_F(Uninstallation, OnlyWhatTheInstallationRegisteredIsUnregistered) {
+  const SystemFolderFile system;
+  const std::string marker = folder_.File("calls.log");
+  const ScopedEnvironment markerVariable("VORLATCH_COM_MARKER", marker);
+  ASSERT_TRUE(
+      ::CopyFileA(BesideTests("com_ok.dll").c_str(), (sources_ + "server.dll").c_str(), FALSE));
+  struct Row {
+    std::string name;
+    std::string keys;
+    std::string calls;
+  };
+  const Row rows[] = {{system.name(), "", ""},
+                      {system.name(), "Register1=1\r\n", "register\nunregister\n"},
+                      {"own.dll", "SelfRegister=0\r\n", ""}};
+  const std::vector<std::string> before = SystemState();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name + " " + row.keys);
+    ::DeleteFileA(marker.c_str());
+    Install(Head() + "[File]\r\nFile=1\r\n" + FileKeys(1, row.name, "server.dll", row.keys) +
+                "Uninstall=1\r\n",
+            place_ + "Server");
+    EXPECT_TRUE(FileExists(place_ + "Server\\" + row.name));
+    UninstallThroughEntry(YesAndOk());
+    EXPECT_TRUE(RemoveFinishingCopies());
+    EXPECT_EQ(ReadTextFile(marker).value_or(""), row.calls);
+    EXPECT_EQ(SystemState(), before);
+  }
+}
+
 TEST_F(Uninstallation, RegistryValuesThereBeforeStayWhateverTheirTypeOrLength) {
   const std::string key = ownKey_ + "\\Values";
   struct Before {
