@@ -543,9 +543,9 @@ TEST_F(Uninstallation, OnlyTargetsTheInstallationWroteAreRemoved) {
   }
 }
 
-// A copy of a system-folder component is neither registered nor unregistered unless the
-// script names it, and a package that turns registration off registers nothing. The fixture
-// server records every call of its entry points.
+// A copy of a system-folder component (named in another case) is neither registered nor
+// unregistered unless the script names it; a package that turns registration off registers
+// only what it names. The fixture server records every call of its entry points.
 TEST_F(Uninstallation, OnlyWhatTheInstallationRegisteredIsUnregistered) {
   const SystemFolderFile system;
   const std::string marker = folder_.File("calls.log");
@@ -559,7 +559,8 @@ TEST_F(Uninstallation, OnlyWhatTheInstallationRegisteredIsUnregistered) {
   };
   const Row rows[] = {{system.name(), "", ""},
                       {system.name(), "Register1=1\r\n", "register\nunregister\n"},
-                      {"own.dll", "SelfRegister=0\r\n", ""}};
+                      {"own.dll", "SelfRegister=0\r\n", ""},
+                      {"own.dll", "SelfRegister=0\r\nRegister1=1\r\n", "register\nunregister\n"}};
   const std::vector<std::string> before = SystemState();
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name + " " + row.keys);

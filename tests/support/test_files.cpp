@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 
 #include "package/opening.h"
 #include "packer/packer.h"
@@ -59,12 +58,9 @@ TempFolder::~TempFolder() {
 SystemFolderFile::SystemFolderFile()
     : name_("vlsys" + std::to_string(::GetCurrentProcessId()) + ".dll") {
   char system[MAX_PATH] = {};
-  const UINT length = ::GetSystemDirectoryA(system, MAX_PATH);
-  std::string upper = name_;
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  path_ = std::string(system, length) + "\\" + upper;
-  EXPECT_TRUE(length > 0 && length < MAX_PATH && WriteTextFile(path_, "a system component"));
+  ::GetSystemDirectoryA(system, MAX_PATH);
+  path_ = std::string(system) + "\\VLSYS" + std::to_string(::GetCurrentProcessId()) + ".DLL";
+  EXPECT_TRUE(WriteTextFile(path_, "a system component"));
 }
 
 SystemFolderFile::~SystemFolderFile() {

@@ -33,9 +33,9 @@ class TempFolder {
   std::string path_;
 };
 
-// A file of a name unique to this process in the system folder, standing for a system
-// component there (Wine answers loads of its own components' names with its built-in ones):
-// name() is its name in lower case, the file itself is in upper case. Removed with the object.
+// A system component of a name unique to this process (Wine answers loads of its own
+// components' names with its built-ins): name() in lower case, the file in the system folder
+// in upper case. Removed with the object.
 class SystemFolderFile {
  public:
   SystemFolderFile();

@@ -227,40 +227,6 @@ TEST_F(ComRegistration, ExtractionOffersEveryFileAndGoesOnAfterEachFailure) {
   EXPECT_EQ(Marker(), "register\n");
 }
 
-// Which files the extraction offers: the script's keys, and a name that the system folder
-// holds only when the file's own key names it.
-TEST_F(ComRegistration, ExtractionOffersWhatTheScriptChooses) {
-  struct Row {
-    const char* name;
-    const char* keys;
-    bool registered;
-  };
-  const test::SystemFolderFile system;
-  const std::string systemName = system.name();
-  const Row rows[] = {{"own.dll", "", true},
-                      {"own.dll", "Register1=0\r\n", false},
-                      {"own.dll", "SelfRegister=0\r\n", false},
-                      {"own.dll", "SelfRegister=0\r\nRegister1=1\r\n", true},
-                      {systemName.c_str(), "", false},
-                      {systemName.c_str(), "Register1=1\r\n", true}};
-  const ScopedEnvironment tmp("Tmp", folder_.Subfolder("temp"));
-  int round = 0;
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.name) + " " + row.keys);
-    ResetProcessState();
-    g_state.destinationDirectory = folder_.Subfolder("dest" + std::to_string(++round));
-    ::DeleteFileA(markerPath_.c_str());
-    ASSERT_NO_FATAL_FAILURE(test::OpenTestPackage(
-        folder_, std::string("[File]\r\nFile=1\r\nFile1=") + row.name +
-                     "\r\nSource1=" + BesideTests("com_ok.dll") + "\r\n" + row.keys));
-    EXPECT_EQ(ExtractFiles(), 1);
-    CloseProgress();
-    ClosePackage();
-    EXPECT_TRUE(test::FileExists(g_state.destinationDirectory + row.name));
-    EXPECT_EQ(Marker(), row.registered ? "register\n" : "");
-  }
-}
-
 TEST_F(ComRegistration, OleInitializeFailureIsShownOnceAndRegistrationGoesOn) {
   const std::string text = folder_.File("readme.txt");
   ASSERT_TRUE(test::WriteTextFile(text, "text"));
