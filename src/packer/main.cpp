@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -107,7 +108,14 @@ int Build(int argc, char** argv) {
     options.latestTime = vorlatch::packer::FileTimeFromUnix(seconds, 0);
   }
   std::string error;
-  if (!vorlatch::packer::BuildInstaller(options, error)) {
+  std::ostringstream warnings;
+  options.warnings = &warnings;
+  const bool built = vorlatch::packer::BuildInstaller(options, error);
+  std::istringstream lines(warnings.str());
+  for (std::string line; std::getline(lines, line);) {
+    std::fprintf(stderr, "vorlatch-pack: %s\n", line.c_str());
+  }
+  if (!built) {
     std::fprintf(stderr, "vorlatch-pack: %s\n", error.c_str());
     return 1;
   }

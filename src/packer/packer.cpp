@@ -20,6 +20,7 @@
 #include "packer/ini_text.h"
 #include "packer/ordered_work.h"
 #include "packer/password_protection.h"
+#include "packer/registration_warning.h"
 #include "packer/source_file.h"
 #include "stages/command_text.h"
 
@@ -514,6 +515,7 @@ class Builder {
     std::vector<std::uint8_t> item;
     std::string problem;
     std::string problemKey;
+    std::string warning;
   };
 
   void ClampTimes(ItemTail& tail) const {
@@ -560,6 +562,13 @@ class Builder {
         if (tail.attributes == 0) {
           tail.attributes = kFileAttributeArchive;
         }
+      }
+      if (const auto n = NumberedKey(planned.zipKey, "Zip"); n && planned.section == "File") {
+        packed.warning =
+            RegistrationWarning(project_, *n, content,
+                                "[File] File" + std::to_string(*n) + "=" +
+                                    project_.GetString("File", "File" + std::to_string(*n)),
+                                planned.source);
       }
       if (AppendPackedItem(packed.item, content, tail) == 0) {
         packed.problem = "cannot be compressed";
@@ -639,6 +648,9 @@ class Builder {
       if (!packed.problem.empty()) {
         return Fail(packed.problemKey.empty() ? planned.sourceKey : packed.problemKey,
                     planned.source, packed.problem);
+      }
+      if (!packed.warning.empty() && options_.warnings != nullptr) {
+        *options_.warnings << packed.warning << '\n';
       }
       const std::uint64_t length = packed.item.size();
       if (position + length > kMaxInstallerSize) {

@@ -24,6 +24,9 @@ struct BuildOptions {
   // so that a checkout made at another time builds the same bytes; set, it also makes a locked
   // installer's key come from the project file instead of the system's random source.
   std::optional<std::uint64_t> latestTime;
+  // Receives one line per warning (a packed COM server that the installer will register);
+  // none: no warnings.
+  std::ostream* warnings = nullptr;
 };
 
 // Builds the installer. On failure returns false with one line in `error` naming the
