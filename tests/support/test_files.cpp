@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <sstream>
 
 #include "package/opening.h"
 #include "packer/packer.h"
@@ -364,10 +365,16 @@ std::string BuildInstallerFromProject(const std::string& projectPath, std::strin
   // Not the project's name with .exe: that may be a program the project packs (Hello.exe).
   options.output =
       (dot == std::string::npos ? projectPath : projectPath.substr(0, dot)) + "-setup.exe";
-  if (!packer::BuildInstaller(options, error)) {
-    return std::string();
-  }
-  return options.output;
+  std::ostringstream warnings;
+  options.warnings = &warnings;
+  const bool built = packer::BuildInstaller(options, error);
+  PackerWarnings() += warnings.str();
+  return built ? options.output : std::string();
+}
+
+std::string& PackerWarnings() {
+  static std::string warnings;
+  return warnings;
 }
 
 std::string BuildTestInstaller(const TempFolder& folder, const std::string& projectText,

@@ -167,4 +167,7 @@ std::string BuildTestInstaller(const TempFolder& folder, const std::string& proj
 // only this call (wrap it in ASSERT_NO_FATAL_FAILURE to end the test there).
 void OpenTestPackage(const TempFolder& folder, const std::string& projectText);
 
+// The packer's warnings of the builds so far, one a line; tests may clear it.
+std::string& PackerWarnings();
+
 }  // namespace vorlatch::test
