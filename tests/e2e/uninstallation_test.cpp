@@ -543,9 +543,8 @@ TEST_F(Uninstallation, OnlyTargetsTheInstallationWroteAreRemoved) {
   }
 }
 
-// A copy of a system-folder component (named in another case) is neither registered nor
-// unregistered unless the script names it; a package that turns registration off registers
-// only what it names. The fixture server records every call of its entry points.
+// A system component's copy (its name in another case) is registered, and unregistered, only when
+// named, also with registration off. The fixture server records each call of its entry points.
 TEST_F(Uninstallation, OnlyWhatTheInstallationRegisteredIsUnregistered) {
   const SystemFolderFile system;
   const std::string marker = folder_.File("calls.log");

@@ -33,9 +33,8 @@ class TempFolder {
   std::string path_;
 };
 
-// A system component of a name unique to this process (Wine answers loads of its own
-// components' names with its built-ins): name() in lower case, the file in the system folder
-// in upper case. Removed with the object.
+// A file of the system folder, named in upper case, unique to the process (not one of Wine's, whose
+// names load its built-ins); name() is in lower case. Removed with the object.
 class SystemFolderFile {
  public:
   SystemFolderFile();
