@@ -10,6 +10,10 @@
 #include "package/pe_image.h"
 #include "package/process_state.h"
 #include "package/unattended.h"
+#include "script/keys.h"
+#include "script/path_macros.h"
+#include "script/path_text.h"
+#include "script/script_access.h"
 #include "win/guard.h"
 #include "win/handles.h"
 #include "win/library_loading.h"
@@ -142,12 +146,35 @@ std::string ComServerErrorText(const std::string& path, bool registerServer) {
   return text;
 }
 
-void RegisterComServer(const std::string& path, bool registerServer, void (*beforeForeignCode)()) {
+bool HasSystemFolderName(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  const std::string system = SystemDirectory();
+  if (name.empty() || system.empty()) {
+    return false;
+  }
+  const DWORD attributes = ::GetFileAttributesA((WithTrailingBackslash(system) + name).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+RegistrationOffer ShouldOfferForRegistration(const IniSection& files, int n,
+                                             const std::string& target) {
+  // -1: the key is absent (an author's 0 or 1 is never negative).
+  const int chosen = files.Int(NumberedName(kRegister, n), -1);
+  if (chosen >= 0) {
+    return chosen != 0 ? RegistrationOffer::kOffered : RegistrationOffer::kNotOffered;
+  }
+  if (files.Int(kSelfRegister, 1) == 0) {
+    return RegistrationOffer::kNotOffered;
+  }
+  return HasSystemFolderName(target) ? RegistrationOffer::kSystemName : RegistrationOffer::kOffered;
+}
+
+bool RegisterComServer(const std::string& path, bool registerServer, void (*beforeForeignCode)()) {
   InitialiseOleOnce(beforeForeignCode);
   const std::string libraryPath = ComServerPath(path);
   const char* const entryName = registerServer ? kRegisterEntry : kUnregisterEntry;
   if (!MayExport(libraryPath, entryName)) {
-    return;
+    return false;
   }
   if (beforeForeignCode != nullptr) {
     beforeForeignCode();
@@ -158,12 +185,12 @@ void RegisterComServer(const std::string& path, bool registerServer, void (*befo
     // A server's own DLLs lie beside it in the installation.
     UniqueModule library(LoadLibraryWithItsFolder(libraryPath));
     if (!library) {
-      return;  // not a library: nothing to register
+      return false;  // not a library: nothing to register
     }
     const auto entry = reinterpret_cast<ComServerEntry>(
         reinterpret_cast<void*>(GetProcAddress(library.get(), entryName)));
     if (entry == nullptr) {
-      return;  // a library, but no COM server
+      return false;  // a library, but no COM server
     }
     succeeded = CallEntrySucceeds(entry);
   }  // unloaded before the user is told
@@ -173,6 +200,7 @@ void RegisterComServer(const std::string& path, bool registerServer, void (*befo
     AskUser(ComServerErrorText(libraryPath, registerServer), "",
             MB_ICONINFORMATION | MB_SYSTEMMODAL, IDOK);
   }
+  return true;
 }
 
 }  // namespace vorlatch

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "script/script_access.h"
+
 namespace vorlatch {
 
 // The texts of the two messages.
@@ -18,9 +20,24 @@ inline constexpr char kComServerErrorMiddle[] = " COM-server\n";
 // installation. OLE is initialised on the first call of the run. A file that is no program
 // image, or one whose export names lack the entry point, is judged so from its headers and
 // not loaded. `beforeForeignCode`, when given, runs before the library is loaded and before
-// a message, after which the process may end.
-void RegisterComServer(const std::string& path, bool registerServer = true,
+// a message, after which the process may end. True when the entry point was called, whatever
+// it returned: a server that failed half-way may have written keys.
+bool RegisterComServer(const std::string& path, bool registerServer = true,
                        void (*beforeForeignCode)() = nullptr);
+
+// Whether file n of the script is offered to RegisterComServer once written to `target`.
+enum class RegistrationOffer { kOffered, kNotOffered, kSystemName };
+// [File] Register<n> decides when it is set; otherwise [File] SelfRegister (1 when absent)
+// does, except that a file named like a file of the system folder is not offered: it is a
+// redistributed copy of a system component, and registering it would re-point the system's
+// own registration at the copy. Asked before the file is written, so that a target in the
+// system folder is judged by what was there before.
+RegistrationOffer ShouldOfferForRegistration(const IniSection& files, int n,
+                                             const std::string& target);
+
+// Whether the system folder holds a file of the same name as `path` (compared without regard
+// to case, as the file system does).
+bool HasSystemFolderName(const std::string& path);
 
 // The path that RegisterComServer loads: the text between the first and the last double
 // quote when there are two or more, else the path unchanged.

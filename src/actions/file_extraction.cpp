@@ -171,8 +171,8 @@ class ProgressFeed : public PieceObserver {
   void Start(const IniSection& files, int count) {
     std::uint64_t total = 0;
     for (int n = 1; n <= count; ++n) {
-      const auto item = ItemInPackage(files.Int(NumberedName(kPos, n), 0),
-                                      files.Int(NumberedName(kZip, n), 0));
+      const auto item =
+          ItemInPackage(files.Int(NumberedName(kPos, n), 0), files.Int(NumberedName(kZip, n), 0));
       total += item ? StatedSize(*item) : 0;
     }
     SetProgressTotal(total);
@@ -195,6 +195,16 @@ class ProgressFeed : public PieceObserver {
   std::uint64_t done_ = 0;
   std::uint32_t itemSize_ = 0;
 };
+
+void OfferForRegistration(int n, const std::string& target, RegistrationOffer offer) {
+  if (offer == RegistrationOffer::kSystemName) {
+    RecordStep("File " + target + ": not registered (a file of that name is in the system folder)");
+  } else if (offer == RegistrationOffer::kOffered &&
+             RegisterComServer(target, true, &SaveReplacedTargets)) {
+    RecordStep("File " + target + ": registered");
+    RecordRegisteredTarget(n);
+  }
+}
 
 }  // namespace
 
@@ -236,6 +246,7 @@ int ExtractListedFiles() {
     // Cleared so that a read-only, hidden or system file can be replaced; a file that is
     // then kept gets them back.
     const DWORD originalAttributes = ::GetFileAttributesA(target.c_str());
+    const RegistrationOffer offer = ShouldOfferForRegistration(files, n, target);
     const bool exists = originalAttributes != INVALID_FILE_ATTRIBUTES;
     if (exists) {
       ClearAttributes(target);
@@ -253,7 +264,7 @@ int ExtractListedFiles() {
     if (outcome == Outcome::kWritten && exists) {
       RecordReplacedTarget(n);
     }
-    RegisterComServer(target, true, &SaveReplacedTargets);
+    OfferForRegistration(n, target, offer);
   }
   return 1;
 }

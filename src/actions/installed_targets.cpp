@@ -139,4 +139,14 @@ void SaveReplacedTargets() {
   }
 }
 
+void RecordRegisteredTarget(int n) {
+  if (!g_state.uninstallLogFrozen) {
+    return;
+  }
+  const std::string log = UninstallLogTempPath();
+  WriteIniInt(kFile, NumberedName(kRegistered, n), 1, 0, log);
+  ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, log.c_str());
+  RefreezeUninstallLog(UninstallerPath(), log);
+}
+
 }  // namespace vorlatch

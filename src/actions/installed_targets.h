@@ -41,4 +41,9 @@ void RecordReplacedTarget(int n);
 // extraction.
 void SaveReplacedTargets();
 
+// After file n was offered to its DllRegisterServer: records Registered<n> in the temporary
+// log and in the log frozen into Uninstall.exe, so that the uninstaller (also a rollback at a
+// later question) unregisters it and nothing else. Nothing when the log was not frozen.
+void RecordRegisteredTarget(int n);
+
 }  // namespace vorlatch

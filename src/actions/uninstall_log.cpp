@@ -76,6 +76,8 @@ void LogFiles(const std::string& log, const std::vector<std::string>& earlierFil
   const int count = files.Int(kFile, 0);
   std::vector<std::string> lines;
   AddLogLine(lines, kFile, IntToText(count), "0");
+  // Registered<n> follow as the extraction registers: none means none, not "as before".
+  AddLogLine(lines, kRegistrations, "1", "0");
   bool anyItem = false;
   for (int n = 1; n <= count; ++n) {
     const std::string name = files.String(NumberedName(kFile, n), "");

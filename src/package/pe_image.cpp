@@ -131,6 +131,40 @@ std::optional<std::uint64_t> FileOffsetOf(const PeImage& image, Bytes file, std:
   return std::nullopt;
 }
 
+bool ExportsName(const PeImage& image, Bytes file, std::string_view name) {
+  constexpr std::uint32_t kExportHeaderSize = 40;
+  constexpr std::uint32_t kNameCountOffset = 24;
+  constexpr std::uint32_t kNameTableOffset = 32;
+  if (image.directories.size() <= kExportDirectory ||
+      image.directories[kExportDirectory].address == 0) {
+    return false;
+  }
+  const auto header =
+      FileOffsetOf(image, file, image.directories[kExportDirectory].address, kExportHeaderSize);
+  if (!header) {
+    return false;
+  }
+  const std::uint32_t count = ReadU32(file.data() + *header + kNameCountOffset);
+  // Four bytes per name, and the table must lie in the file.
+  const auto table =
+      count <= 0x3FFFFFFFu
+          ? FileOffsetOf(image, file, ReadU32(file.data() + *header + kNameTableOffset), count * 4)
+          : std::nullopt;
+  if (!table) {
+    return false;
+  }
+  const auto length = static_cast<std::uint32_t>(name.size() + 1);  // with its zero
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t address = ReadU32(file.data() + *table + 4ull * i);
+    const auto text = FileOffsetOf(image, file, address, length);
+    if (text && file[*text + name.size()] == 0 &&
+        std::equal(name.begin(), name.end(), file.begin() + static_cast<std::ptrdiff_t>(*text))) {
+      return true;
+    }
+  }
+  return false;
+}
+
 namespace {
 
 constexpr std::uint32_t kDirectoryHeaderSize = 16;

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "package/format.h"
 
 namespace vorlatch {
 
+inline constexpr std::uint32_t kExportDirectory = 0;
 inline constexpr std::uint32_t kResourceDirectory = 2;
 inline constexpr std::uint32_t kSecurityDirectory = 4;
 inline constexpr std::uint32_t kManifestResourceType = 24;  // RT_MANIFEST
@@ -54,6 +56,9 @@ std::optional<PeImage> ReadPeImage(Bytes file);
 // raw data of one section and in the file.
 std::optional<std::uint64_t> FileOffsetOf(const PeImage& image, Bytes file, std::uint32_t address,
                                           std::uint32_t length);
+
+// Whether the export table names `name`; false when there is none or it leaves the file.
+bool ExportsName(const PeImage& image, Bytes file, std::string_view name);
 
 struct FileRange {
   std::uint64_t offset = 0;

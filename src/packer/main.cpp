@@ -7,6 +7,7 @@
 #include <cstring>
 #include <algorithm>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -196,10 +197,16 @@ int Build(int argc, char** argv) {
   std::vector<std::string> messages;
   options.checks = true;
   options.messages = &messages;
+  std::ostringstream warnings;
+  options.warnings = &warnings;
   const bool built = vorlatch::packer::BuildInstaller(options, error);
   progress.End();
   for (const std::string& message : messages) {
     std::fprintf(stderr, "%s\n", message.c_str());
+  }
+  std::istringstream lines(warnings.str());
+  for (std::string line; std::getline(lines, line);) {
+    std::fprintf(stderr, "vorlatch-pack: %s\n", line.c_str());
   }
   if (!built) {
     std::fprintf(stderr, "vorlatch-pack: %s\n", error.c_str());

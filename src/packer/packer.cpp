@@ -25,6 +25,7 @@
 #include "packer/password_protection.h"
 #include "packer/project_checks.h"
 #include "packer/project_expansion.h"
+#include "packer/registration_warning.h"
 #include "packer/script_catalogue.h"
 #include "packer/source_file.h"
 #include "stages/command_text.h"
@@ -87,6 +88,8 @@ long long InstalledFileIndex(const IniText& project, long long count, std::strin
 }
 
 constexpr char kUtf8Name[] = "UTF-8";
+// The largest program image held whole to look for a COM server's export.
+constexpr std::uint64_t kMaxWarnedImage = 64u << 20;
 constexpr char kEmptySource[] = "empty file (an installer cannot extract a 0-byte file)";
 
 // Well-formed UTF-8: every sequence complete, shortest form, no surrogate, at most U+10FFFF.
@@ -622,6 +625,7 @@ class Builder {
     PackedItem item;
     std::string problem;
     std::string problemKey;
+    std::string warning;
   };
 
   void ClampTimes(ItemTail& tail) const {
@@ -679,8 +683,10 @@ class Builder {
   }
 
   // Any other source is compressed as it is read, so that it is never held whole.
+  // `image`, when given, receives the source's bytes if it is a program image small enough to
+  // look into (for the registration warning); it stays empty otherwise.
   bool PackInPieces(const PlannedItem& planned, ItemDeflater& deflater, ItemTail& tail,
-                    PackedSource& packed) const {
+                    PackedSource& packed, std::vector<std::uint8_t>* image) const {
     SourceReader reader;
     std::uint64_t size = 0;
     if (!reader.Open(planned.source, tail, size, packed.problem)) {
@@ -691,6 +697,9 @@ class Builder {
       packed.problem = TooLargeForAnItem();
       return false;
     }
+    if (size > kMaxWarnedImage) {
+      image = nullptr;
+    }
     std::vector<std::uint8_t> piece(kReadPiece);
     for (;;) {
       std::size_t got = 0;
@@ -700,6 +709,13 @@ class Builder {
       }
       if (got == 0) {
         break;
+      }
+      if (image != nullptr && image->empty() && (got < 2 || piece[0] != 'M' || piece[1] != 'Z')) {
+        image = nullptr;
+      }
+      if (image != nullptr) {
+        image->insert(image->end(), piece.begin(),
+                      piece.begin() + static_cast<std::ptrdiff_t>(got));
       }
       if (!deflater.Add(piece.data(), got, packed.problem)) {
         return false;
@@ -721,9 +737,23 @@ class Builder {
       ItemDeflater deflater(temporary_ + ".part" + std::to_string(index), heldItemLimit_,
                             itemLimit_, options_.maxInstallerSize);
       ItemTail tail;
-      const bool read = planned.zipKey == "UninstallZip"
-                            ? PackUninstaller(planned, deflater, tail, packed)
-                            : PackInPieces(planned, deflater, tail, packed);
+      // A COM server is looked into for the warning; a program image too large for that
+      // (no such server is) is not held in memory.
+      const auto n = NumberedKey(planned.zipKey, "Zip");
+      const bool warnable =
+          n && planned.section == "File" && WillBeOfferedForRegistration(project_, *n);
+      std::vector<std::uint8_t> image;
+      const bool read =
+          planned.zipKey == "UninstallZip"
+              ? PackUninstaller(planned, deflater, tail, packed)
+              : PackInPieces(planned, deflater, tail, packed, warnable ? &image : nullptr);
+      if (read && !image.empty()) {
+        packed.warning =
+            RegistrationWarning(project_, *n, Bytes(image.data(), image.size()),
+                                "[File] File" + std::to_string(*n) + "=" +
+                                    project_.GetString("File", "File" + std::to_string(*n)),
+                                planned.source);
+      }
       if (read) {
         deflater.Finish(tail, packed.item, packed.problem);
       }
@@ -816,6 +846,9 @@ class Builder {
         return Fail(packed.problemKey.empty() ? planned.sourceKey : packed.problemKey,
                     planned.source, packed.problem);
       }
+      if (!packed.warning.empty() && options_.warnings != nullptr) {
+        *options_.warnings << packed.warning << '\n';
+      }
       const std::uint64_t length = packed.item.Length();
       if (position + length > limit) {
         return Fail(planned.sourceKey, planned.source, InstallerTooLarge(limit));
@@ -891,7 +924,7 @@ class Builder {
   std::uint64_t heldItemLimit_ = 0;           // the longest item held in memory
   mutable std::mutex progressMutex_;
   mutable std::uint64_t progressDone_ = 0, progressTotal_ = 0;
-  bool readFiles_ = true;                     // false: a plan that opens no file
+  bool readFiles_ = true;  // false: a plan that opens no file
   Expansion expansion_;
   bool stubSearched_ = false;  // the stub was found by looking in the default places
 };

@@ -39,6 +39,9 @@ struct BuildOptions {
   // The largest installer to make: the installer reads positions as signed 32-bit numbers.
   // Smaller only to try the refusal without writing gigabytes.
   std::uint64_t maxInstallerSize = 0x7FFFFFFF;
+  // Receives one line per warning (a packed COM server that the installer will register);
+  // none: no warnings.
+  std::ostream* warnings = nullptr;
 };
 
 // Builds the installer. Folders (Folder<k>) and text files (TextFile) of the project are

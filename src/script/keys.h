@@ -64,6 +64,13 @@ inline constexpr char kUninstallShortcutName[] = "UninstallShortcutName";
 // (Existed<n>), and the extraction then wrote over it (Replaced<n>).
 inline constexpr char kExisted[] = "Existed";
 inline constexpr char kReplaced[] = "Replaced";
+// Which files are offered for COM self-registration: Register<n> for file n, SelfRegister for
+// the package. The uninstall log lists the files the installation registered (Registered<n>)
+// and says that it does so (Registrations=1), which a log of an older installer does not.
+inline constexpr char kRegister[] = "Register";
+inline constexpr char kSelfRegister[] = "SelfRegister";
+inline constexpr char kRegistered[] = "Registered";
+inline constexpr char kRegistrations[] = "Registrations";
 
 // [Before] (with kFile, kCaption and kLine)
 inline constexpr char kProtect[] = "Protect";

@@ -404,6 +404,16 @@ bool Removal::RecordsExistingTargets() const {
   return false;
 }
 
+bool Removal::WasRegistered(int n, const std::string& path) const {
+  if (log_.Int(kFile, kRegistrations) != 0) {
+    return log_.Int(kFile, NumberedName(kRegistered, n)) != 0;
+  }
+  // An older installer's log does not say, as it offered every file. A copy of a system
+  // component stays registered: its DllUnregisterServer would take away the system's own
+  // registration, which the copy may have re-pointed but the system still needs.
+  return !HasSystemFolderName(path);
+}
+
 void Removal::RemoveFiles() {
   // A log that marks pre-existing targets says for each file whether it is ours; the change
   // times of the files then tell nothing more (the log was frozen again after each
@@ -435,7 +445,9 @@ void Removal::RemoveFiles() {
     if (madeSince_ && !recorded && !ChangedSince(file.path, *madeSince_)) {
       continue;
     }
-    RegisterComServer(file.path, false);
+    if (WasRegistered(static_cast<int>(index + 1), file.path)) {
+      RegisterComServer(file.path, false);
+    }
     DeleteFileOrKeep(file.path);
   }
 }

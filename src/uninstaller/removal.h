@@ -103,6 +103,9 @@ class Removal {
   bool TargetIsOurs(int n) const;
   // The log marks pre-existing targets (a log of an installer that also marks replacements).
   bool RecordsExistingTargets() const;
+  // File n (at `path`) is offered to its DllUnregisterServer: the log lists it as registered
+  // by this installation.
+  bool WasRegistered(int n, const std::string& path) const;
   void DeleteFileOrKeep(const std::string& path);
 
   const UninstallLog& log_;

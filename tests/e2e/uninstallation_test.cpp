@@ -544,6 +544,43 @@ TEST_F(Uninstallation, OnlyTargetsTheInstallationWroteAreRemoved) {
   }
 }
 
+// A system component's copy (its name in another case) is registered, and unregistered, only when
+// named, also with registration off. The fixture server records each call of its entry points.
+TEST_F(Uninstallation, OnlyWhatTheInstallationRegisteredIsUnregistered) {
+  const SystemFolderFile system;
+  const std::string marker = folder_.File("calls.log");
+  const ScopedEnvironment markerVariable("VORLATCH_COM_MARKER", marker);
+  ASSERT_TRUE(
+      ::CopyFileA(BesideTests("com_ok.dll").c_str(), (sources_ + "server.dll").c_str(), FALSE));
+  struct Row {
+    std::string name;
+    std::string keys;
+    std::string calls;
+    bool warned;  // by the packer, which cannot know the installing system's folder
+  };
+  const Row rows[] = {
+      {system.name(), "", "", true},
+      {system.name(), "Register1=1\r\n", "register\nunregister\n", true},
+      {"own.dll", "SelfRegister=0\r\n", "", false},
+      {"own.dll", "SelfRegister=0\r\nRegister1=1\r\n", "register\nunregister\n", true}};
+  const std::vector<std::string> before = SystemState();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name + " " + row.keys);
+    ::DeleteFileA(marker.c_str());
+    PackerWarnings().clear();
+    Install(Head() + "[File]\r\nFile=1\r\n" + FileKeys(1, row.name, "server.dll", row.keys) +
+                "Uninstall=1\r\n",
+            place_ + "Server");
+    EXPECT_TRUE(FileExists(place_ + "Server\\" + row.name));
+    EXPECT_EQ(Contains(PackerWarnings(), "[File] File1=" + row.name), row.warned)
+        << PackerWarnings();
+    UninstallThroughEntry(YesAndOk());
+    EXPECT_TRUE(RemoveFinishingCopies());
+    EXPECT_EQ(ReadTextFile(marker).value_or(""), row.calls);
+    EXPECT_EQ(SystemState(), before);
+  }
+}
+
 TEST_F(Uninstallation, RegistryValuesThereBeforeStayWhateverTheirTypeOrLength) {
   const std::string key = ownKey_ + "\\Values";
   struct Before {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <sstream>
 
 #include "package/opening.h"
 #include "packer/packer.h"
@@ -53,6 +54,18 @@ TempFolder::~TempFolder() {
   if (!path_.empty()) {
     RemoveTree(path_);
   }
+}
+
+SystemFolderFile::SystemFolderFile()
+    : name_("vlsys" + std::to_string(::GetCurrentProcessId()) + ".dll") {
+  char system[MAX_PATH] = {};
+  ::GetSystemDirectoryA(system, MAX_PATH);
+  path_ = std::string(system) + "\\VLSYS" + std::to_string(::GetCurrentProcessId()) + ".DLL";
+  EXPECT_TRUE(WriteTextFile(path_, "a system component"));
+}
+
+SystemFolderFile::~SystemFolderFile() {
+  ::DeleteFileA(path_.c_str());
 }
 
 std::string TempFolder::Subfolder(const std::string& name) const {
@@ -352,10 +365,16 @@ std::string BuildInstallerFromProject(const std::string& projectPath, std::strin
   // Not the project's name with .exe: that may be a program the project packs (Hello.exe).
   options.output =
       (dot == std::string::npos ? projectPath : projectPath.substr(0, dot)) + "-setup.exe";
-  if (!packer::BuildInstaller(options, error)) {
-    return std::string();
-  }
-  return options.output;
+  std::ostringstream warnings;
+  options.warnings = &warnings;
+  const bool built = packer::BuildInstaller(options, error);
+  PackerWarnings() += warnings.str();
+  return built ? options.output : std::string();
+}
+
+std::string& PackerWarnings() {
+  static std::string warnings;
+  return warnings;
 }
 
 std::string BuildTestInstaller(const TempFolder& folder, const std::string& projectText,

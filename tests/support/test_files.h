@@ -33,6 +33,22 @@ class TempFolder {
   std::string path_;
 };
 
+// A file of the system folder, named in upper case, unique to the process (not one of Wine's, whose
+// names load its built-ins); name() is in lower case. Removed with the object.
+class SystemFolderFile {
+ public:
+  SystemFolderFile();
+  ~SystemFolderFile();
+  SystemFolderFile(const SystemFolderFile&) = delete;
+  SystemFolderFile& operator=(const SystemFolderFile&) = delete;
+
+  std::string name() const { return name_; }
+
+ private:
+  std::string name_;
+  std::string path_;
+};
+
 // Deletes a folder tree, read-only files included.
 void RemoveTree(const std::string& folder);
 
@@ -149,5 +165,8 @@ std::string BuildTestInstaller(const TempFolder& folder, const std::string& proj
 // extracts the script, as start-up does. A step that fails is a fatal test failure that ends
 // only this call (wrap it in ASSERT_NO_FATAL_FAILURE to end the test there).
 void OpenTestPackage(const TempFolder& folder, const std::string& projectText);
+
+// The packer's warnings of the builds so far, one a line; tests may clear it.
+std::string& PackerWarnings();
 
 }  // namespace vorlatch::test

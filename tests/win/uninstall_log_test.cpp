@@ -226,12 +226,13 @@ TEST_F(UninstallLogTest, LogRecordsRegistryFilesAndIniEntriesInOrder) {
       Line("Key3", "HKEY_CURRENT_USER\\" + registryKey_ + "\\Tool") + "[Key3]\r\n" +
       Line("Number", "1") + Line("Name1", "Path") + Line("Value1", "[BID]") + "[General]\r\n" +
       Line("Product", product_) + Line("Company", company_) + Line("BID", dest_) + "[File]\r\n" +
-      Line("File", "4") + Line("File1", "[SYSTEM]x.dll") + Line("File2", "[BID]sub\\x.dll") +
-      Line("Shortcut2", "1") + Line("File3", "[BID]x.dll") + Line("File4", "[BID]bin\\app.exe") +
-      Line("Desktop", "app.exe") + Line("QuickLaunch", "app.exe") + "[Ini]\r\n" +
-      Line("Number", "2") + Line("File1", "app.ini") + Line("Target1", "[BID]") + "[Section1]\r\n" +
-      Line("Number", "2") + Line("Section1", "Options") + Line("Section2", "Empty") +
-      "[Section1_1]\r\n" + Line("Number", "3") + Line("Key1", "Colour") + Line("Key3", "Size");
+      Line("File", "4") + Line("Registrations", "1") + Line("File1", "[SYSTEM]x.dll") +
+      Line("File2", "[BID]sub\\x.dll") + Line("Shortcut2", "1") + Line("File3", "[BID]x.dll") +
+      Line("File4", "[BID]bin\\app.exe") + Line("Desktop", "app.exe") +
+      Line("QuickLaunch", "app.exe") + "[Ini]\r\n" + Line("Number", "2") +
+      Line("File1", "app.ini") + Line("Target1", "[BID]") + "[Section1]\r\n" + Line("Number", "2") +
+      Line("Section1", "Options") + Line("Section2", "Empty") + "[Section1_1]\r\n" +
+      Line("Number", "3") + Line("Key1", "Colour") + Line("Key3", "Size");
   EXPECT_EQ(test::ReadTextFile(UninstallLogTempPath()).value_or("<missing>"), expected);
   // The registry step really ran: the value went into the innermost key, expanded.
   EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, registryKey_ + "\\Tool", "Path"), dest_);
@@ -244,8 +245,8 @@ TEST_F(UninstallLogTest, OlderLogIsReplacedAndProductFallsBackToPackage) {
   EXPECT_EQ(WriteUninstallLog(), 1);
   EXPECT_EQ(test::ReadTextFile(UninstallLogTempPath()).value_or("<missing>"),
             "[General]\r\n" + Line("Product", "Setup1") + Line("BID", dest_) + "[File]\r\n" +
-                Line("File", "1") + Line("File1", "[BID]a.txt") + "[Ini]\r\n" +
-                Line("Number", "1"));
+                Line("File", "1") + Line("Registrations", "1") + Line("File1", "[BID]a.txt") +
+                "[Ini]\r\n" + Line("Number", "1"));
   // The uninstall entry takes Product alone: without it there is none.
   EXPECT_EQ(RegisterUninstaller(), 0);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kUninstallKeyPrefix) + "Setup1"));
