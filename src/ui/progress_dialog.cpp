@@ -1,14 +1,10 @@
 #include "ui/progress_dialog.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
-#include <climits>
 
 #include "package/process_state.h"
 #include "package/unattended.h"
 #include "resources/resource.h"
-#include "ui/common_controls.h"
 
 namespace vorlatch {
 namespace {
@@ -22,33 +18,47 @@ void SetTexts(const ProgressDialog& dialog, const std::string& caption, const st
   dialog.SetItemText(IDC_PROGRESS_TEXT, text);
 }
 
-// The bar counts in int: a larger total is counted in units of 2^shift bytes.
-int BarShift() {
-  int shift = 0;
-  while ((g_state.progressTotal >> shift) > INT_MAX) {
-    ++shift;
-  }
-  return shift;
-}
-
-void ShowBarPosition() {
-  if (!HasWindow(g_state.progress)) {
-    return;
+// How much of the bar is full, in thousandths: the position that the window draws and tells.
+int BarThousandths() {
+  if (g_state.progressTotal == 0) {
+    return 0;
   }
   const std::uint64_t done = std::min(g_state.progressDone, g_state.progressTotal);
-  ::SendMessageA(g_state.progress->Item(IDC_PROGRESS_BAR), PBM_SETPOS,
-                 static_cast<WPARAM>(done >> BarShift()), 0);
+  // Whole thousandths of any 64-bit total without overflow.
+  return static_cast<int>(done / g_state.progressTotal * 1000 +
+                          done % g_state.progressTotal * 1000 / g_state.progressTotal);
 }
 
+// The bar tells its position as its text ("25%"), for tests and screen readers; it is drawn
+// by the window itself, so the text never shows.
 void ShowBar() {
   if (!HasWindow(g_state.progress)) {
     return;
   }
-  // An empty range would leave the bar nowhere; one unit keeps it well-defined.
-  const std::uint64_t extent = std::max<std::uint64_t>(g_state.progressTotal >> BarShift(), 1);
-  ::SendMessageA(g_state.progress->Item(IDC_PROGRESS_BAR), PBM_SETRANGE32, 0,
-                 static_cast<LPARAM>(extent));
-  ShowBarPosition();
+  const HWND bar = g_state.progress->Item(IDC_PROGRESS_BAR);
+  const int shown = static_cast<int>(GetWindowLongPtrA(bar, GWLP_USERDATA));
+  const int now = BarThousandths() + 1;  // 0: not drawn yet
+  if (shown == now) {
+    return;
+  }
+  SetWindowLongPtrA(bar, GWLP_USERDATA, now);
+  const std::string percent = std::to_string((now - 1) / 10) + "%";
+  SetWindowTextA(bar, percent.c_str());
+  InvalidateRect(bar, nullptr, FALSE);
+}
+
+// A sunken trough, filled from the left in the selection colour as far as the bytes go.
+void DrawBar(const DRAWITEMSTRUCT& item) {
+  RECT inside = item.rcItem;
+  DrawEdge(item.hDC, &inside, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+  const LONG width = inside.right - inside.left;
+  RECT full = inside;
+  full.right =
+      inside.left + static_cast<LONG>(static_cast<long long>(width) * BarThousandths() / 1000);
+  RECT empty = inside;
+  empty.left = full.right;
+  FillRect(item.hDC, &full, GetSysColorBrush(COLOR_HIGHLIGHT));
+  FillRect(item.hDC, &empty, GetSysColorBrush(COLOR_WINDOW));
 }
 
 }  // namespace
@@ -59,9 +69,14 @@ bool ProgressDialog::OnCommand(int, int, HWND) {
   return true;
 }
 
-bool ProgressDialog::OnMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
+bool ProgressDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   if (message == WM_CLOSE) {
     result = 0;
+    return true;
+  }
+  if (message == WM_DRAWITEM && wParam == IDC_PROGRESS_BAR) {
+    DrawBar(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    result = TRUE;
     return true;
   }
   return false;
@@ -78,8 +93,6 @@ void ShowProgress(const std::string& caption, const std::string& text) {
   // An object whose window is gone is replaced, not leaked.
   delete g_state.progress;
   g_state.progress = new ProgressDialog();
-  // The template's bar needs its window class; without it the window cannot be made.
-  InitialiseCommonControls(ICC_PROGRESS_CLASS);
   if (!g_state.progress->CreateModeless(nullptr)) {
     return;  // nothing shown; the next call tries again
   }
@@ -98,7 +111,7 @@ void SetProgressTotal(std::uint64_t total) {
 
 void SetProgressDone(std::uint64_t done) {
   g_state.progressDone = done;
-  ShowBarPosition();
+  ShowBar();
 }
 
 void CloseProgress() {

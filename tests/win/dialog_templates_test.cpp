@@ -21,7 +21,6 @@ namespace {
 constexpr WORD kButtonClass = 0x0080;
 constexpr WORD kEditClass = 0x0081;
 constexpr WORD kStaticClass = 0x0082;
-constexpr WORD kProgressClass = 0;  // no ordinal: named in the template
 
 // A name or ordinal of a template: a class, a text or an icon resource.
 struct NameOrOrdinal {
@@ -306,7 +305,7 @@ TEST_F(DialogTemplates, ProgressWindow) {
   ExpectFrame(*dialog, 131, 25, "", WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER,
               WS_SYSMENU | WS_VISIBLE);
   ExpectControls(*dialog, {{1018, kStaticClass, "", 6, 0, 120, 8, SS_CENTER, WS_GROUP},
-                           {IDC_PROGRESS_BAR, kProgressClass, "", 6, 11, 120, 9, 0, 0}});
+                           {IDC_PROGRESS_BAR, kStaticClass, "", 6, 11, 120, 9, SS_OWNERDRAW, 0}});
 }
 
 TEST_F(DialogTemplates, LicenceDialog) {
