@@ -86,11 +86,11 @@ bool SetTimesAndAttributes(const std::string& path, const ItemTail& tail) {
                                                                         : tail.attributes) != 0;
 #else
   auto time = [](std::uint64_t ticks) {
-    timespec spec{};
+    timespec moment{};
     const std::uint64_t since = ticks > kUnixEpochTicks ? ticks - kUnixEpochTicks : 0;
-    spec.tv_sec = static_cast<time_t>(since / 10000000);
-    spec.tv_nsec = static_cast<long>(since % 10000000 * 100);
-    return spec;
+    moment.tv_sec = static_cast<time_t>(since / 10000000);
+    moment.tv_nsec = static_cast<long>(since % 10000000 * 100);
+    return moment;
   };
   const timespec times[2] = {time(tail.access), time(tail.write)};
   if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {

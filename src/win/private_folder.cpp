@@ -107,66 +107,72 @@ std::string CreatePrivateFolder(const std::string& parent, const std::string& pr
   return made;
 }
 
+namespace {
+
+std::string FolderBase(const std::string& folder) {
+  return folder.substr(0, ActiveCodePage().LengthWithoutTrailing(folder, '\\'));
+}
+
+// Calls visit(path, entry) for every entry of `base` but . and ..
+template <typename Visit>
+void ForEachEntry(const std::string& base, Visit visit) {
+  WIN32_FIND_DATAA entry{};
+  UniqueFindHandle find(::FindFirstFileA((base + "\\*").c_str(), &entry));
+  if (!find) {
+    return;
+  }
+  do {
+    const std::string name = entry.cFileName;
+    if (name != "." && name != "..") {
+      visit(base + '\\' + name, entry);
+    }
+  } while (::FindNextFileA(find.get(), &entry));
+}
+
+bool IsFolder(const WIN32_FIND_DATAA& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsLink(const WIN32_FIND_DATAA& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+}  // namespace
+
 bool RemoveFolderTree(const std::string& folder) {
-  const std::string base = folder.substr(0, ActiveCodePage().LengthWithoutTrailing(folder, '\\'));
+  const std::string base = FolderBase(folder);
   if (base.empty()) {
     return false;
   }
   bool complete = true;
-  WIN32_FIND_DATAA entry{};
-  {
-    UniqueFindHandle find(::FindFirstFileA((base + "\\*").c_str(), &entry));
-    if (find) {
-      do {
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..") {
-          continue;
-        }
-        const std::string path = base + '\\' + name;
-        const bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-          ::SetFileAttributesA(
-              path.c_str(), entry.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-        }
-        if (directory && !link) {
-          complete = RemoveFolderTree(path) && complete;
-        } else if (directory) {
-          complete = ::RemoveDirectoryA(path.c_str()) && complete;
-        } else {
-          complete = ::DeleteFileA(path.c_str()) && complete;
-        }
-      } while (::FindNextFileA(find.get(), &entry));
+  ForEachEntry(base, [&complete](const std::string& path, const WIN32_FIND_DATAA& entry) {
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      ::SetFileAttributesA(path.c_str(),
+                           entry.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     }
-  }
+    if (IsFolder(entry) && !IsLink(entry)) {
+      complete = RemoveFolderTree(path) && complete;
+    } else if (IsFolder(entry)) {
+      complete = ::RemoveDirectoryA(path.c_str()) && complete;
+    } else {
+      complete = ::DeleteFileA(path.c_str()) && complete;
+    }
+  });
   return ::RemoveDirectoryA(base.c_str()) && complete;
 }
 
 void RemoveFolderTreeAtRestart(const std::string& folder) {
-  const std::string base = folder.substr(0, ActiveCodePage().LengthWithoutTrailing(folder, '\\'));
+  const std::string base = FolderBase(folder);
   if (base.empty()) {
     return;
   }
-  WIN32_FIND_DATAA entry{};
-  {
-    UniqueFindHandle find(::FindFirstFileA((base + "\\*").c_str(), &entry));
-    if (find) {
-      do {
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..") {
-          continue;
-        }
-        const std::string path = base + '\\' + name;
-        const bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (directory && !link) {
-          RemoveFolderTreeAtRestart(path);
-        } else {
-          ::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        }
-      } while (::FindNextFileA(find.get(), &entry));
+  ForEachEntry(base, [](const std::string& path, const WIN32_FIND_DATAA& entry) {
+    if (IsFolder(entry) && !IsLink(entry)) {
+      RemoveFolderTreeAtRestart(path);
+    } else {
+      ::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
-  }
+  });
   ::MoveFileExA(base.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
