@@ -58,6 +58,32 @@ std::optional<long long> NumberedKey(std::string_view key, std::string_view word
   return number;
 }
 
+bool IsUtf8Text(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const std::size_t length = b < 0x80                 ? 1
+                               : b >= 0xC2 && b <= 0xDF ? 2
+                               : b >= 0xE0 && b <= 0xEF ? 3
+                               : b >= 0xF0 && b <= 0xF4 ? 4
+                                                        : 0;
+    if (length == 0 || i + length > text.size()) {
+      return false;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+        return false;
+      }
+    }
+    const unsigned second = length > 1 ? static_cast<unsigned char>(text[i + 1]) : 0x80u;
+    if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second > 0x9F) ||
+        (b == 0xF0 && second < 0x90) || (b == 0xF4 && second > 0x8F)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 IniText IniText::Parse(std::string_view text) {
   IniText result;
   IniSection* current = nullptr;

@@ -79,6 +79,9 @@ std::string_view TrimBlanks(std::string_view text);
 
 // "Source12" with word "Source" → 12; nothing when `key` is not the word plus a decimal
 // number without leading zeros.
+// Well-formed UTF-8: every sequence complete, shortest form, no surrogate, at most U+10FFFF.
+bool IsUtf8Text(std::string_view text);
+
 std::optional<long long> NumberedKey(std::string_view key, std::string_view word);
 
 }  // namespace vorlatch::packer

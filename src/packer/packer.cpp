@@ -92,33 +92,6 @@ constexpr char kUtf8Name[] = "UTF-8";
 constexpr std::uint64_t kMaxWarnedImage = 64u << 20;
 constexpr char kEmptySource[] = "empty file (an installer cannot extract a 0-byte file)";
 
-// Well-formed UTF-8: every sequence complete, shortest form, no surrogate, at most U+10FFFF.
-bool IsUtf8Text(const std::vector<std::uint8_t>& bytes) {
-  for (std::size_t i = 0; i < bytes.size();) {
-    const unsigned b = bytes[i];
-    const std::size_t length = b < 0x80                 ? 1
-                               : b >= 0xC2 && b <= 0xDF ? 2
-                               : b >= 0xE0 && b <= 0xEF ? 3
-                               : b >= 0xF0 && b <= 0xF4 ? 4
-                                                        : 0;
-    if (length == 0 || i + length > bytes.size()) {
-      return false;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) {
-        return false;
-      }
-    }
-    const unsigned second = length > 1 ? bytes[i + 1] : 0x80;
-    if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second > 0x9F) ||
-        (b == 0xF0 && second < 0x90) || (b == 0xF4 && second > 0x8F)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 // The script is the project without what only the builder reads, and without any Zip/Pos
 // keys: the builder writes those itself.
 IniText ScriptOf(const IniText& project) {
@@ -350,7 +323,8 @@ class Builder {
     // UTF-8 also makes the installer and its uninstaller run with it (Windows 10 1903 on).
     if (auto number = project_.Get("Build", "CodePage")) {
       if (EqualNoCase(*number, kUtf8Name) || *number == "65001") {
-        if (!IsUtf8Text(projectBytes_)) {
+        if (!IsUtf8Text(std::string_view(reinterpret_cast<const char*>(projectBytes_.data()),
+                                         projectBytes_.size()))) {
           return Fail("[Build] CodePage", options_.project,
                       "UTF-8 asked for, but the project "
                       "file is not UTF-8 text");

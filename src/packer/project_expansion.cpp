@@ -32,33 +32,12 @@ bool IsAscii(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-bool IsUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    const std::size_t length = b < 0x80                 ? 1
-                               : b >= 0xC2 && b <= 0xDF ? 2
-                               : b >= 0xE0 && b <= 0xEF ? 3
-                               : b >= 0xF0 && b <= 0xF4 ? 4
-                                                        : 0;
-    if (length == 0 || i + length > text.size()) {
-      return false;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-        return false;
-      }
-    }
-    i += length;
-  }
-  return true;
-}
-
 // A name outside ASCII is bytes of some code page: the installer reads it in the system's,
 // unless the project asks for UTF-8.
 void WarnCodePage(std::string_view text, const ExpansionContext& context,
                   const std::string& section, const std::string& key, std::string_view what,
                   Expansion& expansion) {
-  if (!context.utf8 && !IsAscii(text) && IsUtf8(text)) {
+  if (!context.utf8 && !IsAscii(text) && IsUtf8Text(text)) {
     expansion.warnings.push_back(
         {section, key,
          std::string(what) +
@@ -303,7 +282,7 @@ bool ExpandTextFiles(IniText& project, const ExpansionContext& context, Expansio
     if (text.starts_with("\xEF\xBB\xBF")) {
       text.remove_prefix(3);
     }
-    if (context.utf8 && !IsUtf8(text)) {
+    if (context.utf8 && !IsUtf8Text(text)) {
       error = key + ": " + Quoted(path) + ": not UTF-8 text, but [Build] CodePage is UTF-8";
       return false;
     }

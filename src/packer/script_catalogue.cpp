@@ -187,17 +187,8 @@ constexpr std::string_view kMacros[] = {"[BID]",  "[WINDOWS]",   "[SYSTEM]",
 
 // "12" → 12; nothing for an empty text, a leading zero or anything but digits.
 std::optional<long long> Number(std::string_view digits) {
-  if (digits.empty() || digits.size() > 9 || digits.front() == '0') {
-    return std::nullopt;
-  }
-  long long n = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') {
-      return std::nullopt;
-    }
-    n = n * 10 + (c - '0');
-  }
-  return n;
+  // The number of a numbered key whose word is empty: the same rules as every numbered key.
+  return NumberedKey(digits, {});
 }
 
 char Lower(char c) {
