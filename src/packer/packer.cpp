@@ -384,6 +384,10 @@ class Builder {
                         "asInvoker)");
       }
       level_ = *level;
+    } else if (auto scope = project_.Get("General", "Scope")) {
+      // A per-user installation must run without elevation, and so must its uninstaller;
+      // the project checks refuse a scope that is neither word.
+      level_ = EqualNoCase(*scope, "user") ? "asInvoker" : "requireAdministrator";
     }
 
     if (auto password = project_.Get("Build", "Password")) {
@@ -1021,6 +1025,12 @@ bool InspectInstallerBytes(const std::string& path, Bytes file, std::ostream& ou
       << text << (text.empty() || text.back() == '\n' ? "" : "\n") << "--- end of script ---\n";
 
   const IniText script = IniText::Parse(text);
+  // As the installer reads it: anything but "user" installs for the whole machine.
+  out << "scope: "
+      << (EqualNoCase(script.GetString("General", "Scope"), "user")
+              ? "user (uninstall entry under HKEY_CURRENT_USER)"
+              : "machine (uninstall entry under HKEY_LOCAL_MACHINE)")
+      << "\n";
   const bool isProtected = script.GetInt("Before", "Protect") != 0;
   const auto reserved = ReservedBytePosition(package, isProtected);
   if (!reserved) {

@@ -7,6 +7,7 @@
 
 #include "packer/ini_text.h"
 #include "packer/script_catalogue.h"
+#include "script/path_text.h"
 
 namespace vorlatch::packer {
 
@@ -449,6 +450,7 @@ class Checker {
                "writes no uninstall entry");
       }
     }
+    CheckScope();
     for (const char* screen : {"info", "before", "after"}) {
       const Entry* textFile = Find(screen, "TextFile");
       if (!textFile) {
@@ -461,6 +463,44 @@ class Checker {
                       ") both give the text: keep one"));
           break;
         }
+      }
+    }
+  }
+
+  // A per-user installation runs without elevation: nothing under HKEY_LOCAL_MACHINE or in
+  // the system folders, and no level that asks for an administrator.
+  void CheckScope() {
+    const Entry* scope = Find("general", "Scope");
+    if (!scope) {
+      return;
+    }
+    if (!EqualNoCase(scope->value, "user")) {
+      if (!EqualNoCase(scope->value, "machine")) {
+        Report(scope->line, true,
+               "[General] Scope=" + scope->value + " is neither machine nor user");
+      }
+      return;
+    }
+    const std::string why = ", line " + std::to_string(scope->line);
+    if (const Entry* level = Find("build", "ExecutionLevel");
+        level && !EqualNoCase(level->value, "asInvoker")) {
+      Report(level->line, true,
+             "[Build] ExecutionLevel=" + level->value +
+                 " asks for an administrator, but the installation is per user (Scope=user" + why +
+                 "): use asInvoker or leave it out");
+    }
+    for (const Entry& entry : entries_) {
+      const CatalogueKey& known = *entry.match.key;
+      const std::string label = Bracketed(entry.section.written) + " " + entry.key;
+      if (known.section == "Registry" && known.word == "Key" && NamesLocalMachineKey(entry.value)) {
+        Report(entry.line, true,
+               label + "=" + entry.value + ": a per-user installation (Scope=user" + why +
+                   ") writes nothing under HKEY_LOCAL_MACHINE; use HKEY_CURRENT_USER");
+      } else if ((known.word == "Target" || known.word == "FolderTarget") &&
+                 NamesSystemFolder(entry.value)) {
+        Report(entry.line, true,
+               label + "=" + entry.value + ": a per-user installation (Scope=user" + why +
+                   ") installs nothing into the system folders");
       }
     }
   }

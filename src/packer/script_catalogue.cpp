@@ -37,6 +37,10 @@ constexpr CatalogueKey kKeys[] = {
     {kGeneral, kProduct, false, "", false, Text, Script, None, false, "product name"},
     {kGeneral, kCompany, false, "", false, Text, Script, None, false, "company name"},
     {kGeneral, kBid, false, "", false, Text, Script, None, true, "proposed destination folder"},
+    {kGeneral, kScope, false, "", false, Text, Script, None, false,
+     "machine (the default) or user: whom the installation is for"},
+    {kGeneral, kAllUsers, false, "", false, Integer, LogOnly, None, false,
+     "the shortcuts went to the folders of all users"},
     {kGeneral, kPackage, false, "", false, Text, Script, None, false, "package name"},
     {kGeneral, kVersion, false, "", false, Text, Script, None, false, "product version"},
     {kGeneral, kCodePage, false, "", false, Text, Script, None, false,
@@ -86,6 +90,8 @@ constexpr CatalogueKey kKeys[] = {
      "length of the uninstaller's item"},
     {kFile, kUninstallPos, false, "", false, Integer, Written, None, false,
      "position of the uninstaller's item"},
+    {kFile, kAllUsers, false, "", false, Integer, Script, None, false,
+     "nonzero: Start Menu group and Desktop shortcut for all users (machine scope)"},
     {kFile, kAssociations, true, kFile, false, Text, Script, None, false,
      "file types opened by file n"},
     {kFile, kDll, false, "", false, Text, Script, None, false, "extension DLL"},
@@ -182,8 +188,9 @@ constexpr CatalogueKey kKeys[] = {
      "x86_64 or i686: which programs are packed"},
 };
 
-constexpr std::string_view kMacros[] = {"[BID]",  "[WINDOWS]",   "[SYSTEM]",
-                                        "[TEMP]", "[PROGFILES]", "[Date]"};
+constexpr std::string_view kMacros[] = {
+    "[BID]",     "[WINDOWS]",       "[SYSTEM]",        "[TEMP]",    "[PROGFILES]", "[LOCALAPPDATA]",
+    "[APPDATA]", "[LOCALPROGRAMS]", "[COMMONAPPDATA]", "[DESKTOP]", "[DOCUMENTS]", "[Date]"};
 
 // "12" → 12; nothing for an empty text, a leading zero or anything but digits.
 std::optional<long long> Number(std::string_view digits) {

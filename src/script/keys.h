@@ -26,6 +26,9 @@ inline constexpr char kBid[] = "BID";
 inline constexpr char kPackage[] = "Package";
 // The product's version, shown in the system's list of installed programs.
 inline constexpr char kVersion[] = "Version";
+// Whom the installation is for: "machine" (the default) or "user"; the uninstall log records
+// it when it is "user".
+inline constexpr char kScope[] = "Scope";
 // [General] of the uninstall log: the number of the Start Menu group's variant.
 inline constexpr char kInstance[] = "Instance";
 
@@ -46,6 +49,9 @@ inline constexpr char kAskQ[] = "AskQ";
 inline constexpr char kUninstall[] = "Uninstall";
 inline constexpr char kUninstallZip[] = "UninstallZip";
 inline constexpr char kUninstallPos[] = "UninstallPos";
+// Nonzero: the Start Menu group and the Desktop shortcut go to the folders of all users (a
+// machine-wide installation only); the uninstall log records it in [General].
+inline constexpr char kAllUsers[] = "AllUsers";
 inline constexpr char kAssociations[] = "Associations";
 inline constexpr char kDll[] = "Dll";
 inline constexpr char kDllZip[] = "DllZip";

@@ -84,6 +84,21 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
   return SameTextIgnoringCase(a, b);
 }
 
+bool NamesLocalMachineKey(const std::string& key) {
+  const std::string root = "HKEY_LOCAL_MACHINE";
+  return key.size() > root.size() && key[root.size()] == '\\' &&
+         SameTextIgnoringCase(key.substr(0, root.size()), root);
+}
+
+bool NamesSystemFolder(const std::string& target) {
+  for (const std::string macro : {kMacroSystem, kMacroWindows}) {
+    if (SameTextIgnoringCase(target.substr(0, macro.size()), macro)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::optional<std::string> RestAfterLeadingMacro(const std::string& value,
                                                  const std::string& macro) {
   if (value.compare(0, macro.size(), macro) != 0) {

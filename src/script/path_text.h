@@ -18,6 +18,21 @@ inline constexpr char kMacroTemp[] = "[TEMP]";
 inline constexpr char kMacroProgramFiles[] = "[PROGFILES]";
 inline constexpr char kMacroDate[] = "[Date]";
 
+// Folders named after the shell's own folders, for targets and the destination: the folder
+// of `csidl` followed by `below` (may be empty). [LOCALPROGRAMS] is the user's own program
+// folder, which needs no administrator.
+struct NamedFolderMacro {
+  const char* macro;
+  int csidl;
+  const char* below;
+};
+inline constexpr NamedFolderMacro kNamedFolderMacros[] = {
+    {"[LOCALAPPDATA]", 28, ""},  {"[APPDATA]", 26, ""}, {"[LOCALPROGRAMS]", 28, "Programs"},
+    {"[COMMONAPPDATA]", 35, ""}, {"[DESKTOP]", 16, ""}, {"[DOCUMENTS]", 5, ""},
+};
+inline constexpr int kNamedFolderMacroCount =
+    static_cast<int>(sizeof kNamedFolderMacros / sizeof kNamedFolderMacros[0]);
+
 // Empty stays empty; otherwise every trailing backslash is replaced by exactly one.
 std::string WithTrailingBackslash(const std::string& path);
 // Every trailing backslash removed.
@@ -44,6 +59,12 @@ std::optional<std::string> RestAfterLeadingMacro(const std::string& value,
 // on the Windows directory's drive (C when that is unknown); with one trailing backslash.
 std::string ProgramFilesDirectoryFrom(const std::string& windowsDirectory,
                                       const std::optional<std::string>& lookedUpFolder);
+
+// What a per-user installation may not ask for: a registry key under HKEY_LOCAL_MACHINE (the
+// root named as the installer accepts it, any case), and a target in the system folders
+// ([SYSTEM] or [WINDOWS] leading, any case).
+bool NamesLocalMachineKey(const std::string& key);
+bool NamesSystemFolder(const std::string& target);
 
 // A broken-down local time, as the system clock reports it.
 struct LocalTime {

@@ -52,6 +52,13 @@ TEST(ProjectChecks, EachMistakeGetsItsLineAndSeverity) {
       {"[File]\nUninstall=1\n", 10, false, "repeats line 7 with the same value"},
       {"[Info]\nTextFile=LICENSE.txt\nLine1=x\n", 10, true,
        "TextFile and Line1 (line 11) both give the text"},
+      {"[General]\nScope=user\n[Registry]\nKey1=hkey_local_machine\\Software\\X\n", 12, true,
+       "a per-user installation (Scope=user, line 10) writes nothing under HKEY_LOCAL_MACHINE"},
+      {"[General]\nScope=user\n[Build]\nExecutionLevel=highestAvailable\n", 12, true,
+       "asks for an administrator"},
+      {"[General]\nScope=User\n[File]\nFile2=b.txt\nTarget2=[System]\n", 13, true,
+       "installs nothing into the system folders"},
+      {"[General]\nScope=everyone\n", 10, true, "Scope=everyone is neither machine nor user"},
   };
   for (const Mistake& mistake : mistakes) {
     const auto found = CheckProjectText(std::string(kBase) + mistake.project);

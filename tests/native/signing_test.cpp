@@ -200,6 +200,7 @@ TEST_F(Signing, ExecutionLevelReachesTheStubAndTheUninstaller) {
       {"ExecutionLevel=requireAdministrator\n", "requireAdministrator"},
       {"ExecutionLevel=highestAvailable\n", "highestAvailable"},
       {"ExecutionLevel=asInvoker\n", "asInvoker"},
+      {"[General]\nScope=user\n", "asInvoker"},
       {"ExecutionLevel=AsInvoker\n", ""},
       {"ExecutionLevel=\n", ""},
   };
@@ -229,6 +230,8 @@ TEST_F(Signing, ExecutionLevelReachesTheStubAndTheUninstaller) {
     std::ostringstream report;
     ASSERT_TRUE(packer::InspectInstaller(output, report, error)) << error;
     EXPECT_NE(report.str().find("execution level: " + c.expected + "\n"), std::string::npos);
+    EXPECT_EQ(report.str().find("scope: user") != std::string::npos,
+              c.key.find("Scope=user") != std::string::npos);
   }
 
   // A manifest without room for a longer level is refused, naming the stub.
