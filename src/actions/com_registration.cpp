@@ -10,6 +10,7 @@
 #include "package/pe_image.h"
 #include "package/process_state.h"
 #include "package/unattended.h"
+#include "script/install_scope.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/path_text.h"
@@ -163,7 +164,8 @@ RegistrationOffer ShouldOfferForRegistration(const IniSection& files, int n,
   if (chosen >= 0) {
     return chosen != 0 ? RegistrationOffer::kOffered : RegistrationOffer::kNotOffered;
   }
-  if (files.Int(kSelfRegister, 1) == 0) {
+  // A COM server registers itself machine-wide, which a per-user installation may not do.
+  if (files.Int(kSelfRegister, 1) == 0 || UserScope()) {
     return RegistrationOffer::kNotOffered;
   }
   return HasSystemFolderName(target) ? RegistrationOffer::kSystemName : RegistrationOffer::kOffered;

@@ -11,6 +11,7 @@
 #include "actions/association_text.h"
 #include "actions/registry_entries.h"
 #include "package/opening.h"
+#include "script/install_scope.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/path_text.h"
@@ -20,7 +21,6 @@ namespace vorlatch {
 
 namespace {
 
-constexpr char kClassesRootPrefix[] = "HKEY_CLASSES_ROOT\\";
 constexpr char kOpenCommandKey[] = "\\Shell\\Open\\Command";
 
 // A file of the package that names extensions.
@@ -73,6 +73,9 @@ void RegisterAssociations() {
   // A negative count in the script has no entries below it.
   const int first = std::max(0, ReadScriptInt(kRegistry, kNumber, 0));
   int made = 0;
+  // A per-user installation registers its types for the user alone, where no administrator
+  // is needed.
+  const std::string classesRoot = std::string(FileTypesRoot(UserScope())) + "\\";
   // Entry numbers stop short of the int range; a script that large has nothing sane left.
   const auto roomFor = [&](int entries) { return made <= INT_MAX - first - entries; };
 
@@ -86,12 +89,12 @@ void RegisterAssociations() {
             CollapseBackslashes(ReadScriptString(kFile, NumberedName(kFile, file.number), ""));
         const std::string identifier = ProgramIdentifier(name);
         ++made;
-        WriteScriptEntry(first + made, kClassesRootPrefix + extension, identifier);
+        WriteScriptEntry(first + made, classesRoot + extension, identifier);
         if (file.hasCommand) {
           continue;
         }
         ++made;
-        WriteScriptEntry(first + made, kClassesRootPrefix + identifier + kOpenCommandKey,
+        WriteScriptEntry(first + made, classesRoot + identifier + kOpenCommandKey,
                          OpenCommand(ExpandTarget(kFile, file.number) + name));
         file.hasCommand = true;
       }

@@ -52,6 +52,9 @@ MacroFolders MacroFoldersOfSystem(const std::string& installationFolder) {
   folders.system = SystemDirectory();
   folders.temp = TemporaryDirectory();
   folders.programFiles = ProgramFilesDirectory();
+  for (int i = 0; i < kNamedFolderMacroCount; ++i) {
+    folders.named[i] = NamedFolder(i);
+  }
   const std::string bid = WithTrailingBackslash(installationFolder);
   // Levels such as ".." are resolved the way the installer's file calls resolved them, and
   // short names are made long, so that a system folder is known by any of its names.

@@ -13,6 +13,7 @@
 #include "package/process_state.h"
 #include "package/unattended.h"
 #include "script/directories.h"
+#include "script/install_scope.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/path_text.h"
@@ -159,8 +160,9 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
 
   // Without a programs folder or a group name the folder to make would be the drive root or
   // the programs folder itself (or a numbered sibling of it): no group then.
+  const int programs = ProgramsFolderId(CommonShortcutFolders());
   char buffer[kSpecialFolderBufferSize] = {};
-  if (!GetSpecialFolder(nullptr, buffer, kCsidlPrograms, true)) {
+  if (!GetSpecialFolder(nullptr, buffer, programs, true)) {
     return;
   }
   buffer[kSpecialFolderBufferSize - 1] = '\0';
@@ -195,7 +197,7 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
   if (uninstall != 0 && !folder.empty()) {
     ShortcutDetails details;
     details.name = ValidShortcutName(ReadScriptString(kFile, kUninstallShortcutName, ""));
-    CreateShellLink(kCsidlPrograms, programGroup, UninstallerPath(), kUninstallLinkName, details);
+    CreateShellLink(programs, programGroup, UninstallerPath(), kUninstallLinkName, details);
   }
 
   if (shortcutCount > 0 &&
@@ -209,7 +211,7 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
       if (name.empty()) {
         continue;
       }
-      CreateShellLink(kCsidlPrograms, programGroup, ExpandTarget(kFile, n) + name, name,
+      CreateShellLink(programs, programGroup, ExpandTarget(kFile, n) + name, name,
                       ReadShortcutDetails(n));
     }
   }
@@ -220,7 +222,8 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
 }
 
 void CreateDesktopShortcut() {
-  CreatePlaceShortcut(kDesktop, kAskD, &DesktopQuestion, kCsidlDesktop, "");
+  CreatePlaceShortcut(kDesktop, kAskD, &DesktopQuestion, DesktopFolderId(CommonShortcutFolders()),
+                      "");
 }
 
 void CreateQuickLaunchShortcut() {

@@ -13,6 +13,15 @@ namespace vorlatch {
 // Shell folders the shortcuts go into (CSIDL_PROGRAMS is kCsidlPrograms of path_macros.h).
 inline constexpr int kCsidlDesktop = 0;
 inline constexpr int kCsidlAppData = 26;
+// The folders of all users, for [File] AllUsers=1 in a machine-wide installation.
+inline constexpr int kCsidlCommonPrograms = 23;
+inline constexpr int kCsidlCommonDesktop = 25;
+inline int ProgramsFolderId(bool common) {
+  return common ? kCsidlCommonPrograms : 2;
+}
+inline int DesktopFolderId(bool common) {
+  return common ? kCsidlCommonDesktop : kCsidlDesktop;
+}
 inline constexpr char kQuickLaunchSubfolder[] = "Microsoft\\Internet Explorer\\Quick Launch";
 
 // The Start Menu step: chooses the program group Company\Product (a numbered variant when an

@@ -14,6 +14,7 @@
 #include "package/opening.h"
 #include "package/process_state.h"
 #include "package/unattended.h"
+#include "script/install_scope.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/path_text.h"
@@ -58,6 +59,9 @@ void LogGeneral(const std::string& log) {
   LogInt(kGeneral, kInstance, g_state.instanceNumber, log);
   LogString(kGeneral, kCompany, ReadScriptString(kGeneral, kCompany, ""), log);
   LogString(kGeneral, kBid, g_state.destinationDirectory, log);
+  // Where the uninstaller finds the entry and the shortcuts.
+  LogString(kGeneral, kScope, UserScope() ? kScopeUser : "", log);
+  LogInt(kGeneral, kAllUsers, CommonShortcutFolders() ? 1 : 0, log);
 }
 
 // The lines of an entry as WriteIniString leaves them: none for a value equal to the log's
@@ -260,13 +264,18 @@ int RegisterUninstaller() {
   keyPath.append(product);
   UniqueHkey key;
   DWORD disposition = 0;
-  if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, key.put(), &disposition) != ERROR_SUCCESS) {
+  const bool user = UserScope();
+  if (::RegCreateKeyExA(UninstallEntryRoot(user), keyPath.c_str(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(),
+                        &disposition) != ERROR_SUCCESS) {
+    RecordStep(std::string("Uninstall entry ") + UninstallEntryRootName(user) + "\\" + keyPath +
+               ": not written");
     return 0;
   }
   if (!SetStringValue(key.get(), kDisplayNameValue, displayName) ||
       !SetStringValue(key.get(), kUninstallStringValue, UninstallCommandLine(UninstallerPath()))) {
-    RecordStep("Uninstall entry HKEY_LOCAL_MACHINE\\" + keyPath + ": not written");
+    RecordStep(std::string("Uninstall entry ") + UninstallEntryRootName(user) + "\\" + keyPath +
+               ": not written");
     return 0;
   }
   // The entry works without these; a failure is recorded and nothing more.
@@ -284,7 +293,7 @@ int RegisterUninstaller() {
   if (!version.empty()) {
     complete = SetWholeString(key.get(), kDisplayVersionValue, version) && complete;
   }
-  RecordStep("Uninstall entry HKEY_LOCAL_MACHINE\\" + keyPath +
+  RecordStep(std::string("Uninstall entry ") + UninstallEntryRootName(user) + "\\" + keyPath +
              (complete ? ": written" : ": written in part"));
   return 1;
 }
@@ -296,8 +305,8 @@ void RecordInstalledSize() {
   }
   const std::string keyPath = std::string(kUninstallKeyPrefix) + product;
   UniqueHkey key;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE, key.put()) !=
-      ERROR_SUCCESS) {
+  if (::RegOpenKeyExA(UninstallEntryRoot(UserScope()), keyPath.c_str(), 0, KEY_SET_VALUE,
+                      key.put()) != ERROR_SUCCESS) {
     return;
   }
   std::uint64_t bytes = g_state.installedBytes;

@@ -34,19 +34,21 @@ std::string WithoutLeadingWhiteSpace(const std::string& text) {
   return text.substr(start);
 }
 
-// The destination as a full path with backslashes. A path typed with forward slashes, or
-// relative to the current folder or drive ("Tool", "C:Tool", "\\Tool"), would install, but
-// the log must name the folder in a form the uninstaller can trust, found later from any
-// current folder. A full path with backslashes stays as typed. Empty when it cannot be made.
+// The destination as a full path with backslashes, so that the log names the folder in a
+// form the uninstaller can trust from any current folder. A path relative to the current
+// folder or drive ("Tool", "C:Tool", "\\Tool", or an environment variable that is not set)
+// is refused rather than made where the installer happened to start. A full path with
+// backslashes stays as typed. Empty when it cannot be made.
 std::string AbsoluteDestination(const std::string& typed) {
-  if (typed.find('/') == std::string::npos && IsAbsolutePath(typed)) {
-    return typed;
-  }
-  std::string full = FullPathName(typed);
-  if (full.empty()) {
+  std::string path = typed;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  if (!IsAbsolutePath(path)) {
     return std::string();
   }
-  std::replace(full.begin(), full.end(), '/', '\\');
+  if (typed.find('/') == std::string::npos) {
+    return typed;
+  }
+  std::string full = FullPathName(path);
   return IsAbsolutePath(WithTrailingBackslash(full)) ? full : std::string();
 }
 
@@ -164,19 +166,25 @@ void DestinationDialog::OnNext() {
 
 std::string ProposedDestination() {
   if (g_state.commandLineDestination) {
-    return *g_state.commandLineDestination;
+    return ExpandDestinationText(*g_state.commandLineDestination);
   }
-  return ReadScriptString(kGeneral, kBid, CurrentDirectory());
+  return ExpandDestinationText(ReadScriptString(kGeneral, kBid, CurrentDirectory()));
 }
 
 bool AcceptDestination(const std::string& typed, std::string* reason) {
-  g_state.destinationDirectory = WithoutLeadingWhiteSpace(typed);
+  g_state.destinationDirectory = ExpandDestinationText(WithoutLeadingWhiteSpace(typed));
   if (g_state.destinationDirectory.empty()) {
     g_state.destinationDirectory = CurrentDirectory();
   }
-  // Like a folder that cannot be made, a path that cannot be made full is not accepted.
+  // Like a folder that cannot be made, a path that is not full is not accepted.
   const std::string full = AbsoluteDestination(g_state.destinationDirectory);
-  if (!full.empty()) {
+  if (full.empty()) {
+    if (reason != nullptr) {
+      *reason = kTextNotFullPath;
+    }
+    return false;
+  }
+  {
     g_state.destinationDirectory = full;
     if (EnsureDirectory(full)) {
       return true;

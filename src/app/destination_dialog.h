@@ -21,6 +21,9 @@ inline constexpr char kSelectDirectoryTitle[] = "Select Directory";
 inline constexpr UINT kBrowseFlags = 9;
 // The start of the message for a destination that cannot be made (caption "Error").
 inline constexpr char kTextCantCreateFolder[] = "Can't create the folder";
+// Why a destination that is not a full path is refused.
+inline constexpr char kTextNotFullPath[] =
+    "This is not a full path. Name a drive (C:\\...) or a network share (\\\\server\\share\\...).";
 
 class DestinationDialog : public Dialog {
  public:

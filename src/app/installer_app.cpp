@@ -15,6 +15,7 @@
 #include "package/process_state.h"
 #include "package/run_folder.h"
 #include "package/unattended.h"
+#include "script/install_scope.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/script_access.h"
@@ -63,6 +64,14 @@ void RunFromDestination() {
 
 // Every stage between a readable script and the end; false as soon as one says stop.
 void RunStages() {
+  // Refused before anything is asked or written: a standard user could not finish it, and an
+  // administrator's run would leave machine-wide traces under a per-user entry.
+  if (const std::string place = MachineWidePlaceAsked(); !place.empty()) {
+    NoteResult(RunResult::kMachineWidePlaceRefused);
+    AskUser(std::string(kTextMachineWidePlace) + "\n\n" + place, kCaptionError,
+            MB_OK | MB_ICONERROR | MB_TASKMODAL, IDOK);
+    return;
+  }
   if (!AskStartQuestion() || CheckPackagePassword() == 0 || RunBeforeStage() == 0) {
     return;
   }

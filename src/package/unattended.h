@@ -21,6 +21,7 @@ enum class RunResult : int {
   kInstalledWithErrors = 5,
   kSystemCheckFailed = 6,
   kExtensionStopped = 7,
+  kMachineWidePlaceRefused = 8,
 };
 
 // Whether this run shows no windows (/S).

@@ -156,6 +156,71 @@ std::optional<std::string> SpecialFolderPath(int csidl, bool create) {
   return std::string(buffer);
 }
 
+std::string NamedFolder(int index) {
+  if (index < 0 || index >= kNamedFolderMacroCount) {
+    return std::string();
+  }
+  const NamedFolderMacro& named = kNamedFolderMacros[index];
+  const std::optional<std::string> folder = SpecialFolderPath(named.csidl);
+  if (!folder || folder->empty()) {
+    return std::string();
+  }
+  return WithTrailingBackslash(WithTrailingBackslash(*folder) + named.below);
+}
+
+std::string ExpandDestinationText(const std::string& text) {
+  std::string expanded = text;
+  if (text.find('%') != std::string::npos) {
+    const DWORD needed = ::ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+    if (needed != 0) {
+      std::vector<char> buffer(needed + 1, '\0');
+      const DWORD length =
+          ::ExpandEnvironmentStringsA(text.c_str(), buffer.data(), static_cast<DWORD>(needed));
+      if (length != 0 && length <= needed) {
+        expanded = buffer.data();
+      }
+    }
+  }
+  struct Leading {
+    std::string macro;
+    std::string folder;
+  };
+  const auto folderOf = [](const std::string& macro, int named) {
+    if (named >= 0) {
+      return NamedFolder(named);
+    }
+    if (macro == kMacroWindows) {
+      return WindowsDirectory();
+    }
+    if (macro == kMacroSystem) {
+      return SystemDirectory();
+    }
+    if (macro == kMacroTemp) {
+      return UserTemporaryDirectory();
+    }
+    return ProgramFilesDirectory();
+  };
+  std::vector<std::pair<std::string, int>> macros = {
+      {kMacroWindows, -1}, {kMacroSystem, -1}, {kMacroTemp, -1}, {kMacroProgramFiles, -1}};
+  for (int i = 0; i < kNamedFolderMacroCount; ++i) {
+    macros.emplace_back(kNamedFolderMacros[i].macro, i);
+  }
+  const std::string upper = ToUpperAnsi(expanded);
+  for (const auto& [macro, named] : macros) {
+    if (RestAfterLeadingMacro(upper, macro)) {
+      const std::string folder = folderOf(macro, named);
+      if (folder.empty()) {
+        // Left as it stands, it is refused as a path that is not full.
+        return expanded;
+      }
+      // One separator between the folder and what follows, however it was typed.
+      const std::size_t start = expanded.find_first_not_of('\\', macro.size());
+      return folder + (start == std::string::npos ? std::string() : expanded.substr(start));
+    }
+  }
+  return expanded;
+}
+
 std::string ExpandTarget(const std::string& section, int n) {
   return ExpandTargetValue(ReadScriptString(section, NumberedName(kTarget, n), ""));
 }
@@ -179,6 +244,14 @@ std::string ExpandTargetValue(const std::string& value) {
       return WithTrailingBackslash(WithTrailingBackslash(leading.folder()) + *rest);
     }
   }
+  for (int i = 0; i < kNamedFolderMacroCount; ++i) {
+    if (const std::optional<std::string> rest =
+            RestAfterLeadingMacro(upper, kNamedFolderMacros[i].macro)) {
+      const std::string folder = NamedFolder(i);
+      // A folder the shell does not know must not turn into one below the current folder.
+      return WithTrailingBackslash(folder.empty() ? g_state.destinationDirectory : folder + *rest);
+    }
+  }
   return WithTrailingBackslash(g_state.destinationDirectory);
 }
 
@@ -197,6 +270,11 @@ std::string ExpandValueMacro(const std::string& value, const std::optional<SYSTE
   }
   if (EqualsIgnoringCase(value, kMacroProgramFiles)) {
     return ProgramFilesDirectory();
+  }
+  for (int i = 0; i < kNamedFolderMacroCount; ++i) {
+    if (EqualsIgnoringCase(value, kNamedFolderMacros[i].macro)) {
+      return NamedFolder(i);
+    }
   }
   if (EqualsIgnoringCase(value, kMacroDate)) {
     SYSTEMTIME time;

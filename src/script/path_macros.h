@@ -36,6 +36,14 @@ bool GetSpecialFolderFromItemList(char* buffer, int csidl);
 // GetSpecialFolder into a string; none when the lookup fails.
 std::optional<std::string> SpecialFolderPath(int csidl, bool create = false);
 
+// The folder that kNamedFolderMacros[index] stands for, with one trailing backslash; empty
+// when the shell does not know it.
+std::string NamedFolder(int index);
+
+// A destination as typed, in BID or /D=: %NAME% environment variables expanded, and a
+// leading folder macro (any case; not [BID]) replaced by its folder. Not made full here.
+std::string ExpandDestinationText(const std::string& text);
+
 // The script value Target<n> of `section`, upper-cased, with a leading macro replaced by its
 // folder; the destination directory when no macro starts it. One trailing backslash.
 std::string ExpandTarget(const std::string& section, int n);

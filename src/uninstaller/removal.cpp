@@ -15,6 +15,7 @@
 #include "actions/uninstall_log.h"
 #include "actions/uninstaller_interface.h"
 #include "package/opening.h"
+#include "script/install_scope.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/path_text.h"
@@ -165,6 +166,8 @@ bool IsFile(const std::string& path) {
 
 ProtectedFolders ProtectedFolders::OfSystem(const MacroFolders& folders) {
   std::vector<std::string> list = {folders.system, folders.temp, folders.programFiles};
+  // The user's own program folder and the other named folders hold more than one product.
+  list.insert(list.end(), std::begin(folders.named), std::end(folders.named));
   for (const int csidl : kProtectedShellFolders) {
     if (const std::optional<std::string> folder = SpecialFolderPath(csidl)) {
       list.push_back(*folder);
@@ -458,10 +461,12 @@ void Removal::RemoveUninstallEntry() {
     return;
   }
   const std::string keyPath = std::string(kUninstallKeyPrefix) + product;
+  // A per-user installation wrote its entry under the user's own hive.
+  const HKEY root = UninstallEntryRoot(EqualNoCase(log_.String(kGeneral, kScope), kScopeUser));
   {
     UniqueHkey key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                        key.put()) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put()) !=
+        ERROR_SUCCESS) {
       return;
     }
     // The entry may by now belong to a later installation of the same product.
@@ -482,7 +487,7 @@ void Removal::RemoveUninstallEntry() {
       ::RegDeleteValueA(key.get(), value);
     }
   }
-  DeleteKeyIfEmpty(HKEY_LOCAL_MACHINE, keyPath);
+  DeleteKeyIfEmpty(root, keyPath);
 }
 
 void Removal::RemoveShortcut(const std::string& link, const std::vector<std::string>& targets) {
@@ -533,14 +538,15 @@ void Removal::RemoveQuickLaunchShortcut() {
 }
 
 void Removal::RemoveDesktopShortcut() {
-  RemoveNamedShortcut(kDesktop, kCsidlDesktop, "");
+  RemoveNamedShortcut(kDesktop, DesktopFolderId(log_.Int(kGeneral, kAllUsers) != 0), "");
 }
 
 void Removal::RemoveStartMenuGroup() {
   const std::string group =
       LoggedProgramGroup(log_.String(kGeneral, kCompany), log_.String(kGeneral, kProduct),
                          log_.Int(kGeneral, kInstance));
-  const std::optional<std::string> programs = SpecialFolderPath(kCsidlPrograms);
+  const int folderId = ProgramsFolderId(log_.Int(kGeneral, kAllUsers) != 0);
+  const std::optional<std::string> programs = SpecialFolderPath(folderId);
   if (group.empty() || !programs) {
     return;
   }
@@ -551,12 +557,12 @@ void Removal::RemoveStartMenuGroup() {
     if (file.path.empty() || log_.Int(kFile, NumberedName(kShortcut, n)) == 0) {
       continue;
     }
-    if (const auto link = ShortcutFilePath(kCsidlPrograms, group, FileNameOf(file.path),
+    if (const auto link = ShortcutFilePath(folderId, group, FileNameOf(file.path),
                                            log_.String(kFile, NumberedName(kShortcutName, n)))) {
       RemoveShortcut(*link, {file.path});
     }
   }
-  if (const auto link = ShortcutFilePath(kCsidlPrograms, group, kUninstallLinkName,
+  if (const auto link = ShortcutFilePath(folderId, group, kUninstallLinkName,
                                          log_.String(kFile, kUninstallShortcutName))) {
     RemoveShortcut(*link, {LoggedUninstallerPath(log_), uninstaller_});
   }

@@ -127,6 +127,12 @@ MacroSplit SplitLeadingMacro(const std::string& value) {
       return MacroSplit{name, value.substr(name.size())};
     }
   }
+  for (const NamedFolderMacro& named : kNamedFolderMacros) {
+    const std::string name = named.macro;
+    if (StartsWithIgnoringCase(value, name)) {
+      return MacroSplit{name, value.substr(name.size())};
+    }
+  }
   return MacroSplit{std::string(), value};
 }
 
@@ -145,6 +151,11 @@ std::string FolderOfMacro(const MacroFolders& folders, const std::string& macro)
   }
   if (macro == kMacroProgramFiles) {
     return folders.programFiles;
+  }
+  for (int i = 0; i < kNamedFolderMacroCount; ++i) {
+    if (macro == kNamedFolderMacros[i].macro) {
+      return folders.named[i];
+    }
   }
   return std::string();
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "script/path_text.h"
+
 namespace vorlatch {
 
 // The switch of the second stage of the self-removal: the copy in the temporary folder is
@@ -44,10 +46,13 @@ struct MacroFolders {
   std::string temp;
   std::string bid;
   std::string programFiles;
+  // The folders of kNamedFolderMacros, in its order.
+  std::string named[kNamedFolderMacroCount];
 };
 
 // A value split at its leading macro, checked in the installer's order ([WINDOWS], [SYSTEM],
-// [TEMP], [BID], [PROGFILES]) without regard to letter case; `macro` empty when none leads.
+// [TEMP], [BID], [PROGFILES], then the named folders) without regard to letter case; `macro` empty
+// when none leads.
 struct MacroSplit {
   std::string macro;
   std::string rest;

@@ -283,6 +283,9 @@ TEST_F(Unattended, EachFailureEndsWithItsExitCodeAndAnEmptyTemporaryFolder) {
       {"a wrong password", "[Build]\r\nPassword=secret\r\n" + project, "/S /PASSWORD=Secret", 3},
       {"no password", "[Build]\r\nPassword=secret\r\n" + project, "/S", 3},
       {"a destination that cannot be made", project, "/S /D=" + blocked + "in the way\\sub", 4},
+      // Never made below the current folder.
+      {"a relative destination", project, "/S /D=Relative", 4},
+      {"a variable that is not set", project, "/S /D=%VORLATCH_UNSET%\\Tool", 4},
       {"a file that cannot be written", project + "Target1=[BID]in the way\\\r\n",
        "/S /D=" + blocked, 5},
       // Unattended, a package whose preparation failed is not installed.

@@ -636,14 +636,14 @@ TEST_F(Uninstallation, EveryWayOfTypingTheDestinationCanBeUninstalled) {
                               "Uninstall=1\r\n";
   std::string slashed = place_ + "Slashed";
   std::replace(slashed.begin(), slashed.end(), '\\', '/');
-  // The installer starts in the folder of the installations, so the relative forms land there.
+  // Relative forms are refused (see the unattended failures); a variable may name the place.
+  const ScopedEnvironment variable("VORLATCH_PLACE", place_);
   const struct {
     std::string typed;
     std::string folder;
   } forms[] = {
       {slashed, "Slashed"},
-      {"Relative", "Relative"},
-      {place_.substr(0, 2) + "DriveRelative", "DriveRelative"},
+      {"%VORLATCH_PLACE%Variable", "Variable"},
   };
   for (const auto& form : forms) {
     SCOPED_TRACE(form.typed);
@@ -656,6 +656,76 @@ TEST_F(Uninstallation, EveryWayOfTypingTheDestinationCanBeUninstalled) {
     EXPECT_TRUE(RemoveFinishingCopies());
     EXPECT_EQ(SystemState(), before);
   }
+}
+
+// A per-user package, installed unattended into %LOCALAPPDATA%\Programs and with windows into
+// [LOCALPROGRAMS]: its entry and file type are the user's, nothing goes under
+// HKEY_LOCAL_MACHINE, and its quiet uninstall leaves nothing.
+TEST_F(Uninstallation, APerUserPackageStaysInTheUsersHive) {
+  const std::string classes = "Software\\Classes\\";
+  const auto machineKeys = [&] {
+    std::vector<std::string> lines;
+    for (const std::string& key :
+         {EntryKey(), classes + extension_, classes + ProgramId(), "Software\\" + product_}) {
+      DescribeKey(HKEY_LOCAL_MACHINE, key, key, lines);
+    }
+    return lines;
+  };
+  const std::vector<std::string> machineBefore = machineKeys();
+  const std::vector<std::string> before = SystemState();
+  const std::string project =
+      Head() + "Scope=user\r\n[File]\r\nFile=1\r\n" +
+      FileKeys(1, AppFile(), "app.txt", "Shortcut1=1\r\nAssociations1=" + extension_ + "\r\n") +
+      "Uninstall=1\r\n";
+  const std::string dest = ShellFolder(CSIDL_LOCAL_APPDATA) + "Programs\\" + product_ + "\\";
+  for (const bool unattended : {true, false}) {
+    SCOPED_TRACE(unattended ? "unattended" : "with windows");
+    if (unattended) {
+      std::string error;
+      const std::string installer = BuildTestInstaller(folder_, project, error);
+      ASSERT_FALSE(installer.empty()) << error;
+      EXPECT_EQ(
+          RunUnattended(installer, "/S /D=%LOCALAPPDATA%\\Programs\\" + product_).process.exitCode,
+          0u);
+    } else {
+      Install(project, "[localprograms]" + product_);
+    }
+    ASSERT_TRUE(FileExists(dest + AppFile()));
+    std::vector<std::string> entry;
+    DescribeKey(HKEY_CURRENT_USER, EntryKey(), "", entry);
+    const std::string uninstaller = Quoted(dest + "Uninstall.exe");
+    const auto size = [&](const std::string& name) {
+      return ReadFileBytes(dest + name).value_or(std::vector<std::uint8_t>{}).size();
+    };
+    std::vector<std::string> expected = {
+        "\\",
+        ":DisplayName=" + company_ + " " + product_,
+        ":UninstallString=" + uninstaller,
+        ":QuietUninstallString=" + uninstaller + " /S",
+        ":Publisher=" + company_,
+        ":InstallLocation=" + dest,
+        ":DisplayIcon=" + dest + "Uninstall.exe",
+        ":NoModify=dword 1",
+        ":NoRepair=dword 1",
+        ":EstimatedSize=dword " +
+            std::to_string((size(AppFile()) + size("Uninstall.exe") + 1023) / 1024)};
+    std::sort(entry.begin(), entry.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(entry, expected);
+    EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, classes + extension_, ""), ProgramId());
+    EXPECT_EQ(
+        RegistryString(HKEY_CURRENT_USER, classes + ProgramId() + "\\Shell\\Open\\Command", ""),
+        dest + AppFile() + " %1");
+    EXPECT_EQ(machineKeys(), machineBefore);
+
+    const std::string quiet = RegistryString(HKEY_CURRENT_USER, EntryKey(), "QuietUninstallString");
+    EXPECT_EQ(RunUninstaller(quiet, {}, 0), std::vector<std::string>{});
+    RemoveFinishingCopies();
+    EXPECT_EQ(SystemState(), before);
+    EXPECT_FALSE(FileExists(dest + "Uninstall.exe"));
+    EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, EntryKey(), "DisplayName"), "<none>");
+  }
+  RemoveTree(dest);
 }
 
 TEST_F(Uninstallation, AReadOnlyUninstallerStillTakesItsLog) {
