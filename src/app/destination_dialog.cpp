@@ -89,7 +89,8 @@ INT_PTR DestinationDialog::Show(HWND parent) {
 bool DestinationDialog::OnInitDialog() {
   const std::string company = ReadScriptString(kGeneral, kCompany, kDefaultCaptionCompany);
   const std::string product = ReadScriptString(kGeneral, kProduct, kDefaultCaptionProduct);
-  g_state.destinationDirectory = ProposedDestination();
+  // Shown as the folder it names; accepting it expands it once more (a no-op for a full path).
+  g_state.destinationDirectory = ExpandDestinationText(ProposedDestination());
   SetCaption(DestinationCaption(company, product));
   SetItemText(IDC_DESTINATION_PATH, g_state.destinationDirectory);
   SetItemText(IDC_DESTINATION_NOTE, "");
@@ -166,9 +167,9 @@ void DestinationDialog::OnNext() {
 
 std::string ProposedDestination() {
   if (g_state.commandLineDestination) {
-    return ExpandDestinationText(*g_state.commandLineDestination);
+    return *g_state.commandLineDestination;
   }
-  return ExpandDestinationText(ReadScriptString(kGeneral, kBid, CurrentDirectory()));
+  return ReadScriptString(kGeneral, kBid, CurrentDirectory());
 }
 
 bool AcceptDestination(const std::string& typed, std::string* reason) {

@@ -52,11 +52,12 @@ class DestinationDialog : public Dialog {
 std::string DestinationCaption(const std::string& company, const std::string& product);
 
 // The first directory proposed: the command line's /D= when it gave one, else the script's
-// value as it stands (no macros, no backslash rule).
+// value as it stands (not yet expanded, no backslash rule).
 std::string ProposedDestination();
 
-// Takes a directory as Next takes the typed one (leading white space removed, the current
-// directory when nothing is left) into g_state.destinationDirectory and makes sure it exists.
+// Takes a directory as Next takes the typed one (leading white space removed, variables and a
+// leading folder macro expanded, the current directory when nothing is left; refused when it
+// is then not a full path) into g_state.destinationDirectory and makes sure it exists.
 // When it cannot, `reason` (when given) receives the system's words for why.
 bool AcceptDestination(const std::string& typed, std::string* reason = nullptr);
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <objbase.h>
+#include <shlobj.h>
 
 #include <cstdlib>
 #include <string>
@@ -138,6 +139,11 @@ TEST_F(PathMacros, LeadingMacroKeepsTheRestUpperCased) {
   EXPECT_EQ(ExpandTarget("File", 5), ProgramFilesDirectory() + "ZAP\\");
   EXPECT_EQ(ExpandTarget("Ini", 1), "C:\\Program Files\\App\\CONF\\");
   EXPECT_EQ(TemporaryDirectory(), folder_ + "\\");
+  // The user's own program folder, below the shell's local application data.
+  SetTarget("File", 6, "[LocalPrograms]Zap");
+  char local[MAX_PATH] = {};
+  ASSERT_TRUE(::SHGetSpecialFolderPathA(nullptr, local, CSIDL_LOCAL_APPDATA, FALSE));
+  EXPECT_EQ(ExpandTarget("File", 6), std::string(local) + "\\Programs\\ZAP\\");
 }
 
 TEST_F(PathMacros, WholeValueMacros) {

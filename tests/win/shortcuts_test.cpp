@@ -311,6 +311,27 @@ TEST_F(Shortcuts, WithoutCompanyTheGroupIsTheProductAlone) {
   EXPECT_EQ(entries, kBothLinks);
 }
 
+// In a machine-wide installation every user of the machine sees them.
+TEST_F(Shortcuts, AllUsersPutsTheGroupAndTheDesktopLinkInTheCommonFolders) {
+  char programs[MAX_PATH] = {};
+  char desktop[MAX_PATH] = {};
+  ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, programs, CSIDL_COMMON_PROGRAMS, TRUE));
+  ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, TRUE));
+  Set("File", "AllUsers", "1");
+  Set("File", "Uninstall", "1");
+  Set("File", "Desktop", "app.exe");
+  AddFile(1, "app.exe", true);
+
+  Install();
+  CreateDesktopShortcut();
+  const std::vector<std::string> entries = FolderEntries(Cat(programs, "\\", company_, "\\Tool\\"));
+  const bool onDesktop = DeleteFileA(Cat(desktop, "\\app exe.lnk").c_str()) != 0;
+  RemoveTree(Cat(programs, "\\", company_));
+  EXPECT_EQ(entries, kBothLinks);
+  EXPECT_TRUE(onDesktop);
+  EXPECT_FALSE(FileExists(Group()));
+}
+
 TEST_F(Shortcuts, WithNeitherCompanyNorProductNoGroupIsMade) {
   Set("General", "Company", "");
   Set("General", "Product", "");
