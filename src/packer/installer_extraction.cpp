@@ -10,6 +10,7 @@
 #include "package/signature_layout.h"
 #include "packer/ini_text.h"
 #include "packer/source_file.h"
+#include "script/path_text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -35,8 +36,13 @@ struct Named {
 // The folders of a target as the installer would expand them: a leading macro becomes a
 // folder of its name, anything else the destination folder.
 std::string TargetFolder(const std::string& target) {
-  for (const char* macro : {"WINDOWS", "SYSTEM", "TEMP", "BID", "PROGFILES"}) {
-    const std::string bracketed = std::string("[") + macro + "]";
+  std::vector<std::string> macros = {"WINDOWS", "SYSTEM", "TEMP", "BID", "PROGFILES"};
+  for (const NamedFolderMacro& named : kNamedFolderMacros) {
+    const std::string bracketed = named.macro;
+    macros.push_back(bracketed.substr(1, bracketed.size() - 2));
+  }
+  for (const std::string& macro : macros) {
+    const std::string bracketed = "[" + macro + "]";
     if (target.size() >= bracketed.size() &&
         EqualNoCase(std::string_view(target).substr(0, bracketed.size()), bracketed)) {
       std::string folder = macro;

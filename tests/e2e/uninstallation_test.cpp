@@ -728,6 +728,27 @@ TEST_F(Uninstallation, APerUserPackageStaysInTheUsersHive) {
   RemoveTree(dest);
 }
 
+// AllUsers=1: the group and the Desktop link go to the folders of all users, and the
+// uninstaller, told so by the log, takes them away from there.
+TEST_F(Uninstallation, ShortcutsForAllUsersAreRemovedFromTheCommonFolders) {
+  const std::string group = ShellFolder(CSIDL_COMMON_PROGRAMS) + company_ + "\\";
+  const std::string link = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + LinkName();
+  const std::vector<std::string> before = SystemState();
+  Install(Head() + "[File]\r\nFile=1\r\nAllUsers=1\r\n" +
+              FileKeys(1, AppFile(), "app.txt", "Shortcut1=1\r\n") + "Uninstall=1\r\n" +
+              Line("Desktop", AppFile()),
+          place_ + "Common");
+  EXPECT_TRUE(FileExists(link));
+  EXPECT_EQ(FolderEntries(group + product_),
+            (std::vector<std::string>{"Uninstall .lnk", LinkName()}));
+  UninstallThroughEntry(YesAndOk());
+  EXPECT_TRUE(RemoveFinishingCopies());
+  EXPECT_FALSE(FileExists(link));
+  EXPECT_EQ(GetAttributes(group), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(SystemState(), before);
+  RemoveTree(group);
+}
+
 TEST_F(Uninstallation, AReadOnlyUninstallerStillTakesItsLog) {
   const std::string project =
       Head() + "[File]\r\nFile=1\r\n" + FileKeys(1, AppFile(), "app.txt") + "Uninstall=1\r\n";
