@@ -185,11 +185,9 @@ bool AcceptDestination(const std::string& typed, std::string* reason) {
     }
     return false;
   }
-  {
-    g_state.destinationDirectory = full;
-    if (EnsureDirectory(full)) {
-      return true;
-    }
+  g_state.destinationDirectory = full;
+  if (EnsureDirectory(full)) {
+    return true;
   }
   // Taken at once, before another call can change it; a failure the system did not name is
   // one of the path.

@@ -181,10 +181,6 @@ std::string ExpandDestinationText(const std::string& text) {
       }
     }
   }
-  struct Leading {
-    std::string macro;
-    std::string folder;
-  };
   const auto folderOf = [](const std::string& macro, int named) {
     if (named >= 0) {
       return NamedFolder(named);
