@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include "actions/com_registration.h"
+#include "actions/file_in_use.h"
 #include "actions/installed_targets.h"
+#include "actions/overwrite_rules.h"
 #include "actions/termination.h"
 #include "package/format.h"
 #include "package/item_extraction.h"
@@ -26,7 +28,14 @@
 namespace vorlatch {
 namespace {
 
-enum class Outcome { kWritten, kSkipped, kLeftOut, kFatal };
+enum class Outcome { kWritten, kAtRestart, kSkipped, kLeftOut, kFatal };
+
+// What the package says for file n about a target that is there already or held open.
+struct FileRules {
+  int n = 0;
+  OverwriteRule overwrite = OverwriteRule::kAsk;
+  bool restartWhenHeld = false;
+};
 
 bool Exists(const std::string& path) {
   return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -71,21 +80,40 @@ bool DecideToOverwrite(const std::string& target) {
   }
 }
 
-// Cancel leaves the file in place; the inflation then overwrites it or fails.
-void RemoveExisting(const std::string& target) {
-  std::string text = kCantRemovePrefix;
-  text.append(target);
+enum class Removal { kGone, kStays, kHeld };
+
+// Cancel leaves the file in place; the inflation then overwrites it or fails. kHeld (no
+// question): another program holds it and the package puts such files in place at restart.
+Removal RemoveExisting(const std::string& target, const FileRules& rules) {
   for (;;) {
-    ::DeleteFileA(target.c_str());
+    const DWORD error = ::DeleteFileA(target.c_str()) ? ERROR_SUCCESS : ::GetLastError();
     if (!Exists(target)) {
-      return;
+      return Removal::kGone;
+    }
+    const bool held = IsHeldError(error);
+    if (held && rules.restartWhenHeld) {
+      return Removal::kHeld;
     }
     SaveReplacedTargets();
-    if (AskUser(text, kErrorCaption, MB_RETRYCANCEL | MB_ICONERROR | MB_TASKMODAL, IDCANCEL) !=
-        IDRETRY) {
-      return;
+    if (AskUser(CantRemoveText(target, held), kErrorCaption,
+                MB_RETRYCANCEL | MB_ICONERROR | MB_TASKMODAL, IDCANCEL) != IDRETRY) {
+      return Removal::kStays;
     }
   }
+}
+
+// A target that another program holds: the new file waits beside it for the next restart, or,
+// where that cannot be or the package asks instead, it is left out (its own exit code, since
+// the package itself is sound).
+Outcome HeldTarget(Bytes item, const std::string& target, PieceObserver* observer,
+                   const FileRules& rules, std::string& note) {
+  if (rules.restartWhenHeld && ReplaceAtRestart(item, target, rules.n, observer)) {
+    return Outcome::kAtRestart;
+  }
+  note = "in use by another program";
+  g_state.extractionError = true;
+  NoteResult(RunResult::kFileInUse);
+  return Outcome::kLeftOut;
 }
 
 std::string DirectoryOf(const std::string& target) {
@@ -95,10 +123,21 @@ std::string DirectoryOf(const std::string& target) {
 
 // `mayExist` false: the caller has just found no file at the target, which spares looking
 // again (a miss costs a scan of the folder under Wine).
-Outcome ExtractOne(Bytes item, const std::string& target, PieceObserver* observer,
-                   bool mayExist = true) {
+Outcome ExtractOne(Bytes item, const std::string& target, PieceObserver* observer, bool mayExist,
+                   const FileRules& rules, std::string& note) {
   bool existed = false;
-  switch (g_state.overwriteMode) {
+  bool decided = false;
+  if (rules.overwrite != OverwriteRule::kAsk) {
+    existed = mayExist && Exists(target);
+    const RuleDecision decision = existed ? DecideByRule(rules.overwrite, target, item)
+                                          : RuleDecision{RuleAnswer::kReplace, {}};
+    note = decision.why;
+    if (decision.answer == RuleAnswer::kKeep) {
+      return Outcome::kSkipped;
+    }
+    decided = decision.answer == RuleAnswer::kReplace;
+  }
+  switch (decided ? OverwriteMode::kYesToAll : g_state.overwriteMode) {
     case OverwriteMode::kYesToAll:
       break;  // overwritten in place by the inflation
     case OverwriteMode::kNoToAll:
@@ -110,13 +149,23 @@ Outcome ExtractOne(Bytes item, const std::string& target, PieceObserver* observe
       }
       break;
   }
-  if (existed) {
-    RemoveExisting(target);
+  if (existed && RemoveExisting(target, rules) == Removal::kHeld) {
+    return HeldTarget(item, target, observer, rules, note);
   }
   // No pause between the levels here: the system makes each level before CreateDirectoryA
   // returns, and a pause per level made thousands of files in new folders take many seconds.
   if (EnsureDirectory(DirectoryOf(target), nullptr, 0)) {
-    const std::uint32_t written = InflateItemInto(item, target, false, observer);
+    std::uint32_t written = InflateItemInto(item, target, false, observer);
+    if (written == 0 && mayExist && HeldByAnotherProgram(target)) {
+      // Written over in place (Yes to All, unattended): the removal step is due now.
+      const Removal removal = existed ? Removal::kStays : RemoveExisting(target, rules);
+      if (removal == Removal::kGone) {
+        written = InflateItemInto(item, target, false, observer);
+      }
+      if (removal == Removal::kHeld || (written == 0 && HeldByAnotherProgram(target))) {
+        return HeldTarget(item, target, observer, rules, note);
+      }
+    }
     g_state.installedBytes += written;
     return written != 0 ? Outcome::kWritten : Outcome::kFatal;
   }
@@ -136,6 +185,8 @@ const char* OutcomeText(Outcome outcome) {
   switch (outcome) {
     case Outcome::kWritten:
       return "installed";
+    case Outcome::kAtRestart:
+      return "in use; the new file is put in place at the next restart";
     case Outcome::kSkipped:
       return "kept as it was";
     case Outcome::kLeftOut:
@@ -215,7 +266,8 @@ std::string OverwriteQuestion(const std::string& target) {
 }
 
 int ExtractOneFile(Bytes item, const std::string& target) {
-  return ExtractOne(item, target, nullptr) == Outcome::kFatal ? 0 : 1;
+  std::string note;
+  return ExtractOne(item, target, nullptr, true, FileRules{}, note) == Outcome::kFatal ? 0 : 1;
 }
 
 namespace {
@@ -227,6 +279,7 @@ int ExtractListedFiles() {
   const int count = files.Int(kFile, 0);
   ProgressFeed progress;
   progress.Start(files, count);
+  const bool restartWhenHeld = ReplacesAtRestart(files);
   for (int n = count; n >= 1; --n) {
     PumpMessages();
     const std::string name = files.String(NumberedName(kFile, n), "");
@@ -252,8 +305,11 @@ int ExtractListedFiles() {
       ClearAttributes(target);
     }
     progress.ItemStarted(*item);
-    const Outcome outcome = ExtractOne(*item, target, &progress, exists);
-    RecordStep("File " + target + ": " + OutcomeText(outcome));
+    std::string note;
+    const Outcome outcome = ExtractOne(*item, target, &progress, exists,
+                                       {n, OverwriteRuleOf(files, n), restartWhenHeld}, note);
+    RecordStep("File " + target + ": " + OutcomeText(outcome) +
+               (note.empty() ? std::string() : " (" + note + ")"));
     if (outcome == Outcome::kFatal) {
       return 0;
     }
@@ -261,10 +317,13 @@ int ExtractListedFiles() {
     if (outcome == Outcome::kSkipped && exists) {
       ::SetFileAttributesA(target.c_str(), originalAttributes);
     }
-    if (outcome == Outcome::kWritten && exists) {
+    if ((outcome == Outcome::kWritten || outcome == Outcome::kAtRestart) && exists) {
       RecordReplacedTarget(n);
     }
-    OfferForRegistration(n, target, offer);
+    // Until the restart the target is still the old file.
+    if (outcome != Outcome::kAtRestart) {
+      OfferForRegistration(n, target, offer);
+    }
   }
   return 1;
 }

@@ -8,6 +8,7 @@
 
 #include "actions/file_extraction.h"
 #include "actions/installed_targets.h"
+#include "actions/overwrite_rules.h"
 #include "actions/shortcuts.h"
 #include "actions/uninstall_log.h"
 #include "actions/uninstaller_interface.h"
@@ -74,6 +75,7 @@ int RunInstallation() {
     // An earlier installation here (repair) wrote files that are ours to replace and remove;
     // its log goes with its uninstaller, so it is read first.
     const std::vector<std::string> earlierFiles = FilesOfEarlierInstallation(UninstallerPath());
+    ReadEarlierInstallation(UninstallerPath());
     withUninstaller = ExtractUninstaller() != 0;
     if (withUninstaller) {
       RecordStep("Uninstaller " + UninstallerPath() + ": installed");
@@ -97,6 +99,11 @@ int RunInstallation() {
   }
   if (g_state.extractionError) {
     AskUser(kExtractionErrorsText, kExtractionErrorsCaption, MB_OK | MB_TASKMODAL, IDOK);
+  }
+  if (g_state.restartNeeded) {
+    NoteResult(RunResult::kRestartNeeded);
+    AskUser(kRestartToCompleteText, kRestartToCompleteCaption,
+            MB_OK | MB_ICONINFORMATION | MB_TASKMODAL, IDOK);
   }
   return 1;
 }

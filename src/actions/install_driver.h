@@ -6,6 +6,11 @@ namespace vorlatch {
 
 inline constexpr char kExtractionErrorsText[] = "There were errors during extraction.";
 inline constexpr char kExtractionErrorsCaption[] = "Info";
+// Files in use wait beside their targets until the next restart.
+inline constexpr char kRestartToCompleteText[] =
+    "Restart the computer to complete the installation: some files are in use and are put in "
+    "place at the next restart.";
+inline constexpr char kRestartToCompleteCaption[] = "Information";
 
 // The installation proper: with an uninstaller, the uninstaller and its log (with the
 // registry entries and file associations), the shortcuts, the log frozen into the

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "actions/installed_targets.h"
+#include "actions/overwrite_rules.h"
 #include "actions/registry_entries.h"
 #include "actions/uninstaller_tail.h"
 #include "actions/uninstaller_interface.h"
@@ -97,6 +98,7 @@ void LogFiles(const std::string& log, const std::vector<std::string>& earlierFil
     const std::string path = CollapseBackslashes(ExpandTargetValue(target) + name);
     AddLogLine(lines, NumberedName(kExisted, n), ExistsAndIsNotOurs(path, earlierFiles) ? "1" : "0",
                "0");
+    AddLogLine(lines, NumberedName(kTime, n), LoggedTimeOfFile(files, n), "");
   }
   // Rewritten with every item, so they end the section, once there is an item.
   if (anyItem) {

@@ -35,6 +35,8 @@ struct ProcessState {
   // word, not followed by the success message.
   bool uninstallerFailed = false;
   OverwriteMode overwriteMode = OverwriteMode::kAsk;
+  // A file in use is put in place at the next restart: the run ends saying so.
+  bool restartNeeded = false;
   // The existing-installation check chose to repair.
   bool repairMode = false;
   // The uninstall log is frozen into Uninstall.exe: targets replaced from then on are

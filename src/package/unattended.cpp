@@ -25,9 +25,18 @@ const char* AnswerName(int answer) {
   }
 }
 
-bool StopsTheRun(int result) {
-  return result != static_cast<int>(RunResult::kInstalled) &&
-         result != static_cast<int>(RunResult::kInstalledWithErrors);
+// How much a result tells: the first failure that stops the run tells most.
+int Weight(int result) {
+  switch (static_cast<RunResult>(result)) {
+    case RunResult::kInstalled:
+      return 0;
+    case RunResult::kRestartNeeded:
+      return 1;
+    case RunResult::kInstalledWithErrors:
+      return 2;
+    default:
+      return 3;
+  }
 }
 
 }  // namespace
@@ -76,10 +85,7 @@ bool RecordingSteps() {
 
 void NoteResult(RunResult result) {
   const int code = static_cast<int>(result);
-  if (StopsTheRun(g_state.exitCode)) {
-    return;
-  }
-  if (StopsTheRun(code) || g_state.exitCode == static_cast<int>(RunResult::kInstalled)) {
+  if (Weight(g_state.exitCode) < 3 && Weight(code) > Weight(g_state.exitCode)) {
     g_state.exitCode = code;
   }
 }

@@ -22,6 +22,11 @@ enum class RunResult : int {
   kSystemCheckFailed = 6,
   kExtensionStopped = 7,
   kMachineWidePlaceRefused = 8,
+  // A file in use could be neither replaced nor put in place at the next restart.
+  kFileInUse = 9,
+  // Installed; files in use are put in place at the next restart (the system's own code for
+  // "restart required").
+  kRestartNeeded = 3010,
 };
 
 // Whether this run shows no windows (/S).
@@ -37,7 +42,7 @@ void RecordStep(const std::string& line);
 bool RecordingSteps();
 
 // Notes how the run went. The first failure that stops the run wins over "installed with
-// errors", which wins over success.
+// errors", which wins over "restart needed", which wins over success.
 void NoteResult(RunResult result);
 // The process's exit code: the noted result in an unattended run, 0 for a run with windows.
 int RunExitCode();

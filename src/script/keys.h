@@ -77,6 +77,15 @@ inline constexpr char kRegister[] = "Register";
 inline constexpr char kSelfRegister[] = "SelfRegister";
 inline constexpr char kRegistered[] = "Registered";
 inline constexpr char kRegistrations[] = "Registrations";
+// What happens to a file that is there already: Overwrite for the package, Overwrite<n> for
+// file n (ask, ours, always, never, ifnewer). InUse: what happens to one that another program
+// holds (ask, restart). The uninstall log records the packed last-write time of file n
+// (Time<n>, 16 hex digits), by which a later installation knows that nobody changed the file,
+// and the name of a new file that waits beside its target for the next restart (Pending<n>).
+inline constexpr char kOverwrite[] = "Overwrite";
+inline constexpr char kInUse[] = "InUse";
+inline constexpr char kTime[] = "Time";
+inline constexpr char kPending[] = "Pending";
 
 // [Before] (with kFile, kCaption and kLine)
 inline constexpr char kProtect[] = "Protect";

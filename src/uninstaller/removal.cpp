@@ -425,6 +425,14 @@ void Removal::RemoveFiles() {
   const std::vector<LoggedPlace> files = LoggedFiles();
   for (std::size_t index = 0; index < files.size(); ++index) {
     const LoggedPlace& file = files[index];
+    // A new copy that waits beside its target for the next restart goes too; the pending
+    // rename then finds nothing to move.
+    const std::string pending =
+        log_.String(kFile, NumberedName(kPending, static_cast<int>(index + 1)));
+    if (!file.path.empty() && !pending.empty() &&
+        pending.find_first_of("\\/:") == std::string::npos) {
+      DeleteFileOrKeep(file.path.substr(0, file.path.find_last_of('\\') + 1) + pending);
+    }
     if (file.path.empty() || IsSamePath(file.path, uninstaller_) ||
         PassesThroughLink(file.base, file.path) || !IsFile(file.path)) {
       continue;

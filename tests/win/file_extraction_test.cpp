@@ -371,22 +371,24 @@ TEST_F(FileExtractionTest, ALockedTargetIsRetriedUntilItCanBeRemoved) {
   ASSERT_EQ(seen.size(), 3u);
   for (std::size_t i = 1; i < 3; ++i) {
     EXPECT_EQ(seen[i].caption, "Error");
-    EXPECT_EQ(seen[i].text, Quoted("Can't remove ", Dest("locked.txt"), ""));
+    EXPECT_EQ(seen[i].text,
+              Quoted("Can't remove ", Dest("locked.txt"), "\r\nAnother program is using it."));
     EXPECT_EQ(seen[i].buttons, (std::vector<int>{IDRETRY, IDCANCEL}));
     EXPECT_EQ(seen[i].icon, LoadIconA(nullptr, IDI_ERROR));
   }
   EXPECT_EQ(Text(Dest("locked.txt")), "new");
 }
 
-TEST_F(FileExtractionTest, CancelLeavesALockedTargetAndTheInflationFails) {
-  Package({{"locked.txt", "new"}});
+TEST_F(FileExtractionTest, CancelLeavesALockedTargetOutAndGoesOn) {
+  Package({{"next.txt", "next"}, {"locked.txt", "new"}});
   ASSERT_TRUE(test::WriteTextFile(Dest("locked.txt"), "old"));
   LockedFile lock(Dest("locked.txt"));
   ASSERT_TRUE(lock.locked());
-  EXPECT_EQ(Extract({{IDYES}, {IDCANCEL}}), 0);
+  EXPECT_EQ(Extract({{IDYES}, {IDCANCEL}}), 1);
   lock.Release();
   EXPECT_EQ(Text(Dest("locked.txt")), "old");
-  EXPECT_EQ(g_state.currentOutputFile, Dest("locked.txt"));
+  EXPECT_EQ(Text(Dest("next.txt")), "next");
+  EXPECT_TRUE(g_state.extractionError);
 }
 
 TEST_F(FileExtractionTest, AnUnreadyDirectoryAsksWhetherToContinue) {
