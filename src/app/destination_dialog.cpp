@@ -178,7 +178,10 @@ bool AcceptDestination(const std::string& typed, std::string* reason) {
   const std::string full = AbsoluteDestination(g_state.destinationDirectory);
   if (!full.empty()) {
     g_state.destinationDirectory = full;
-    if (EnsureDirectory(full)) {
+    DirectoryWalk walk;
+    if (EnsureDirectory(full, &walk)) {
+      g_state.madeFolders.insert(g_state.madeFolders.end(), walk.created.begin(),
+                                 walk.created.end());
       return true;
     }
   }
