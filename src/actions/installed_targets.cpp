@@ -83,7 +83,11 @@ std::vector<EarlierIniEntry> ReadIniEntries(const std::string& log, int lines) {
   std::vector<EarlierIniEntry> entries;
   const IniSection ini(kIni, log);
   const int files = std::clamp(ini.Int(kNumber, 0), 0, lines);
-  for (int i = 1; i <= files; ++i) {
+  // Damaged counts at every level must not multiply: a log names no more sections and keys
+  // than it has lines.
+  long long steps = 0;
+  const long long maxSteps = 2LL * lines + 16;
+  for (int i = 1; i <= files && steps < maxSteps; ++i, ++steps) {
     EarlierIniEntry entry;
     entry.file = ini.String(NumberedName(kFile, i), "");
     entry.target = ini.String(NumberedName(kTarget, i), "");
@@ -92,11 +96,11 @@ std::vector<EarlierIniEntry> ReadIniEntries(const std::string& log, int lines) {
     }
     const IniSection sections(NumberedName(kSection, i), log);
     const int sectionCount = std::clamp(sections.Int(kNumber, 0), 0, lines);
-    for (int j = 1; j <= sectionCount; ++j) {
+    for (int j = 1; j <= sectionCount && steps < maxSteps; ++j, ++steps) {
       entry.section = sections.String(NumberedName(kSection, j), "");
       const IniSection keys(NumberedName(kSection, i, j), log);
       const int keyCount = std::clamp(keys.Int(kNumber, 0), 0, lines);
-      for (int l = 1; l <= keyCount; ++l) {
+      for (int l = 1; l <= keyCount && steps < maxSteps; ++l, ++steps) {
         entry.key = keys.String(NumberedName(kKey, l), "");
         if (!entry.section.empty() && !entry.key.empty()) {
           entries.push_back(entry);

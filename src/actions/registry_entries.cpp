@@ -165,13 +165,16 @@ RegistryLog ReadRegistryLog(const std::string& file, int lineLimit) {
   RegistryLog log;
   const IniSection registry(kRegistry, file);
   const int count = std::clamp(registry.Int(kNumber, 0), 0, lineLimit);
-  for (int k = 1; k <= count; ++k) {
+  // Damaged counts must not multiply: a log records no more values than it has lines.
+  long long steps = 0;
+  const long long maxSteps = 2LL * lineLimit + 16;
+  for (int k = 1; k <= count && steps < maxSteps; ++k, ++steps) {
     RegistryKeyRecord record;
     record.path = registry.String(NumberedName(kKey, k), "");
     record.keep = registry.Int(NumberedName(kKeep, k), 0) != 0;
     const IniSection values(NumberedName(kKey, k), file);
     const int valueCount = std::clamp(values.Int(kNumber, 0), 0, lineLimit);
-    for (int m = 1; m <= valueCount; ++m) {
+    for (int m = 1; m <= valueCount && steps < maxSteps; ++m, ++steps) {
       record.valueNames.push_back(values.String(NumberedName(kName, m), kDefaultValueName));
       record.values.push_back(values.String(NumberedName(kValue, m), kValueNotSet));
       record.valueKeeps.push_back(values.Int(NumberedName(kKeep, m), 0));
