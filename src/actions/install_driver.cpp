@@ -36,9 +36,9 @@ std::uint32_t SizeOfFile(const std::string& path) {
 
 // Everything that exists only with an uninstaller; all of it before the first file, so that
 // a termination during extraction finds a complete log to roll back from.
-void InstallUninstallerParts(const std::vector<std::string>& earlierFiles) {
+void InstallUninstallerParts(const EarlierInstallation& earlier) {
   const std::string log = UninstallLogTempPath();
-  WriteUninstallLog(earlierFiles);
+  WriteUninstallLog(earlier);
   CreateStartMenuShortcuts(log);
   CreateDesktopShortcut();
   CreateQuickLaunchShortcut();
@@ -74,12 +74,15 @@ int RunInstallation() {
   if (ReadScriptInt(kFile, kUninstall, 0) != 0) {
     // An earlier installation here (repair) wrote files that are ours to replace and remove;
     // its log goes with its uninstaller, so it is read first.
-    const std::vector<std::string> earlierFiles = FilesOfEarlierInstallation(UninstallerPath());
-    ReadEarlierInstallation(UninstallerPath());
+    const EarlierInstallation earlier = ReadEarlierInstallation(UninstallerPath());
+    NoteEarlierInstallation(earlier);
+    // A destination that is not there yet is made with the uninstaller: the installation's own.
+    const std::vector<std::string> missing = MissingFolders(g_state.destinationDirectory);
+    g_state.madeFolders.insert(g_state.madeFolders.end(), missing.begin(), missing.end());
     withUninstaller = ExtractUninstaller() != 0;
     if (withUninstaller) {
       RecordStep("Uninstaller " + UninstallerPath() + ": installed");
-      InstallUninstallerParts(earlierFiles);
+      InstallUninstallerParts(earlier);
     } else {
       // The files still go in, but nothing can remove them: not a success to report.
       RecordStep("Uninstaller " + UninstallerPath() + ": not installed");

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/registry_entries.h"
 #include "uninstaller/uninstall_text.h"
 
 namespace vorlatch {
@@ -19,10 +20,48 @@ namespace vorlatch {
 // the file calls resolve it ("[BID]").
 MacroFolders MacroFoldersOfSystem(const std::string& installationFolder);
 
+// A file that an earlier installation of ours wrote, as its log names it.
+struct EarlierFile {
+  std::string entry;  // File<n> as logged, macros unexpanded
+  std::string path;   // where that is on this system
+  int shortcut = 0;   // Shortcut<n>
+  std::string shortcutName;
+  bool registered = false;  // offered to its DllRegisterServer: to be unregistered
+  std::string time;         // Time<n>: the packed last-write time it was written with
+};
+
+// An INI entry that an earlier installation of ours wrote, as its log names it.
+struct EarlierIniEntry {
+  std::string file;
+  std::string target;
+  std::string section;
+  std::string key;
+};
+
+// What an earlier installation of ours in the same folder recorded as its own (repair or
+// upgrade). Nothing when there was none or its log cannot be trusted.
+struct EarlierInstallation {
+  std::string product;  // [General] Product of its log
+  std::vector<EarlierFile> files;
+  RegistryLog registry;
+  std::vector<EarlierIniEntry> iniEntries;
+  // The folders it made (full paths, with a trailing backslash) that are still there; for a
+  // log that does not record them, the folders its own uninstaller would have removed.
+  std::vector<std::string> folders;
+
+  std::vector<std::string> FilePaths() const;
+};
+
+// Read from the log frozen into the uninstaller at `uninstallerPath`, before it is replaced.
+EarlierInstallation ReadEarlierInstallation(const std::string& uninstallerPath);
+
 // The files that an earlier installation of ours wrote, as the log frozen into the
 // uninstaller at `uninstallerPath` names them; empty when there is no such file or its log
 // cannot be trusted. Read before the uninstaller is replaced.
 std::vector<std::string> FilesOfEarlierInstallation(const std::string& uninstallerPath);
+
+// The folders of `folder` (a full path) that do not exist, from the deepest up.
+std::vector<std::string> MissingFolders(const std::string& folder);
 
 // Whether `target` is there and is not one of `ours`.
 bool ExistsAndIsNotOurs(const std::string& target, const std::vector<std::string>& ours);

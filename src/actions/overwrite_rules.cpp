@@ -167,41 +167,17 @@ RuleDecision DecideByRule(OverwriteRule rule, const std::string& target, Bytes i
   return {};
 }
 
-void ReadEarlierInstallation(const std::string& uninstallerPath) {
+void NoteEarlierInstallation(const EarlierInstallation& earlier) {
   g_earlierFiles.clear();
-  TailProblem problem = TailProblem::kNone;
-  const std::optional<std::string> text = ReadFrozenLogText(uninstallerPath, problem);
-  if (!text) {
-    return;
-  }
-  std::string folder = TemporaryDirectory();
-  const std::string copy =
-      WriteUniqueFile(folder.empty() ? SystemTemporaryDirectory() : folder, "vlr", *text);
-  if (copy.empty()) {
-    return;
-  }
   // Another product's files in this folder are not ours to replace.
-  if (EqualNoCase(ReadScriptString(kGeneral, kProduct, "", copy), LoggedProductName())) {
-    const MacroFolders folders =
-        MacroFoldersOfSystem(LoggedInstallationFolder(ReadScriptString(kGeneral, kBid, "", copy)));
-    const IniSection logged(kFile, copy);
-    // A damaged count cannot name more entries than the log has lines.
-    const int count = std::clamp(logged.Int(kFile, 0), 0,
-                                 static_cast<int>(std::min<std::size_t>(text->size(), 0x7FFFFFFF)));
-    for (int n = 1; n <= count; ++n) {
-      const std::string time = logged.String(NumberedName(kTime, n), "");
-      if (time.size() != 16 || !IsTargetOurs(logged.Int(NumberedName(kExisted, n), 0) != 0,
-                                             logged.Int(NumberedName(kReplaced, n), 0) != 0)) {
-        continue;
-      }
-      const std::optional<LoggedPlace> place =
-          ExpandLoggedFile(logged.String(NumberedName(kFile, n), ""), folders);
-      if (place) {
-        g_earlierFiles.emplace_back(place->path, std::strtoull(time.c_str(), nullptr, 16));
-      }
+  if (!EqualNoCase(earlier.product, LoggedProductName())) {
+    return;
+  }
+  for (const EarlierFile& file : earlier.files) {
+    if (file.time.size() == 16) {
+      g_earlierFiles.emplace_back(file.path, std::strtoull(file.time.c_str(), nullptr, 16));
     }
   }
-  ::DeleteFileA(copy.c_str());
 }
 
 std::string LoggedTimeOf(Bytes item) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "actions/installed_targets.h"
 #include "package/format.h"
 #include "script/script_access.h"
 
@@ -27,9 +28,9 @@ struct RuleDecision {
 // What the rule says about the existing `target` and the packed `item` for it.
 RuleDecision DecideByRule(OverwriteRule rule, const std::string& target, Bytes item);
 
-// Notes the files that the earlier installation at `uninstallerPath` wrote with their packed
-// times, when its log is of this product. Called before the uninstaller is replaced.
-void ReadEarlierInstallation(const std::string& uninstallerPath);
+// Notes the files that the earlier installation wrote with their packed times, when its log
+// is of this product.
+void NoteEarlierInstallation(const EarlierInstallation& earlier);
 
 // The log's Time<n> value for a packed item: its stored last-write time as 16 hex digits;
 // empty when the item stores none.

@@ -1,5 +1,6 @@
 #include "actions/registry_entries.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string_view>
@@ -103,8 +104,9 @@ int ApplyRegistryEntry(int i, RegistryLog& log) {
   }
 
   RegistryKeyRecord& record = log.records[innermost];
-  if (!record.keep && ReadScriptInt(kRegistry, NumberedName(kKeep, i), 0) != 0) {
+  if (ReadScriptInt(kRegistry, NumberedName(kKeep, i), 0) != 0) {
     record.keep = true;
+    record.askedKeep = true;
   }
 
   const std::string section = NumberedName(kKey, i);
@@ -118,12 +120,13 @@ int ApplyRegistryEntry(int i, RegistryLog& log) {
     const std::string valueName = EqualNoCase(name, kDefaultValueName) ? std::string() : name;
     const std::string expanded = ExpandValueMacro(value);
     record.valueNames.push_back(name);
+    record.askedKeeps.push_back(ReadScriptInt(section, NumberedName(kKeep, j), 0));
     if (HasValue(current.get(), valueName)) {
       record.values.push_back(expanded);
       record.valueKeeps.push_back(1);
     } else {
       record.values.push_back(value);
-      record.valueKeeps.push_back(ReadScriptInt(section, NumberedName(kKeep, j), 0));
+      record.valueKeeps.push_back(record.askedKeeps.back());
     }
     const LONG status = ::RegSetValueExA(current.get(), valueName.c_str(), 0, REG_SZ,
                                          reinterpret_cast<const BYTE*>(expanded.c_str()),
@@ -158,7 +161,124 @@ void WriteRegistryLog(const RegistryLog& log, const std::string& file) {
   ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, file.c_str());
 }
 
-int ApplyRegistryEntries() {
+RegistryLog ReadRegistryLog(const std::string& file, int lineLimit) {
+  RegistryLog log;
+  const IniSection registry(kRegistry, file);
+  const int count = std::clamp(registry.Int(kNumber, 0), 0, lineLimit);
+  // Damaged counts must not multiply: a log records no more values than it has lines.
+  long long steps = 0;
+  const long long maxSteps = 2LL * lineLimit + 16;
+  for (int k = 1; k <= count && steps < maxSteps; ++k, ++steps) {
+    RegistryKeyRecord record;
+    record.path = registry.String(NumberedName(kKey, k), "");
+    record.keep = registry.Int(NumberedName(kKeep, k), 0) != 0;
+    const IniSection values(NumberedName(kKey, k), file);
+    const int valueCount = std::clamp(values.Int(kNumber, 0), 0, lineLimit);
+    for (int m = 1; m <= valueCount && steps < maxSteps; ++m, ++steps) {
+      record.valueNames.push_back(values.String(NumberedName(kName, m), kDefaultValueName));
+      record.values.push_back(values.String(NumberedName(kValue, m), kValueNotSet));
+      record.valueKeeps.push_back(values.Int(NumberedName(kKeep, m), 0));
+      record.askedKeeps.push_back(0);
+    }
+    log.records.push_back(std::move(record));
+  }
+  return log;
+}
+
+namespace {
+
+bool SameValueName(const std::string& a, const std::string& b) {
+  const bool defaultA = EqualNoCase(a, kDefaultValueName) || a.empty();
+  const bool defaultB = EqualNoCase(b, kDefaultValueName) || b.empty();
+  return defaultA || defaultB ? defaultA == defaultB : EqualNoCase(a, b);
+}
+
+// Whether any of the records names the key (and, with a name, a value of it) as made by the
+// installation that wrote them.
+bool OwnsKey(const RegistryLog& log, const std::string& path) {
+  return std::any_of(log.records.begin(), log.records.end(), [&](const RegistryKeyRecord& r) {
+    return !r.keep && EqualNoCase(r.path, path);
+  });
+}
+
+bool HasRecordedValue(const RegistryLog& log, const std::string& path, const std::string& name,
+                      bool ownOnly) {
+  for (const RegistryKeyRecord& record : log.records) {
+    if (!EqualNoCase(record.path, path)) {
+      continue;
+    }
+    for (std::size_t m = 0; m < record.valueNames.size(); ++m) {
+      if (SameValueName(record.valueNames[m], name) && (!ownOnly || record.valueKeeps[m] == 0)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool KeyExists(const std::string& recordedPath) {
+  std::string subkey = recordedPath;
+  const HKEY root = ParseRootKey(subkey);
+  UniqueHkey key;
+  return root != nullptr && !subkey.empty() &&
+         ::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+void AdoptEarlierRecords(RegistryLog& log, const RegistryLog& earlier) {
+  for (RegistryKeyRecord& record : log.records) {
+    if (record.keep && !record.askedKeep && OwnsKey(earlier, record.path)) {
+      record.keep = false;
+    }
+    for (std::size_t m = 0; m < record.valueNames.size(); ++m) {
+      if (record.valueKeeps[m] != 0 && m < record.askedKeeps.size() && record.askedKeeps[m] == 0 &&
+          HasRecordedValue(earlier, record.path, record.valueNames[m], true)) {
+        record.valueKeeps[m] = 0;
+      }
+    }
+  }
+  const std::size_t written = log.records.size();
+  for (const RegistryKeyRecord& before : earlier.records) {
+    auto recorded =
+        std::find_if(log.records.begin(), log.records.end(),
+                     [&](const RegistryKeyRecord& r) { return EqualNoCase(r.path, before.path); });
+    const bool isNew = recorded == log.records.end();
+    if (isNew) {
+      if (!KeyExists(before.path)) {
+        continue;
+      }
+      RegistryKeyRecord carried;
+      carried.path = before.path;
+      carried.keep = true;
+      log.records.push_back(std::move(carried));
+      recorded = log.records.end() - 1;
+    }
+    // A key of the earlier installation that this one does not write stays its own.
+    const bool carriedKey = static_cast<std::size_t>(recorded - log.records.begin()) >= written;
+    if (carriedKey && !before.keep) {
+      recorded->keep = false;
+    }
+    for (std::size_t m = 0; m < before.valueNames.size(); ++m) {
+      if (before.valueKeeps[m] != 0 ||
+          HasRecordedValue(log, before.path, before.valueNames[m], false)) {
+        continue;
+      }
+      recorded->valueNames.push_back(before.valueNames[m]);
+      recorded->values.push_back(before.values[m]);
+      recorded->valueKeeps.push_back(0);
+      recorded->askedKeeps.push_back(0);
+    }
+  }
+  // Keys that are neither the earlier installation's own nor hold a value of its own need no
+  // record.
+  log.records.erase(
+      std::remove_if(log.records.begin() + static_cast<std::ptrdiff_t>(written), log.records.end(),
+                     [](const RegistryKeyRecord& r) { return r.keep && r.valueNames.empty(); }),
+      log.records.end());
+}
+
+int ApplyRegistryEntries(const RegistryLog* earlier) {
   RegisterAssociations();
 
   RegistryLog log;
@@ -175,6 +295,9 @@ int ApplyRegistryEntries() {
   if (failed) {
     NoteResult(RunResult::kInstalledWithErrors);
     AskUser(kRegistryErrorText, kRegistryErrorCaption, MB_ICONINFORMATION | MB_TASKMODAL, IDOK);
+  }
+  if (earlier != nullptr) {
+    AdoptEarlierRecords(log, *earlier);
   }
   WriteRegistryLog(log, UninstallLogTempPath());
   return 1;

@@ -1,6 +1,7 @@
 #include "actions/uninstall_log.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <optional>
 
@@ -21,6 +22,7 @@
 #include "script/path_text.h"
 #include "script/script_access.h"
 #include "ui/progress_dialog.h"
+#include "win/ansi_names.h"
 #include "win/code_page.h"
 #include "win/handles.h"
 
@@ -75,15 +77,19 @@ void AddLogLine(std::vector<std::string>& lines, const std::string& key, const s
 }
 
 // The whole section in one write, entry for entry and in the order in which key-by-key writes
-// would leave it: each of those rewrites the log, which made large packages slow.
-void LogFiles(const std::string& log, const std::vector<std::string>& earlierFiles) {
+// would leave it: each of those rewrites the log, which made large packages slow. The folders
+// that the extraction will make for the targets are added to `madeFolders`.
+void LogFiles(const std::string& log, const EarlierInstallation& earlier,
+              std::vector<std::string>& madeFolders) {
   const IniSection files(kFile);
   const int count = files.Int(kFile, 0);
+  const std::vector<std::string> earlierPaths = earlier.FilePaths();
   std::vector<std::string> lines;
-  AddLogLine(lines, kFile, IntToText(count), "0");
   // Registered<n> follow as the extraction registers: none means none, not "as before".
   AddLogLine(lines, kRegistrations, "1", "0");
   bool anyItem = false;
+  std::vector<std::string> targets;
+  std::string lastFolder;
   for (int n = 1; n <= count; ++n) {
     const std::string name = files.String(NumberedName(kFile, n), "");
     if (name.empty()) {
@@ -96,9 +102,43 @@ void LogFiles(const std::string& log, const std::vector<std::string>& earlierFil
                IntToText(files.Int(NumberedName(kShortcut, n), 0)), "0");
     // The path the extraction will write; what is there now belongs to someone else.
     const std::string path = CollapseBackslashes(ExpandTargetValue(target) + name);
-    AddLogLine(lines, NumberedName(kExisted, n), ExistsAndIsNotOurs(path, earlierFiles) ? "1" : "0",
+    AddLogLine(lines, NumberedName(kExisted, n), ExistsAndIsNotOurs(path, earlierPaths) ? "1" : "0",
                "0");
     AddLogLine(lines, NumberedName(kTime, n), LoggedTimeOfFile(files, n), "");
+    if (!earlier.files.empty()) {
+      const std::string full = FullPathName(path);
+      targets.push_back(full.empty() ? path : full);
+    }
+    const std::size_t slash = ActiveCodePage().FindLast(path, '\\');
+    if (slash != std::string::npos && path.compare(0, slash + 1, lastFolder) != 0) {
+      lastFolder = path.substr(0, slash + 1);
+      const std::string full = FullPathName(lastFolder);
+      for (const std::string& folder : MissingFolders(full.empty() ? lastFolder : full)) {
+        madeFolders.push_back(folder);
+      }
+    }
+  }
+  // The earlier installation's own files that this one does not write: still its own.
+  int logged = count;
+  for (const EarlierFile& file : earlier.files) {
+    const bool rewritten = std::any_of(targets.begin(), targets.end(), [&](const std::string& t) {
+      return IsSamePath(t, file.path);
+    });
+    if (rewritten || logged == INT_MAX ||
+        ::GetFileAttributesA(file.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      continue;
+    }
+    ++logged;
+    anyItem = true;
+    AddLogLine(lines, NumberedName(kFile, logged), file.entry, "");
+    AddLogLine(lines, NumberedName(kShortcut, logged), IntToText(file.shortcut), "0");
+    AddLogLine(lines, NumberedName(kShortcutName, logged), file.shortcutName, "");
+    AddLogLine(lines, NumberedName(kRegistered, logged), file.registered ? "1" : "0", "0");
+    AddLogLine(lines, NumberedName(kTime, logged), file.time, "");
+  }
+  // The count comes first, as key-by-key writes would have left it.
+  if (logged != 0) {
+    lines.insert(lines.begin(), std::string(kFile) + '=' + IntToText(logged));
   }
   // Rewritten with every item, so they end the section, once there is an item.
   if (anyItem) {
@@ -135,9 +175,76 @@ void LogIniSections(int i, const std::string& log) {
   }
 }
 
-void LogIniEntries(const std::string& log) {
+bool SameIniEntry(const EarlierIniEntry& a, const EarlierIniEntry& b) {
+  return EqualNoCase(a.file, b.file) && EqualNoCase(a.target, b.target) &&
+         EqualNoCase(a.section, b.section) && EqualNoCase(a.key, b.key);
+}
+
+// The entries of INI item i of the script, as the log names them.
+void AddScriptIniEntries(int i, const EarlierIniEntry& item, std::vector<EarlierIniEntry>& out) {
+  const std::string outer = NumberedName(kSection, i);
+  const int sections = ReadScriptInt(outer, kNumber, 0);
+  for (int j = 1; j <= sections; ++j) {
+    EarlierIniEntry entry = item;
+    entry.section = ReadScriptString(outer, NumberedName(kSection, j), "");
+    const std::string inner = NumberedName(kSection, i, j);
+    const int keys = ReadScriptInt(inner, kNumber, 0);
+    for (int l = 1; l <= keys; ++l) {
+      entry.key = ReadScriptString(inner, NumberedName(kKey, l), "");
+      out.push_back(entry);
+    }
+  }
+}
+
+// The earlier installation's INI entries that this one does not write, as items of their own
+// after the script's: one item per file, one section per INI section, as the uninstaller
+// reads the script's.
+int LogEarlierIniEntries(int count, const std::vector<EarlierIniEntry>& written,
+                         const EarlierInstallation& earlier, const std::string& log) {
+  std::vector<EarlierIniEntry> left;
+  for (const EarlierIniEntry& entry : earlier.iniEntries) {
+    const auto same = [&](const EarlierIniEntry& e) { return SameIniEntry(e, entry); };
+    if (std::none_of(written.begin(), written.end(), same) &&
+        std::none_of(left.begin(), left.end(), same)) {
+      left.push_back(entry);
+    }
+  }
+  std::vector<bool> done(left.size(), false);
+  for (std::size_t first = 0; first < left.size() && count < INT_MAX; ++first) {
+    if (done[first]) {
+      continue;
+    }
+    const std::string outer = NumberedName(kSection, ++count);
+    LogString(kIni, NumberedName(kFile, count), left[first].file, log);
+    LogString(kIni, NumberedName(kTarget, count), left[first].target, log);
+    int sections = 0;
+    for (std::size_t s = first; s < left.size(); ++s) {
+      if (done[s] || !EqualNoCase(left[s].file, left[first].file) ||
+          !EqualNoCase(left[s].target, left[first].target)) {
+        continue;
+      }
+      ++sections;
+      LogString(outer, NumberedName(kSection, sections), left[s].section, log);
+      const std::string inner = NumberedName(kSection, count, sections);
+      int keys = 0;
+      for (std::size_t k = s; k < left.size(); ++k) {
+        if (!done[k] &&
+            SameIniEntry({left[s].file, left[s].target, left[s].section, left[k].key}, left[k])) {
+          done[k] = true;
+          LogString(inner, NumberedName(kKey, ++keys), left[k].key, log);
+        }
+      }
+      LogInt(inner, kNumber, keys, log);
+    }
+    LogInt(outer, kNumber, sections, log);
+  }
+  return count;
+}
+
+void LogIniEntries(const std::string& log, const EarlierInstallation& earlier) {
   const int count = ReadScriptInt(kIni, kNumber, 0);
   LogInt(kIni, kNumber, count, log);
+  std::vector<EarlierIniEntry> written;
   for (int i = 1; i <= count; ++i) {
     const std::string file = ReadScriptString(kIni, NumberedName(kFile, i), "");
     LogString(kIni, NumberedName(kFile, i), file, log);
@@ -145,10 +252,38 @@ void LogIniEntries(const std::string& log) {
       continue;
     }
     const std::string target = ReadScriptString(kIni, NumberedName(kTarget, i), "");
-    LogString(kIni, NumberedName(kTarget, i), target.empty() ? std::string(kMacroBid) : target,
-              log);
+    const std::string logged = target.empty() ? std::string(kMacroBid) : target;
+    LogString(kIni, NumberedName(kTarget, i), logged, log);
     LogIniSections(i, log);
+    if (!earlier.iniEntries.empty()) {
+      AddScriptIniEntries(i, {file, logged, "", ""}, written);
+    }
   }
+  if (!earlier.iniEntries.empty()) {
+    LogInt(kIni, kNumber, LogEarlierIniEntries(std::max(count, 0), written, earlier, log), log);
+  }
+}
+
+// [Folders]: what this installation makes and what the earlier one made, Number always, so
+// that the uninstaller can tell this log from one that does not record them.
+void LogFolders(const std::string& log, std::vector<std::string> made,
+                const EarlierInstallation& earlier) {
+  made.insert(made.begin(), g_state.madeFolders.begin(), g_state.madeFolders.end());
+  made.insert(made.end(), earlier.folders.begin(), earlier.folders.end());
+  std::vector<std::string> folders;
+  for (const std::string& folder : made) {
+    const std::string full = WithTrailingBackslash(folder);
+    if (std::none_of(folders.begin(), folders.end(),
+                     [&](const std::string& f) { return IsSamePath(f, full); })) {
+      folders.push_back(full);
+    }
+  }
+  std::vector<std::string> lines = {std::string(kNumber) + '=' +
+                                    IntToText(static_cast<int>(folders.size()))};
+  for (std::size_t k = 0; k < folders.size(); ++k) {
+    lines.push_back(NumberedName(kFolder, static_cast<int>(k + 1)) + '=' + folders[k]);
+  }
+  WriteIniSection(kFolders, lines, log);
 }
 
 bool SetStringValue(HKEY key, const char* name, const std::string& value) {
@@ -228,13 +363,15 @@ std::string LoggedProductName() {
   return product.empty() ? FileNameOf(ReadScriptString(kGeneral, kPackage, "")) : product;
 }
 
-int WriteUninstallLog(const std::vector<std::string>& earlierFiles) {
+int WriteUninstallLog(const EarlierInstallation& earlier) {
   const std::string log = UninstallLogTempPath();
   ::DeleteFileA(log.c_str());
-  ApplyRegistryEntries();
+  ApplyRegistryEntries(&earlier.registry);
   LogGeneral(log);
-  LogFiles(log, earlierFiles);
-  LogIniEntries(log);
+  std::vector<std::string> madeFolders;
+  LogFiles(log, earlier, madeFolders);
+  LogIniEntries(log, earlier);
+  LogFolders(log, std::move(madeFolders), earlier);
   FlushLog(log);
   return 1;
 }

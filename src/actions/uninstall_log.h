@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "actions/installed_targets.h"
+
 namespace vorlatch {
 
 // Where the system keeps one key per installed product.
@@ -40,11 +42,13 @@ inline constexpr std::size_t kUninstallValueBufferSize = 260;
 int ExtractUninstaller();
 
 // Deletes any older temporary log, runs the registry step (which records its keys in the
-// log first), then writes [General], [File] and [Ini] with its [Section<i>] and
-// [Section<i>_<j>] sections, and flushes the log. [File] Existed<n> marks the targets that
-// are there already and are not among `earlierFiles` (those an earlier installation of ours
-// in the same folder wrote). Always 1.
-int WriteUninstallLog(const std::vector<std::string>& earlierFiles = {});
+// log first), then writes [General], [File], [Ini] with its [Section<i>] and
+// [Section<i>_<j>] sections, and [Folders], and flushes the log. [File] Existed<n> marks the
+// targets that are there already and are not the files of `earlier` (an earlier installation
+// of ours in the same folder). What `earlier` made and this installation does not write again
+// is carried into the log after the script's own entries, so that the uninstaller removes it
+// too. Always 1.
+int WriteUninstallLog(const EarlierInstallation& earlier = {});
 
 // The value of [General] Product in the log: Product, or when that is empty the file name
 // part of [General] Package.

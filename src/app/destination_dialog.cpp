@@ -186,7 +186,9 @@ bool AcceptDestination(const std::string& typed, std::string* reason) {
     return false;
   }
   g_state.destinationDirectory = full;
-  if (EnsureDirectory(full)) {
+  DirectoryWalk walk;
+  if (EnsureDirectory(full, &walk)) {
+    g_state.madeFolders.insert(g_state.madeFolders.end(), walk.created.begin(), walk.created.end());
     return true;
   }
   // Taken at once, before another call can change it; a failure the system did not name is

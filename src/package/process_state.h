@@ -71,6 +71,8 @@ struct ProcessState {
   std::optional<std::string> commandLinePassword;
   // Bytes that the file extraction wrote (the uninstall entry's size).
   std::uint64_t installedBytes = 0;
+  // Folders that this run made for the destination, so that the uninstaller removes them again.
+  std::vector<std::string> madeFolders;
 };
 
 extern ProcessState g_state;

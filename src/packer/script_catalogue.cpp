@@ -25,6 +25,7 @@ constexpr CatalogueSection kSections[] = {
     {"Section<n>", kSection, SectionForm::Numbered, "the sections to change in INI file n"},
     {"Section<n>_<m>", kSection, SectionForm::TwiceNumbered,
      "the entries of section m of INI file n"},
+    {kFolders, kFolders, SectionForm::Plain, "the folders the installation made (uninstall log)"},
     {kBuild, kBuild, SectionForm::Plain, "what only the builder reads"},
 };
 
@@ -182,6 +183,11 @@ constexpr CatalogueKey kKeys[] = {
      "number of entries"},
     {"Section<n>_<m>", kKey, true, kNumber, true, Text, Script, None, false, "name of entry k"},
     {"Section<n>_<m>", kValue, true, kNumber, false, Text, Script, None, false, "value of entry k"},
+
+    {kFolders, kNumber, false, "", false, Integer, LogOnly, None, false,
+     "number of folders the installation made"},
+    {kFolders, kFolder, true, kNumber, true, Text, LogOnly, None, true,
+     "folder k that the installation made, a full path"},
 
     {kBuild, "Stub", false, "", false, Text, Builder, None, false, "the installer stub"},
     {kBuild, "Uninstaller", false, "", false, Text, Builder, None, false, "the uninstaller"},

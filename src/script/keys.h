@@ -70,6 +70,11 @@ inline constexpr char kUninstallShortcutName[] = "UninstallShortcutName";
 // (Existed<n>), and the extraction then wrote over it (Replaced<n>).
 inline constexpr char kExisted[] = "Existed";
 inline constexpr char kReplaced[] = "Replaced";
+// [Folders] of the uninstall log: the folders that the installation (or an earlier one of ours
+// in the same place) made, Folder<k> each with its full path, and their Number, always written:
+// a log without it comes from an installer that did not record them.
+inline constexpr char kFolders[] = "Folders";
+inline constexpr char kFolder[] = "Folder";
 // Which files are offered for COM self-registration: Register<n> for file n, SelfRegister for
 // the package. The uninstall log lists the files the installation registered (Registered<n>)
 // and says that it does so (Registrations=1), which a log of an older installer does not.

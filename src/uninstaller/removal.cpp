@@ -205,6 +205,26 @@ std::string LoggedUninstallerPath(const UninstallLog& log) {
   return UninstallerPathIn(log.InstallationFolder());
 }
 
+namespace {
+
+// A log that does not name the folders the installation made: the installation folder and
+// the folders below the macro folders that its files pass through.
+template <typename Add>
+void AddFoldersOfOlderLog(const UninstallLog& log, const MacroFolders& folders, Add& add) {
+  add(folders.bid);
+  const int count = log.Count(kFile, kFile);
+  for (int n = 1; n <= count; ++n) {
+    const std::string entry = log.String(kFile, NumberedName(kFile, n));
+    if (const std::optional<LoggedPlace> place = ExpandLoggedFile(entry, folders)) {
+      for (const std::string& folder : FoldersBetween(place->base, place->path)) {
+        add(folder);
+      }
+    }
+  }
+}
+
+}  // namespace
+
 std::vector<std::string> InstallationFolders(const UninstallLog& log, const MacroFolders& folders,
                                              const ProtectedFolders& protectedFolders) {
   std::vector<std::string> result;
@@ -221,15 +241,28 @@ std::vector<std::string> InstallationFolders(const UninstallLog& log, const Macr
       result.push_back(folder);
     }
   };
-  add(folders.bid);
-  const int count = log.Count(kFile, kFile);
-  for (int n = 1; n <= count; ++n) {
-    const std::string entry = log.String(kFile, NumberedName(kFile, n));
-    if (const std::optional<LoggedPlace> place = ExpandLoggedFile(entry, folders)) {
-      for (const std::string& folder : FoldersBetween(place->base, place->path)) {
+  if (!log.String(kFolders, kNumber).empty()) {
+    // The log names the folders that the installation made: only those, and only where they
+    // can be: the installation folder, a folder above it, or a folder inside a macro folder.
+    const int made = log.Count(kFolders, kNumber);
+    for (int k = 1; k <= made; ++k) {
+      const std::string folder =
+          WithTrailingBackslash(log.String(kFolders, NumberedName(kFolder, k)));
+      const std::string full = IsAbsolutePath(folder) ? FullPathName(folder) : std::string();
+      if (full.empty() || !IsSamePath(full, folder)) {
+        continue;
+      }
+      bool placed = IsSameOrInside(folders.bid, folder);
+      for (const std::string& base :
+           {folders.bid, folders.system, folders.temp, folders.programFiles}) {
+        placed = placed || (!base.empty() && IsSameOrInside(folder, base));
+      }
+      if (placed) {
         add(folder);
       }
     }
+  } else {
+    AddFoldersOfOlderLog(log, folders, add);
   }
   std::stable_sort(result.begin(), result.end(), [](const std::string& a, const std::string& b) {
     return DepthOf(a) > DepthOf(b);

@@ -76,12 +76,13 @@ class SignedInstaller : public ::testing::Test {
     return out;
   }
 
-  // Installs into dest_ (emptied first) with the robot's answers; what is there afterwards,
+  // Installs into dest_ (made anew) with the robot's answers; what is there afterwards,
   // name by name.
   std::map<std::string, std::string> Install(const std::string& installer) {
     // A program group left by the run before would give this one another instance number.
-    RemoveTree(dest_);
     RemoveTree(ProgramGroup());
+    // The folder above too: each run makes the same folders, which its log names.
+    RemoveTree(folder_.path() + "Programs");
     ChildProcess stub;
     EXPECT_TRUE(stub.Start(Quoted(installer)));
     const auto seen =

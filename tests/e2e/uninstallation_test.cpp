@@ -838,6 +838,63 @@ TEST_F(Uninstallation, TheQuietUninstallStringRemovesWithoutAWindow) {
   }
 }
 
+// Version 1.0 and then 1.1 installed unattended into the same place, two levels below a folder
+// that 1.0 makes, then removed quietly: nothing of either version stays, also what only 1.0 had
+// (a file in a folder of its own with a shortcut, a registry value, an INI key); the folder
+// above them, there before, stays.
+TEST_F(Uninstallation, AfterAnUpgradeNothingOfEitherVersionStays) {
+  const std::vector<std::string> before = SystemState(true);
+  const std::string dest = place_ + "Company\\Product\\";
+  for (const bool first : {true, false}) {
+    SCOPED_TRACE(first ? "1.0" : "1.1");
+    const std::string project =
+        Head() + "[File]\r\n" + (first ? "File=3\r\n" : "File=2\r\n") +
+        FileKeys(1, AppFile(), "app.txt",
+                 "Shortcut1=1\r\n" + Line("Associations1", extension_.substr(1))) +
+        FileKeys(2, "notes.txt", "notes.txt") +
+        (first ? FileKeys(3, "changes.txt", "notes.txt", "Target3=[BID]docs\\\r\nShortcut3=1\r\n")
+               : "") +
+        "Uninstall=1\r\n" + Line("Desktop", AppFile()) + "[Registry]\r\nNumber=1\r\n" +
+        Line("Key1", "HKEY_CURRENT_USER\\" + ownKey_ + "\\Tool") +
+        (first ? "[Key1]\r\nNumber=2\r\nName2=Old\r\nValue2=1.0\r\n" : "[Key1]\r\nNumber=1\r\n") +
+        "Name1=InstallDir\r\nValue1=[BID]\r\n"
+        "[Ini]\r\nNumber=1\r\nFile1=settings.ini\r\nTarget1=[TEMP]\r\n"
+        "[Section1]\r\nNumber=1\r\nSection1=Options\r\n" +
+        (first ? "[Section1_1]\r\nNumber=2\r\nKey2=Old\r\nValue2=1\r\n"
+               : "[Section1_1]\r\nNumber=1\r\n") +
+        "Key1=Color\r\nValue1=blue\r\n";
+    std::string error;
+    const std::string installer = BuildTestInstaller(folder_, project, error);
+    ASSERT_FALSE(installer.empty()) << error;
+    ChildProcess stub;
+    ASSERT_TRUE(stub.Start(Quoted(installer) + " /S /D=" + dest));
+    ProcessResult result;
+    EXPECT_EQ(AnswerUntilEnd(stub, {}, result), std::vector<std::string>{});
+    EXPECT_EQ(result.exitCode, 0u);
+    ASSERT_TRUE(WaitForProgramsIn(folder_.path()));
+  }
+  // 1.0's own things are there, so that their absence afterwards means something.
+  const std::vector<std::string> installed = SystemState(true);
+  for (const std::string& line : std::vector<std::string>{
+           "place\\Company\\Product\\DOCS\\changes.txt=the notes|",
+           "programs\\" + product_ + "\\changes txt.lnk", "desktop\\" + LinkName(),
+           "HKCU\\" + ownKey_ + "\\Tool:Old=1.0", "HKCU\\" + ownKey_ + "\\Tool:InstallDir=" + dest,
+           "HKCR\\" + extension_ + ":=" + ProgramId(),
+           "temp\\settings.ini=[Options]|Color=blue|Old=1|"}) {
+    EXPECT_TRUE(std::any_of(installed.begin(), installed.end(),
+                            [&](const std::string& l) { return l.rfind(line, 0) == 0; }))
+        << line << " not among the installed:\n"
+        << ::testing::PrintToString(installed);
+  }
+
+  const std::string quiet = RegistryString(HKEY_LOCAL_MACHINE, EntryKey(), "QuietUninstallString");
+  EXPECT_EQ(RunUninstaller(quiet, {}, 0), std::vector<std::string>{});
+  EXPECT_TRUE(RemoveFinishingCopies());
+  EXPECT_EQ(SystemState(true), before);
+  EXPECT_FALSE(FileExists(place_ + "Company"));
+  EXPECT_TRUE(FileExists(place_));
+}
+
 // A product of 2,000 small files in 20 folders: every file arrives whole, and the quiet
 // uninstall leaves nothing of it behind (files, folders, uninstall entry).
 TEST_F(Uninstallation, ThousandsOfFilesGoInWholeAndLeaveNothingBehind) {

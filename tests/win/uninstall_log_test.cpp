@@ -239,7 +239,8 @@ TEST_F(UninstallLogTest, LogRecordsRegistryFilesAndIniEntriesInOrder) {
       Line("QuickLaunch", "app.exe") + "[Ini]\r\n" + Line("Number", "2") +
       Line("File1", "app.ini") + Line("Target1", "[BID]") + "[Section1]\r\n" + Line("Number", "2") +
       Line("Section1", "Options") + Line("Section2", "Empty") + "[Section1_1]\r\n" +
-      Line("Number", "3") + Line("Key1", "Colour") + Line("Key3", "Size");
+      Line("Number", "3") + Line("Key1", "Colour") + Line("Key3", "Size") + "[Folders]\r\n" +
+      Line("Number", "2") + Line("Folder1", dest_ + "SUB\\") + Line("Folder2", dest_ + "BIN\\");
   EXPECT_EQ(LogWithoutTimes(), expected);
   // The registry step really ran: the value went into the innermost key, expanded.
   EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, registryKey_ + "\\Tool", "Path"), dest_);
@@ -252,7 +253,8 @@ TEST_F(UninstallLogTest, OlderLogIsReplacedAndProductFallsBackToPackage) {
   EXPECT_EQ(WriteUninstallLog(), 1);
   EXPECT_EQ(LogWithoutTimes(), "[General]\r\n" + Line("Product", "Setup1") + Line("BID", dest_) +
                                    "[File]\r\n" + Line("File", "1") + Line("Registrations", "1") +
-                                   Line("File1", "[BID]a.txt") + "[Ini]\r\n" + Line("Number", "1"));
+                                   Line("File1", "[BID]a.txt") + "[Ini]\r\n" + Line("Number", "1") +
+                                   "[Folders]\r\n" + Line("Number", "0"));
   // The uninstall entry takes Product alone: without it there is none.
   EXPECT_EQ(RegisterUninstaller(), 0);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kUninstallKeyPrefix) + "Setup1"));

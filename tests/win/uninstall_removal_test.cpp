@@ -247,6 +247,22 @@ TEST_F(UninstallRemoval, FoldersThatMayGoDeepestFirstAndNeverSystemFolders) {
     EXPECT_TRUE(protectedFolders.Contains(kept)) << kept;
   }
   EXPECT_FALSE(protectedFolders.Contains(bid_));
+
+  // A log that names the folders made: those alone, where they can be, and never one that the
+  // log leads elsewhere with a relative, dotted or unrelated path.
+  const std::string above = bid_.substr(0, bid_.size() - 4);
+  const std::string made =
+      files + "[Folders]\r\nNumber=8\r\n" + Line("Folder1", above) + Line("Folder2", bid_ + "a") +
+      Line("Folder3", folders.programFiles + "VorlatchAcme\\") +
+      Line("Folder4", "C:\\VorlatchElsewhere\\") + Line("Folder5", bid_ + "a\\..\\..\\x\\") +
+      Line("Folder6", "rel\\") + Line("Folder7", WindowsDirectory() + "Sub\\") +
+      Line("Folder8", folders.programFiles);
+  EXPECT_EQ(
+      InstallationFolders(Log(made), folders, protectedFolders),
+      (std::vector<std::string>{bid_ + "a\\", above, folders.programFiles + "VorlatchAcme\\"}));
+  EXPECT_EQ(
+      InstallationFolders(Log(files + "[Folders]\r\nNumber=0\r\n"), folders, protectedFolders),
+      std::vector<std::string>{});
 }
 
 TEST_F(UninstallRemoval, TheTailOfAnUninstallerIsReadAndCheckedAndLeavesNoCopy) {
