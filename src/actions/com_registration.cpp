@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <algorithm>
 #include <cstdint>
-
 #include <cstring>
 
 #include "package/pe_image.h"
@@ -156,8 +156,71 @@ bool HasSystemFolderName(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+namespace {
+
+// Capitals of the letters a to z only: the list serves to rule names out, and a name that
+// other rules of case could match goes to the file system itself.
+std::string AsciiCapitals(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    }
+  }
+  return text;
+}
+
+// Names that the file system may match otherwise than letter by letter: other letters than
+// ASCII, short-name marks, wildcards, and the trailing dots and blanks it drops.
+bool PlainName(const std::string& name) {
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) >= 0x80 || c == '~' || c == '*' || c == '?') {
+      return false;
+    }
+  }
+  return !name.empty() && name.back() != '.' && name.back() != ' ';
+}
+
+}  // namespace
+
+bool SystemFolderNames::Holds(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  if (!read_) {
+    read_ = true;
+    folder_ = AsciiCapitals(WithTrailingBackslash(SystemDirectory()));
+    WIN32_FIND_DATAA found;
+    const HANDLE search = ::FindFirstFileA((folder_ + '*').c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+      folder_.clear();  // unreadable: every name is looked up for real
+    } else {
+      do {
+        names_.push_back(AsciiCapitals(found.cFileName));
+        if (found.cAlternateFileName[0] != '\0') {
+          names_.push_back(AsciiCapitals(found.cAlternateFileName));
+        }
+      } while (::FindNextFileA(search, &found));
+      ::FindClose(search);
+      std::sort(names_.begin(), names_.end());
+    }
+  }
+  if (!folder_.empty() && PlainName(name) &&
+      !std::binary_search(names_.begin(), names_.end(), AsciiCapitals(name))) {
+    return false;
+  }
+  return HasSystemFolderName(path);
+}
+
+void SystemFolderNames::Written(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  if (folder_.empty() || name.size() >= path.size() ||
+      AsciiCapitals(path.substr(0, path.size() - name.size())) != folder_) {
+    return;
+  }
+  const std::string capitals = AsciiCapitals(name);
+  names_.insert(std::upper_bound(names_.begin(), names_.end(), capitals), capitals);
+}
+
 RegistrationOffer ShouldOfferForRegistration(const IniSection& files, int n,
-                                             const std::string& target) {
+                                             const std::string& target, SystemFolderNames& system) {
   // -1: the key is absent (an author's 0 or 1 is never negative).
   const int chosen = files.Int(NumberedName(kRegister, n), -1);
   if (chosen >= 0) {
@@ -166,14 +229,15 @@ RegistrationOffer ShouldOfferForRegistration(const IniSection& files, int n,
   if (files.Int(kSelfRegister, 1) == 0) {
     return RegistrationOffer::kNotOffered;
   }
-  return HasSystemFolderName(target) ? RegistrationOffer::kSystemName : RegistrationOffer::kOffered;
+  return system.Holds(target) ? RegistrationOffer::kSystemName : RegistrationOffer::kOffered;
 }
 
-bool RegisterComServer(const std::string& path, bool registerServer, void (*beforeForeignCode)()) {
+bool RegisterComServer(const std::string& path, bool registerServer, void (*beforeForeignCode)(),
+                       bool startsLikeImage) {
   InitialiseOleOnce(beforeForeignCode);
   const std::string libraryPath = ComServerPath(path);
   const char* const entryName = registerServer ? kRegisterEntry : kUnregisterEntry;
-  if (!MayExport(libraryPath, entryName)) {
+  if (!startsLikeImage || !MayExport(libraryPath, entryName)) {
     return false;
   }
   if (beforeForeignCode != nullptr) {

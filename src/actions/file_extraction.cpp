@@ -165,7 +165,8 @@ std::uint32_t StatedSize(Bytes item) {
 }
 
 // Moves the progress bar with the bytes of the whole installation and, while a large file
-// is written, keeps the windows answering between its pieces.
+// is written, keeps the windows answering between its pieces. Notes whether the file written
+// begins as a program image does.
 class ProgressFeed : public PieceObserver {
  public:
   void Start(const IniSection& files, int count) {
@@ -177,14 +178,32 @@ class ProgressFeed : public PieceObserver {
     }
     SetProgressTotal(total);
   }
-  void ItemStarted(Bytes item) { itemSize_ = StatedSize(item); }
+  void ItemStarted(Bytes item) {
+    itemSize_ = StatedSize(item);
+    startsLikeImage_ = true;  // unknown until a piece is written
+  }
+  void FirstPieceWritten(Bytes piece) override {
+    if (piece.size() >= 2) {
+      startsLikeImage_ = piece[0] == 'M' && piece[1] == 'Z';
+    }
+  }
   void PieceWritten(std::uint64_t itemBytesWritten) override {
     SetProgressDone(done_ + itemBytesWritten);
     // After a file's last piece the loop pumps anyway, before the next file.
     if (itemBytesWritten < itemSize_) {
+      Pump();
+    }
+  }
+  // The windows are served every few hundredths of a second, not after every small file:
+  // each look into the message queue is a round trip to the window system.
+  void Pump() {
+    const ULONGLONG now = ::GetTickCount64();
+    if (now - lastPump_ >= kPumpInterval) {
+      lastPump_ = now;
       PumpMessages();
     }
   }
+  bool StartsLikeImage() const { return startsLikeImage_; }
   // A file written, kept or left out counts with its stated size, so the bar ends full.
   void ItemFinished() {
     done_ += itemSize_;
@@ -192,15 +211,20 @@ class ProgressFeed : public PieceObserver {
   }
 
  private:
+  static constexpr ULONGLONG kPumpInterval = 40;  // milliseconds
+
   std::uint64_t done_ = 0;
   std::uint32_t itemSize_ = 0;
+  bool startsLikeImage_ = true;
+  ULONGLONG lastPump_ = 0;
 };
 
-void OfferForRegistration(int n, const std::string& target, RegistrationOffer offer) {
+void OfferForRegistration(int n, const std::string& target, RegistrationOffer offer,
+                          bool startsLikeImage) {
   if (offer == RegistrationOffer::kSystemName) {
     RecordStep("File " + target + ": not registered (a file of that name is in the system folder)");
   } else if (offer == RegistrationOffer::kOffered &&
-             RegisterComServer(target, true, &SaveReplacedTargets)) {
+             RegisterComServer(target, true, &SaveReplacedTargets, startsLikeImage)) {
     RecordStep("File " + target + ": registered");
     RecordRegisteredTarget(n);
   }
@@ -227,8 +251,9 @@ int ExtractListedFiles() {
   const int count = files.Int(kFile, 0);
   ProgressFeed progress;
   progress.Start(files, count);
+  SystemFolderNames system;
   for (int n = count; n >= 1; --n) {
-    PumpMessages();
+    progress.Pump();
     const std::string name = files.String(NumberedName(kFile, n), "");
     if (name.empty()) {
       return 0;
@@ -246,7 +271,7 @@ int ExtractListedFiles() {
     // Cleared so that a read-only, hidden or system file can be replaced; a file that is
     // then kept gets them back.
     const DWORD originalAttributes = ::GetFileAttributesA(target.c_str());
-    const RegistrationOffer offer = ShouldOfferForRegistration(files, n, target);
+    const RegistrationOffer offer = ShouldOfferForRegistration(files, n, target, system);
     const bool exists = originalAttributes != INVALID_FILE_ATTRIBUTES;
     if (exists) {
       ClearAttributes(target);
@@ -264,7 +289,12 @@ int ExtractListedFiles() {
     if (outcome == Outcome::kWritten && exists) {
       RecordReplacedTarget(n);
     }
-    OfferForRegistration(n, target, offer);
+    if (outcome == Outcome::kWritten) {
+      system.Written(target);
+    }
+    // What was written is known; a kept file is judged from the disk.
+    OfferForRegistration(n, target, offer,
+                         outcome != Outcome::kWritten || progress.StartsLikeImage());
   }
   return 1;
 }

@@ -186,7 +186,9 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
   }
 
   std::string folder = groupFolder + suffix + '\\';
-  if (!EnsureDirectory(folder)) {
+  // No pause after each level: the system has made a level when CreateDirectoryA returns, and
+  // the pauses over the many levels above a Start Menu group cost every installation seconds.
+  if (!EnsureDirectory(folder, nullptr, 0)) {
     folder.clear();
   }
   // The group is the shortcuts' subfolder, so that a chosen name replaces only the file's part.
