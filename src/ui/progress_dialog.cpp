@@ -14,7 +14,10 @@ bool HasWindow(const ProgressDialog* dialog) {
 }
 
 void SetTexts(const ProgressDialog& dialog, const std::string& caption, const std::string& text) {
-  dialog.SetCaption(caption);
+  // The caption stays the same from file to file; setting it again repaints the frame.
+  if (dialog.Caption() != caption) {
+    dialog.SetCaption(caption);
+  }
   dialog.SetItemText(IDC_PROGRESS_TEXT, text);
 }
 
