@@ -191,16 +191,7 @@ class ProgressFeed : public PieceObserver {
     SetProgressDone(done_ + itemBytesWritten);
     // After a file's last piece the loop pumps anyway, before the next file.
     if (itemBytesWritten < itemSize_) {
-      Pump();
-    }
-  }
-  // The windows are served every few hundredths of a second, not after every small file:
-  // each look into the message queue is a round trip to the window system.
-  void Pump() {
-    const ULONGLONG now = ::GetTickCount64();
-    if (now - lastPump_ >= kPumpInterval) {
-      lastPump_ = now;
-      PumpMessages();
+      PumpMessagesNowAndThen();
     }
   }
   bool StartsLikeImage() const { return startsLikeImage_; }
@@ -211,12 +202,9 @@ class ProgressFeed : public PieceObserver {
   }
 
  private:
-  static constexpr ULONGLONG kPumpInterval = 40;  // milliseconds
-
   std::uint64_t done_ = 0;
   std::uint32_t itemSize_ = 0;
   bool startsLikeImage_ = true;
-  ULONGLONG lastPump_ = 0;
 };
 
 void OfferForRegistration(int n, const std::string& target, RegistrationOffer offer,
@@ -253,7 +241,7 @@ int ExtractListedFiles() {
   progress.Start(files, count);
   SystemFolderNames system;
   for (int n = count; n >= 1; --n) {
-    progress.Pump();
+    PumpMessagesNowAndThen();
     const std::string name = files.String(NumberedName(kFile, n), "");
     if (name.empty()) {
       return 0;

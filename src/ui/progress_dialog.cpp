@@ -141,4 +141,14 @@ void PumpMessages() {
   }
 }
 
+void PumpMessagesNowAndThen() {
+  constexpr ULONGLONG kInterval = 40;  // milliseconds
+  static ULONGLONG last = 0;
+  const ULONGLONG now = GetTickCount64();
+  if (now - last >= kInterval) {
+    last = now;
+    PumpMessages();
+  }
+}
+
 }  // namespace vorlatch
