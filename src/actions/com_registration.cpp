@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -158,22 +157,21 @@ bool HasSystemFolderName(const std::string& path) {
 
 namespace {
 
-// Capitals of the letters a to z only: the list serves to rule names out, and a name that
-// other rules of case could match goes to the file system itself.
-std::string AsciiCapitals(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    }
+// Appends `name` in capitals of a to z, and a line feed. The list serves to rule names out;
+// a name that other rules of case could match goes to the file system itself.
+void AppendCapitals(std::string& text, std::string_view name) {
+  for (const char c : name) {
+    text.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
   }
-  return text;
+  text.push_back('\n');
 }
 
 // Names that the file system may match otherwise than letter by letter: other letters than
-// ASCII, short-name marks, wildcards, and the trailing dots and blanks it drops.
+// ASCII, short-name marks, wildcards, streams, further levels, and the trailing dots and
+// blanks it drops.
 bool PlainName(const std::string& name) {
   for (const char c : name) {
-    if (static_cast<unsigned char>(c) >= 0x80 || c == '~' || c == '*' || c == '?') {
+    if (static_cast<unsigned char>(c) >= 0x80 || std::strchr("~*?:/", c) != nullptr) {
       return false;
     }
   }
@@ -186,24 +184,23 @@ bool SystemFolderNames::Holds(const std::string& path) {
   const std::string name = FileNameOf(path);
   if (!read_) {
     read_ = true;
-    folder_ = AsciiCapitals(WithTrailingBackslash(SystemDirectory()));
+    folder_ = WithTrailingBackslash(SystemDirectory());
     WIN32_FIND_DATAA found;
     const HANDLE search = ::FindFirstFileA((folder_ + '*').c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
       folder_.clear();  // unreadable: every name is looked up for real
     } else {
+      names_ = "\n";
       do {
-        names_.push_back(AsciiCapitals(found.cFileName));
-        if (found.cAlternateFileName[0] != '\0') {
-          names_.push_back(AsciiCapitals(found.cAlternateFileName));
-        }
+        AppendCapitals(names_, found.cFileName);
+        AppendCapitals(names_, found.cAlternateFileName);
       } while (::FindNextFileA(search, &found));
       ::FindClose(search);
-      std::sort(names_.begin(), names_.end());
     }
   }
-  if (!folder_.empty() && PlainName(name) &&
-      !std::binary_search(names_.begin(), names_.end(), AsciiCapitals(name))) {
+  std::string line = "\n";
+  AppendCapitals(line, name);
+  if (!folder_.empty() && PlainName(name) && names_.find(line) == std::string::npos) {
     return false;
   }
   return HasSystemFolderName(path);
@@ -211,12 +208,10 @@ bool SystemFolderNames::Holds(const std::string& path) {
 
 void SystemFolderNames::Written(const std::string& path) {
   const std::string name = FileNameOf(path);
-  if (folder_.empty() || name.size() >= path.size() ||
-      AsciiCapitals(path.substr(0, path.size() - name.size())) != folder_) {
-    return;
+  if (!folder_.empty() && name.size() < path.size() &&
+      EqualNoCase(std::string_view(path).substr(0, path.size() - name.size()), folder_)) {
+    AppendCapitals(names_, name);
   }
-  const std::string capitals = AsciiCapitals(name);
-  names_.insert(std::upper_bound(names_.begin(), names_.end(), capitals), capitals);
 }
 
 RegistrationOffer ShouldOfferForRegistration(const IniSection& files, int n,

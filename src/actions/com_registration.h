@@ -2,7 +2,6 @@
 // Self-registration of COM servers among the installed files.
 
 #include <string>
-#include <vector>
 
 #include "script/script_access.h"
 
@@ -40,8 +39,8 @@ class SystemFolderNames {
 
  private:
   bool read_ = false;
-  std::string folder_;              // the system folder with its backslash, in capitals
-  std::vector<std::string> names_;  // in capitals, sorted
+  std::string folder_;  // the system folder with its backslash
+  std::string names_;   // in capitals, each between line feeds
 };
 
 // Whether file n of the script is offered to RegisterComServer once written to `target`.
