@@ -4,7 +4,6 @@
 #include <ole2.h>
 
 #include <cstdint>
-
 #include <cstring>
 
 #include "package/pe_image.h"
@@ -157,8 +156,67 @@ bool HasSystemFolderName(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+namespace {
+
+// Appends `name` in capitals of a to z, and a line feed. The list serves to rule names out;
+// a name that other rules of case could match goes to the file system itself.
+void AppendCapitals(std::string& text, std::string_view name) {
+  for (const char c : name) {
+    text.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+  }
+  text.push_back('\n');
+}
+
+// Names that the file system may match otherwise than letter by letter: other letters than
+// ASCII, short-name marks, wildcards, streams, further levels, and the trailing dots and
+// blanks it drops.
+bool PlainName(const std::string& name) {
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) >= 0x80 || std::strchr("~*?:/", c) != nullptr) {
+      return false;
+    }
+  }
+  return !name.empty() && name.back() != '.' && name.back() != ' ';
+}
+
+}  // namespace
+
+bool SystemFolderNames::Holds(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  if (!read_) {
+    read_ = true;
+    folder_ = WithTrailingBackslash(SystemDirectory());
+    WIN32_FIND_DATAA found;
+    const HANDLE search = ::FindFirstFileA((folder_ + '*').c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+      folder_.clear();  // unreadable: every name is looked up for real
+    } else {
+      names_ = "\n";
+      do {
+        AppendCapitals(names_, found.cFileName);
+        AppendCapitals(names_, found.cAlternateFileName);
+      } while (::FindNextFileA(search, &found));
+      ::FindClose(search);
+    }
+  }
+  std::string line = "\n";
+  AppendCapitals(line, name);
+  if (!folder_.empty() && PlainName(name) && names_.find(line) == std::string::npos) {
+    return false;
+  }
+  return HasSystemFolderName(path);
+}
+
+void SystemFolderNames::Written(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  if (!folder_.empty() && name.size() < path.size() &&
+      EqualNoCase(std::string_view(path).substr(0, path.size() - name.size()), folder_)) {
+    AppendCapitals(names_, name);
+  }
+}
+
 RegistrationOffer ShouldOfferForRegistration(const IniSection& files, int n,
-                                             const std::string& target) {
+                                             const std::string& target, SystemFolderNames& system) {
   // -1: the key is absent (an author's 0 or 1 is never negative).
   const int chosen = files.Int(NumberedName(kRegister, n), -1);
   if (chosen >= 0) {
@@ -168,14 +226,15 @@ RegistrationOffer ShouldOfferForRegistration(const IniSection& files, int n,
   if (files.Int(kSelfRegister, 1) == 0 || UserScope()) {
     return RegistrationOffer::kNotOffered;
   }
-  return HasSystemFolderName(target) ? RegistrationOffer::kSystemName : RegistrationOffer::kOffered;
+  return system.Holds(target) ? RegistrationOffer::kSystemName : RegistrationOffer::kOffered;
 }
 
-bool RegisterComServer(const std::string& path, bool registerServer, void (*beforeForeignCode)()) {
+bool RegisterComServer(const std::string& path, bool registerServer, void (*beforeForeignCode)(),
+                       bool startsLikeImage) {
   InitialiseOleOnce(beforeForeignCode);
   const std::string libraryPath = ComServerPath(path);
   const char* const entryName = registerServer ? kRegisterEntry : kUnregisterEntry;
-  if (!MayExport(libraryPath, entryName)) {
+  if (!startsLikeImage || !MayExport(libraryPath, entryName)) {
     return false;
   }
   if (beforeForeignCode != nullptr) {

@@ -22,8 +22,26 @@ inline constexpr char kComServerErrorMiddle[] = " COM-server\n";
 // not loaded. `beforeForeignCode`, when given, runs before the library is loaded and before
 // a message, after which the process may end. True when the entry point was called, whatever
 // it returned: a server that failed half-way may have written keys.
+// `startsLikeImage` false: the caller wrote the file and saw that its first bytes are no
+// program image's, which spares opening it again.
 bool RegisterComServer(const std::string& path, bool registerServer = true,
-                       void (*beforeForeignCode)() = nullptr);
+                       void (*beforeForeignCode)() = nullptr, bool startsLikeImage = true);
+
+// The names in the system folder, read at the first question, for a run over many files: a
+// name looked up there one at a time costs a scan of that large folder per file under Wine.
+// Only a name found in the list is looked up for real, so the answer stays the file system's.
+class SystemFolderNames {
+ public:
+  // Whether HasSystemFolderName(path) holds.
+  bool Holds(const std::string& path);
+  // A file just written to `path`, which may lie in the system folder.
+  void Written(const std::string& path);
+
+ private:
+  bool read_ = false;
+  std::string folder_;  // the system folder with its backslash
+  std::string names_;   // in capitals, each between line feeds
+};
 
 // Whether file n of the script is offered to RegisterComServer once written to `target`.
 enum class RegistrationOffer { kOffered, kNotOffered, kSystemName };
@@ -33,7 +51,7 @@ enum class RegistrationOffer { kOffered, kNotOffered, kSystemName };
 // own registration at the copy. Asked before the file is written, so that a target in the
 // system folder is judged by what was there before.
 RegistrationOffer ShouldOfferForRegistration(const IniSection& files, int n,
-                                             const std::string& target);
+                                             const std::string& target, SystemFolderNames& system);
 
 // Whether the system folder holds a file of the same name as `path` (compared without regard
 // to case, as the file system does).

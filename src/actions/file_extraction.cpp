@@ -216,7 +216,8 @@ std::uint32_t StatedSize(Bytes item) {
 }
 
 // Moves the progress bar with the bytes of the whole installation and, while a large file
-// is written, keeps the windows answering between its pieces.
+// is written, keeps the windows answering between its pieces. Notes whether the file written
+// begins as a program image does.
 class ProgressFeed : public PieceObserver {
  public:
   void Start(const IniSection& files, int count) {
@@ -228,14 +229,23 @@ class ProgressFeed : public PieceObserver {
     }
     SetProgressTotal(total);
   }
-  void ItemStarted(Bytes item) { itemSize_ = StatedSize(item); }
+  void ItemStarted(Bytes item) {
+    itemSize_ = StatedSize(item);
+    startsLikeImage_ = true;  // unknown until a piece is written
+  }
+  void FirstPieceWritten(Bytes piece) override {
+    if (piece.size() >= 2) {
+      startsLikeImage_ = piece[0] == 'M' && piece[1] == 'Z';
+    }
+  }
   void PieceWritten(std::uint64_t itemBytesWritten) override {
     SetProgressDone(done_ + itemBytesWritten);
     // After a file's last piece the loop pumps anyway, before the next file.
     if (itemBytesWritten < itemSize_) {
-      PumpMessages();
+      PumpMessagesNowAndThen();
     }
   }
+  bool StartsLikeImage() const { return startsLikeImage_; }
   // A file written, kept or left out counts with its stated size, so the bar ends full.
   void ItemFinished() {
     done_ += itemSize_;
@@ -245,13 +255,15 @@ class ProgressFeed : public PieceObserver {
  private:
   std::uint64_t done_ = 0;
   std::uint32_t itemSize_ = 0;
+  bool startsLikeImage_ = true;
 };
 
-void OfferForRegistration(int n, const std::string& target, RegistrationOffer offer) {
+void OfferForRegistration(int n, const std::string& target, RegistrationOffer offer,
+                          bool startsLikeImage) {
   if (offer == RegistrationOffer::kSystemName) {
     RecordStep("File " + target + ": not registered (a file of that name is in the system folder)");
   } else if (offer == RegistrationOffer::kOffered &&
-             RegisterComServer(target, true, &SaveReplacedTargets)) {
+             RegisterComServer(target, true, &SaveReplacedTargets, startsLikeImage)) {
     RecordStep("File " + target + ": registered");
     RecordRegisteredTarget(n);
   }
@@ -280,8 +292,9 @@ int ExtractListedFiles() {
   ProgressFeed progress;
   progress.Start(files, count);
   const bool restartWhenHeld = ReplacesAtRestart(files);
+  SystemFolderNames system;
   for (int n = count; n >= 1; --n) {
-    PumpMessages();
+    PumpMessagesNowAndThen();
     const std::string name = files.String(NumberedName(kFile, n), "");
     if (name.empty()) {
       return 0;
@@ -299,7 +312,7 @@ int ExtractListedFiles() {
     // Cleared so that a read-only, hidden or system file can be replaced; a file that is
     // then kept gets them back.
     const DWORD originalAttributes = ::GetFileAttributesA(target.c_str());
-    const RegistrationOffer offer = ShouldOfferForRegistration(files, n, target);
+    const RegistrationOffer offer = ShouldOfferForRegistration(files, n, target, system);
     const bool exists = originalAttributes != INVALID_FILE_ATTRIBUTES;
     if (exists) {
       ClearAttributes(target);
@@ -320,9 +333,14 @@ int ExtractListedFiles() {
     if ((outcome == Outcome::kWritten || outcome == Outcome::kAtRestart) && exists) {
       RecordReplacedTarget(n);
     }
-    // Until the restart the target is still the old file.
+    if (outcome == Outcome::kWritten) {
+      system.Written(target);
+    }
+    // Until the restart the target is still the old file. What was written is known; a kept
+    // file is judged from the disk.
     if (outcome != Outcome::kAtRestart) {
-      OfferForRegistration(n, target, offer);
+      OfferForRegistration(n, target, offer,
+                           outcome != Outcome::kWritten || progress.StartsLikeImage());
     }
   }
   return 1;

@@ -81,16 +81,16 @@ void CreatePlaceShortcut(const char* nameKey, const char* askKey,
 
 // The names the shortcuts are made with, for the uninstaller; nothing for names by the rule,
 // so that a script without the keys leaves the log as it was.
-void LogShortcutNames(const std::string& log) {
+void LogShortcutNames(const IniSection& files, const std::string& log) {
   bool written = false;
   const auto logName = [&](const std::string& key) {
-    const std::string name = ValidShortcutName(ReadScriptString(kFile, key, ""));
+    const std::string name = ValidShortcutName(files.String(key, ""));
     if (!name.empty()) {
       WriteIniString(kFile, key, name, "", log);
       written = true;
     }
   };
-  const int count = ReadScriptInt(kFile, kFile, 0);
+  const int count = files.Int(kFile, 0);
   for (int n = 1; n <= count; ++n) {
     logName(NumberedName(kShortcutName, n));
   }
@@ -155,7 +155,7 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
     return;
   }
   if (!uninstallLog.empty()) {
-    LogShortcutNames(uninstallLog);
+    LogShortcutNames(fileSection, uninstallLog);
   }
 
   // Without a programs folder or a group name the folder to make would be the drive root or
@@ -188,7 +188,9 @@ void CreateStartMenuShortcuts(const std::string& uninstallLog) {
   }
 
   std::string folder = groupFolder + suffix + '\\';
-  if (!EnsureDirectory(folder)) {
+  // No pause after each level: the system has made a level when CreateDirectoryA returns, and
+  // the pauses over the many levels above a Start Menu group cost every installation seconds.
+  if (!EnsureDirectory(folder, nullptr, 0)) {
     folder.clear();
   }
   // The group is the shortcuts' subfolder, so that a chosen name replaces only the file's part.

@@ -33,14 +33,16 @@ std::string DirectoryPartOf(const std::string& path) {
 // looked at, so that the count can be weighed against the whole list.
 int CountFilesPresent(int count) {
   const std::string destination = WithTrailingBackslash(g_state.destinationDirectory);
+  // Read at once: key by key, a large package would read the script thousands of times.
+  const IniSection files(kFile);
   int found = 0;
   for (int n = 1; n <= count; ++n) {
-    PumpMessages();
-    const std::string name = ReadScriptString(kFile, NumberedName(kFile, n), "");
+    PumpMessagesNowAndThen();
+    const std::string name = files.String(NumberedName(kFile, n), "");
     if (name.empty()) {
       continue;
     }
-    const std::string path = ExpandTarget(kFile, n) + name;
+    const std::string path = ExpandTargetValue(files.String(NumberedName(kTarget, n), "")) + name;
     // The directory is taken as written; the file is looked for at the collapsed path.
     if (EqualNoCase(DirectoryPartOf(path), destination) &&
         IsExistingFile(CollapseBackslashes(path))) {

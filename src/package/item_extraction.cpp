@@ -116,6 +116,19 @@ class TargetWriter {
     }
   }
 
+  // The tail's times and attributes, set through the handle that wrote the file: opening the
+  // file again for each costs more than writing a small file. False when the system refuses
+  // the pair in one call (an attribute it does not take); the caller then sets them apart.
+  bool SetTimesAndAttributes(const ItemTail& tail) {
+    FILE_BASIC_INFO info{};
+    info.CreationTime.QuadPart = static_cast<LONGLONG>(tail.creation);
+    info.LastAccessTime.QuadPart = static_cast<LONGLONG>(tail.access);
+    info.LastWriteTime.QuadPart = static_cast<LONGLONG>(tail.write);
+    // 0 would mean "leave them"; "no attributes" is spelt FILE_ATTRIBUTE_NORMAL.
+    info.FileAttributes = tail.attributes != 0 ? tail.attributes : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(file_.get(), FileBasicInfo, &info, sizeof info) != FALSE;
+  }
+
   void Close() { file_.reset(); }
 
  private:
@@ -199,6 +212,9 @@ std::uint32_t InflateItemInto(Bytes item, const std::string& target, bool append
       return 0;
     }
     if (observer != nullptr) {
+      if (inflater.produced() == filled) {
+        observer->FirstPieceWritten(Bytes(piece.get(), filled));
+      }
       observer->PieceWritten(inflater.produced());
     }
   }
@@ -207,9 +223,12 @@ std::uint32_t InflateItemInto(Bytes item, const std::string& target, bool append
     // A stream found bad half-way: its bytes are taken back, as no whole file came of it.
     writer.CutBack();
   }
+  const bool applied = opened && writer.SetTimesAndAttributes(*tail);
   writer.Close();
-  ApplyAttributesAndTimes(target, tail->attributes, FileTimeOf(tail->creation),
-                          FileTimeOf(tail->access), FileTimeOf(tail->write));
+  if (!applied) {
+    ApplyAttributesAndTimes(target, tail->attributes, FileTimeOf(tail->creation),
+                            FileTimeOf(tail->access), FileTimeOf(tail->write));
+  }
   return whole ? static_cast<std::uint32_t>(inflater.produced()) : 0;
 }
 

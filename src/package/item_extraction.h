@@ -33,6 +33,9 @@ void ApplyAttributesAndTimes(const std::string& path, std::uint32_t attributes,
 class PieceObserver {
  public:
   virtual void PieceWritten(std::uint64_t itemBytesWritten) = 0;
+  // The item's first piece once it is written: its first bytes tell what kind of file it is,
+  // without reading the file again.
+  virtual void FirstPieceWritten(Bytes) {}
 
  protected:
   ~PieceObserver() = default;

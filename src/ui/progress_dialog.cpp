@@ -14,7 +14,10 @@ bool HasWindow(const ProgressDialog* dialog) {
 }
 
 void SetTexts(const ProgressDialog& dialog, const std::string& caption, const std::string& text) {
-  dialog.SetCaption(caption);
+  // The caption stays the same from file to file; setting it again repaints the frame.
+  if (dialog.Caption() != caption) {
+    dialog.SetCaption(caption);
+  }
   dialog.SetItemText(IDC_PROGRESS_TEXT, text);
 }
 
@@ -135,6 +138,16 @@ void PumpMessages() {
     }
     TranslateMessage(&message);
     DispatchMessageA(&message);
+  }
+}
+
+void PumpMessagesNowAndThen() {
+  constexpr ULONGLONG kInterval = 40;  // milliseconds
+  static ULONGLONG last = 0;
+  const ULONGLONG now = GetTickCount64();
+  if (now - last >= kInterval) {
+    last = now;
+    PumpMessages();
   }
 }
 

@@ -37,5 +37,9 @@ void CloseProgress();
 // Dispatches every message waiting in the thread's queue without waiting. A WM_QUIT taken
 // from the queue ends the pump and is dropped.
 void PumpMessages();
+// PumpMessages, at most once in a few hundredths of a second: for loops over many files,
+// where a look into the queue for each file, a round trip to the window system, would cost
+// more than the file itself.
+void PumpMessagesNowAndThen();
 
 }  // namespace vorlatch

@@ -250,5 +250,27 @@ TEST_F(ComRegistration, OleInitializeFailureIsShownOnceAndRegistrationGoesOn) {
   worker.join();
 }
 
+// The list read once answers as a look into the system folder for each name would, also for
+// a file written there after the list was read.
+TEST(SystemFolderNames, AnswerAsTheFileSystemDoes) {
+  char folder[MAX_PATH] = {};
+  ASSERT_GT(GetSystemDirectoryA(folder, MAX_PATH), 0u);
+  const std::string system = std::string(folder) + "\\";
+  const std::string elsewhere = "C:\\elsewhere\\";
+  SystemFolderNames names;
+  for (const std::string name : {"kernel32.dll", "KeRnEl32.DlL", "kernel32.dll.", "drivers",
+                                 "no-such-file-here.dll", "drivers/etc", "kernel32.dll::$DATA"}) {
+    EXPECT_EQ(names.Holds(elsewhere + name), HasSystemFolderName(elsewhere + name)) << name;
+  }
+  EXPECT_TRUE(names.Holds(elsewhere + "KERNEL32.DLL"));
+  EXPECT_FALSE(names.Holds(elsewhere + "drivers"));
+
+  const std::string fresh = "vorlatch-names-" + std::to_string(GetCurrentProcessId()) + ".dll";
+  ASSERT_TRUE(test::WriteTextFile(system + fresh, "x"));
+  names.Written(system + fresh);
+  EXPECT_TRUE(names.Holds(elsewhere + fresh));
+  ASSERT_TRUE(DeleteFileA((system + fresh).c_str()));
+}
+
 }  // namespace
 }  // namespace vorlatch
