@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "package/format.h"
+#include "package/lzma_item.h"
 #include "package/signature_layout.h"
 #include "packer/ini_text.h"
 #include "packer/source_file.h"
@@ -165,6 +166,7 @@ bool ExtractInstaller(const std::string& installer, const std::string& folder, s
     }
   }
   out << "Vorlatch.ini: the script, " << text.size() << " bytes\n";
+  LzmaBlockDecoder blocks;
   for (const Named& item : named) {
     const long long zip = script.GetInt(item.section, item.zipKey);
     const long long pos = script.GetInt(item.section, item.posKey);
@@ -177,7 +179,7 @@ bool ExtractInstaller(const std::string& installer, const std::string& folder, s
             : SliceOf(package.first(static_cast<std::size_t>(*reserved)),
                       static_cast<std::uint64_t>(pos), static_cast<std::uint64_t>(zip));
     const auto tail = slice ? ReadItemTailOf(*slice) : std::nullopt;
-    const auto content = slice ? InflateItem(*slice) : std::nullopt;
+    const auto content = slice ? DecodeItem(package, *slice, blocks) : std::nullopt;
     if (!content || !tail || content->size() != tail->size) {
       error = installer + ": " + item.label + ": damaged item";
       return false;
