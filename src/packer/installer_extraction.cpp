@@ -1,5 +1,7 @@
 #include "packer/installer_extraction.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -142,6 +144,9 @@ bool ExtractInstaller(const std::string& installer, const std::string& folder, s
                          script.GetString("File", "File" + number),
                      "File", "Zip" + number, "Pos" + number});
   }
+  // In the installer's order, the last file first: the files of a solid block are then
+  // decoded in one pass.
+  std::reverse(named.begin(), named.end());
   named.push_back({"the uninstaller", "BID/Uninstall.exe", "File", "UninstallZip", "UninstallPos"});
   for (const auto& [section, key] :
        {std::pair{"File", "Dll"}, {"Before", "File"}, {"After", "File"}}) {
