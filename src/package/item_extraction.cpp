@@ -5,6 +5,7 @@
 #include <new>
 
 #include "package/format.h"
+#include "package/lzma_item.h"
 #include "package/process_state.h"
 #include "script/keys.h"
 #include "script/script_access.h"
@@ -142,7 +143,28 @@ class TargetWriter {
 // little per byte, small enough that memory stays flat whatever the size of a file.
 constexpr std::size_t kPieceSize = 128 * 1024;
 
+// Kept between items, so that the items of a solid block are decoded in one pass.
+LzmaBlockDecoder& BlockDecoder() {
+  static LzmaBlockDecoder decoder;
+  return decoder;
+}
+
+// The package view when `item` lies in it (an LZMA member finds its block there), else none.
+Bytes PackageAround(Bytes item) {
+  if (g_state.packageView == nullptr || g_state.packageSize <= 0) {
+    return {};
+  }
+  const Bytes package(g_state.packageView, static_cast<std::size_t>(g_state.packageSize));
+  const bool inside = !item.empty() && item.data() >= package.data() &&
+                      item.data() + item.size() <= package.data() + package.size();
+  return inside ? package : Bytes();
+}
+
 }  // namespace
+
+void ForgetDecodedBlock() {
+  BlockDecoder().Reset();
+}
 
 bool WriteBlock(const std::string& path, const std::uint8_t* bytes, std::uint32_t length,
                 bool append) {
@@ -192,10 +214,10 @@ std::uint32_t InflateItemInto(Bytes item, const std::string& target, bool append
   if (!piece) {
     return 0;
   }
-  ItemInflater inflater(item.first(item.size() - kItemTailSize), tail->size);
+  ItemDecoder inflater(PackageAround(item), item, BlockDecoder());
   TargetWriter writer(target, append);
   bool opened = false;
-  while (inflater.state() == ItemInflater::State::kMore) {
+  while (inflater.state() == ItemDecoder::State::kMore) {
     const std::size_t filled = inflater.Next(std::span(piece.get(), kPieceSize));
     if (filled == 0) {
       continue;
@@ -218,7 +240,7 @@ std::uint32_t InflateItemInto(Bytes item, const std::string& target, bool append
       observer->PieceWritten(inflater.produced());
     }
   }
-  const bool whole = opened && inflater.state() == ItemInflater::State::kDone;
+  const bool whole = opened && inflater.state() == ItemDecoder::State::kDone;
   if (opened && !whole) {
     // A stream found bad half-way: its bytes are taken back, as no whole file came of it.
     writer.CutBack();

@@ -48,6 +48,9 @@ class PieceObserver {
 std::uint32_t InflateItemInto(Bytes item, const std::string& target, bool append,
                               PieceObserver* observer = nullptr);
 
+// Frees the decoder that LZMA items share between them; called before the package goes.
+void ForgetDecodedBlock();
+
 // Inflates the item at [position, position + length) of the package view into `target`.
 // 0 when the item does not lie wholly inside the package.
 std::uint32_t ExtractPackedItem(std::uint32_t position, std::uint32_t length,

@@ -139,6 +139,7 @@ bool ExtractScript() {
 }
 
 void ClosePackage() {
+  ForgetDecodedBlock();
   if (g_state.packageView != nullptr) {
     ::UnmapViewOfFile(g_state.packageView);
     g_state.packageView = nullptr;

@@ -1,5 +1,7 @@
 #include "packer/installer_extraction.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "package/format.h"
+#include "package/lzma_item.h"
 #include "package/signature_layout.h"
 #include "packer/ini_text.h"
 #include "packer/source_file.h"
@@ -147,6 +150,9 @@ bool ExtractInstaller(const std::string& installer, const std::string& folder, s
                          script.GetString("File", "File" + number),
                      "File", "Zip" + number, "Pos" + number});
   }
+  // In the installer's order, the last file first: the files of a solid block are then
+  // decoded in one pass.
+  std::reverse(named.begin(), named.end());
   named.push_back({"the uninstaller", "BID/Uninstall.exe", "File", "UninstallZip", "UninstallPos"});
   for (const auto& [section, key] :
        {std::pair{"File", "Dll"}, {"Before", "File"}, {"After", "File"}}) {
@@ -171,6 +177,7 @@ bool ExtractInstaller(const std::string& installer, const std::string& folder, s
     }
   }
   out << "Vorlatch.ini: the script, " << text.size() << " bytes\n";
+  LzmaBlockDecoder blocks;
   for (const Named& item : named) {
     const long long zip = script.GetInt(item.section, item.zipKey);
     const long long pos = script.GetInt(item.section, item.posKey);
@@ -183,7 +190,7 @@ bool ExtractInstaller(const std::string& installer, const std::string& folder, s
             : SliceOf(package.first(static_cast<std::size_t>(*reserved)),
                       static_cast<std::uint64_t>(pos), static_cast<std::uint64_t>(zip));
     const auto tail = slice ? ReadItemTailOf(*slice) : std::nullopt;
-    const auto content = slice ? InflateItem(*slice) : std::nullopt;
+    const auto content = slice ? DecodeItem(package, *slice, blocks) : std::nullopt;
     if (!content || !tail || content->size() != tail->size) {
       error = installer + ": " + item.label + ": damaged item";
       return false;

@@ -31,7 +31,7 @@ constexpr const char* kUsage =
     "Usage:\n"
     "  vorlatch-pack build PROJECT [-o OUT] [--stub STUB] [--uninstaller UNINSTALLER]\n"
     "                      [--sign COMMAND] [--arch x86_64|i686] [--strict]\n"
-    "                      [--jobs N]\n"
+    "                      [--jobs N] [--compression lzma|zlib] [--solid 1|0]\n"
     "  vorlatch-pack new FOLDER [-o PROJECT]\n"
     "  vorlatch-pack inspect INSTALLER\n"
     "  vorlatch-pack extract INSTALLER FOLDER\n"
@@ -60,12 +60,17 @@ constexpr const char* kUsage =
     "         fresh key). With SOURCE_DATE_EPOCH set (seconds since 1970), times later\n"
     "         than it are stored as it, and a locked installer's key comes from the\n"
     "         project file, so that every build gives the same bytes. On a terminal\n"
-    "         the progress shows on one line.\n"
+    "         the progress shows on one line. Files are compressed with LZMA (default,\n"
+    "         or [Build] Compression) or zlib; with --solid 1 (default with lzma, or\n"
+    "         [Build] Solid) files that the installer extracts one after the other\n"
+    "         share LZMA streams of up to 64 MB; [Build] Dictionary=MB (1 to 128,\n"
+    "         default 64) caps the memory an installer needs to decode them.\n"
     "new      writes a commented starter project (default FOLDER's name with .vlp in\n"
     "         the current folder, never over an existing file) that installs FOLDER\n"
     "         with a Start Menu shortcut to its first .exe and an uninstaller.\n"
     "inspect  prints the script of an installer and every packed item with its position,\n"
-    "         length, size, attributes and times, and whether it inflates to its size;\n"
+    "         length, size, attributes, times, method (and LZMA block) and ratio, and\n"
+    "         whether it decodes to its size;\n"
     "         says whether the installer is signed (where its certificate table lies),\n"
     "         the execution level its stub asks for, and whether the installer asks for a\n"
     "         password (never the password).\n"
@@ -139,6 +144,22 @@ int Build(int argc, char** argv) {
         return UsageError(std::string(arg) + " needs a number from 1 to 256, not " + jobs);
       }
       options.jobs = static_cast<unsigned>(n);
+      continue;
+    }
+    if (arg == "--compression") {
+      if (i + 1 >= argc ||
+          (std::string_view(argv[i + 1]) != "lzma" && std::string_view(argv[i + 1]) != "zlib")) {
+        return UsageError("--compression needs lzma or zlib");
+      }
+      options.compression = argv[++i];
+      continue;
+    }
+    if (arg == "--solid") {
+      if (i + 1 >= argc ||
+          (std::string_view(argv[i + 1]) != "1" && std::string_view(argv[i + 1]) != "0")) {
+        return UsageError("--solid needs 1 or 0");
+      }
+      options.solid = argv[++i][0] - '0';
       continue;
     }
     if (arg == "--strict") {

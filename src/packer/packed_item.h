@@ -8,16 +8,31 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "package/format.h"
 
 namespace vorlatch::packer {
 
+// Where a source's bytes go as they are read.
+class ContentSink {
+ public:
+  virtual bool Add(const std::uint8_t* data, std::size_t size, std::string& problem) = 0;
+  // The bytes added for the current source.
+  virtual std::uint64_t SourceSize() const = 0;
+
+ protected:
+  ~ContentSink() = default;
+};
+
 // A finished item: its stream and tail, in memory or in its part file (removed with it).
 class PackedItem {
  public:
   PackedItem() = default;
+  // An item made whole in memory.
+  explicit PackedItem(std::vector<std::uint8_t> bytes)
+      : bytes_(std::move(bytes)), length_(bytes_.size()) {}
   PackedItem(PackedItem&& other) noexcept;
   PackedItem& operator=(PackedItem&& other) noexcept;
   PackedItem(const PackedItem&) = delete;
@@ -42,7 +57,7 @@ class PackedItem {
 // Compresses one source at zlib's default level, piece by piece. The stream is the same bytes
 // as one call of compress2 over the whole source gives: deflate decides its blocks and
 // matches on what it has seen, not on how the input is divided.
-class ItemDeflater {
+class ItemDeflater final : public ContentSink {
  public:
   // `partPath` is where the item goes once it is longer than `memoryLimit` bytes; an item
   // longer than `lengthLimit` is refused, as one that makes the installer longer than
@@ -54,11 +69,11 @@ class ItemDeflater {
   ~ItemDeflater();
 
   // Compresses the next piece of the source. False with the reason in `problem`.
-  bool Add(const std::uint8_t* data, std::size_t size, std::string& problem);
+  bool Add(const std::uint8_t* data, std::size_t size, std::string& problem) override;
   // Ends the stream and appends the tail, whose size becomes the bytes added.
   bool Finish(ItemTail tail, PackedItem& item, std::string& problem);
 
-  std::uint64_t SourceSize() const { return sourceSize_; }
+  std::uint64_t SourceSize() const override { return sourceSize_; }
 
  private:
   bool Deflate(int flush, std::string& problem);

@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "package/format.h"
+#include "package/lzma_item.h"
 #include "package/pe_image.h"
 #include "package/signature_layout.h"
 #include "packer/execution_level.h"
 #include "packer/ini_text.h"
+#include "packer/lzma_packing.h"
 #include "packer/ordered_work.h"
 #include "packer/packed_item.h"
 #include "packer/password_protection.h"
@@ -50,6 +52,11 @@ constexpr std::uint64_t kHeldItemsBudget = 96ull << 20;
 // Signing tools pad a file to a multiple of 8 before they append the certificate table; an
 // installer of such a length needs no padding.
 constexpr std::uint64_t kSigningAlignment = 8;
+// Files share an LZMA stream until their content reaches this: fixed, so that the blocks and
+// the installer's bytes never depend on the number of jobs.
+constexpr std::uint64_t kSolidBlockLimit = 64ull << 20;
+constexpr long long kDefaultDictionaryMb = 64;
+constexpr long long kMaxDictionaryMb = 128;
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -390,6 +397,9 @@ class Builder {
       level_ = EqualNoCase(*scope, "user") ? "asInvoker" : "requireAdministrator";
     }
 
+    if (!ReadCompression()) {
+      return false;
+    }
     if (auto password = project_.Get("Build", "Password")) {
       std::string problem;
       // A build that must be reproducible (SOURCE_DATE_EPOCH) draws the key and the filler
@@ -405,6 +415,29 @@ class Builder {
                   "a protected installer needs its password in [Build] Password");
     }
     return CheckProject() && ExpandShorthands();
+  }
+
+  bool ReadCompression() {
+    std::string method = options_.compression;
+    std::string methodKey = "--compression";
+    if (method.empty()) {
+      method = project_.GetString("Build", "Compression", "lzma");
+      methodKey = "[Build] Compression";
+    }
+    if (method != "lzma" && method != "zlib") {
+      return Fail(methodKey, "", Quoted(method) + " is no compression method (lzma or zlib)");
+    }
+    lzma_ = method == "lzma";
+    const long long solid =
+        options_.solid >= 0 ? options_.solid : project_.GetInt("Build", "Solid", 1);
+    solid_ = lzma_ && solid != 0;
+    const long long megabytes = project_.GetInt("Build", "Dictionary", kDefaultDictionaryMb);
+    if (megabytes < 1 || megabytes > kMaxDictionaryMb) {
+      return Fail("[Build] Dictionary", "",
+                  "needs a number of MB from 1 to " + std::to_string(kMaxDictionaryMb));
+    }
+    dictionaryLimit_ = static_cast<std::uint32_t>(megabytes) << 20;
+    return true;
   }
 
   void Tell(const std::string& message) const {
@@ -600,10 +633,11 @@ class Builder {
   // One source read and packed as an item; `problem` says why not, under `problemKey` when
   // the fault is not the source's own.
   struct PackedSource {
-    PackedItem item;
+    std::vector<PackedItem> items;  // one per item of the unit, in its order
+    std::size_t failed = 0;         // the unit's item that `problem` is about
     std::string problem;
     std::string problemKey;
-    std::string warning;
+    std::vector<std::string> warnings;
   };
 
   void ClampTimes(ItemTail& tail) const {
@@ -624,7 +658,7 @@ class Builder {
   }
 
   // The uninstaller is read whole: its manifest and header may be changed before it is packed.
-  bool PackUninstaller(const PlannedItem& planned, ItemDeflater& deflater, ItemTail& tail,
+  bool PackUninstaller(const PlannedItem& planned, ContentSink& deflater, ItemTail& tail,
                        PackedSource& packed) const {
     std::vector<std::uint8_t> content;
     if (!ReadSourceFile(planned.source, content, tail, packed.problem)) {
@@ -663,7 +697,7 @@ class Builder {
   // Any other source is compressed as it is read, so that it is never held whole.
   // `image`, when given, receives the source's bytes if it is a program image small enough to
   // look into (for the registration warning); it stays empty otherwise.
-  bool PackInPieces(const PlannedItem& planned, ItemDeflater& deflater, ItemTail& tail,
+  bool PackInPieces(const PlannedItem& planned, ContentSink& deflater, ItemTail& tail,
                     PackedSource& packed, std::vector<std::uint8_t>* image) const {
     SourceReader reader;
     std::uint64_t size = 0;
@@ -707,40 +741,148 @@ class Builder {
     return true;
   }
 
-  // Runs on a worker thread: reads only what the plan and the stub fixed before.
-  PackedSource PackSource(std::size_t index) const {
+  // Reads one source into `sink`, with the registration warning of a COM server.
+  bool ReadSource(std::size_t index, ContentSink& sink, ItemTail& tail,
+                  PackedSource& packed) const {
     const PlannedItem& planned = items_[index];
+    // A COM server is looked into for the warning; a program image too large for that
+    // (no such server is) is not held in memory.
+    const auto n = NumberedKey(planned.zipKey, "Zip");
+    const bool warnable =
+        n && planned.section == "File" && WillBeOfferedForRegistration(project_, *n);
+    std::vector<std::uint8_t> image;
+    const bool read = planned.zipKey == "UninstallZip"
+                          ? PackUninstaller(planned, sink, tail, packed)
+                          : PackInPieces(planned, sink, tail, packed, warnable ? &image : nullptr);
+    if (read && !image.empty()) {
+      std::string warning =
+          RegistrationWarning(project_, *n, Bytes(image.data(), image.size()),
+                              "[File] File" + std::to_string(*n) + "=" +
+                                  project_.GetString("File", "File" + std::to_string(*n)),
+                              planned.source);
+      if (!warning.empty()) {
+        packed.warnings.push_back(std::move(warning));
+      }
+    }
+    return read;
+  }
+
+  void PackZlib(std::size_t index, PackedSource& packed) const {
+    ItemDeflater deflater(temporary_ + ".part" + std::to_string(index), heldItemLimit_, itemLimit_,
+                          options_.maxInstallerSize);
+    ItemTail tail;
+    PackedItem item;
+    if (ReadSource(index, deflater, tail, packed) && deflater.Finish(tail, item, packed.problem)) {
+      packed.items.push_back(std::move(item));
+    }
+  }
+
+  // The unit's sources as one LZMA stream: the first item holds it, each other item points
+  // back to the first and names where its content begins.
+  void PackLzma(const std::vector<std::size_t>& unit, PackedSource& packed) const {
+    BlockContent content;
+    std::vector<ItemTail> tails(unit.size());
+    std::vector<LzmaItemHeader> headers(unit.size());
+    for (std::size_t k = 0; k < unit.size(); ++k) {
+      content.StartSource();
+      if (!ReadSource(unit[k], content, tails[k], packed)) {
+        packed.failed = k;
+        return;
+      }
+      tails[k].size = static_cast<std::uint32_t>(content.SourceSize());
+      headers[k].kind = k == 0 ? LzmaItemKind::kHolder : LzmaItemKind::kMember;
+      headers[k].adler = content.adler;
+      headers[k].offset = content.start;
+    }
+    std::vector<std::uint8_t> stream;
+    const std::uint32_t dictionary = FittingDictionary(content.bytes.size(), dictionaryLimit_);
+    if (!EncodeLzmaBlock(Bytes(content.bytes.data(), content.bytes.size()), dictionary,
+                         headers[0].props, stream, packed.problem)) {
+      return;
+    }
+    content.bytes = std::vector<std::uint8_t>();
+    if (stream.size() > itemLimit_) {
+      packed.problem = InstallerTooLarge(options_.maxInstallerSize);
+      return;
+    }
+    headers[0].streamLength = static_cast<std::uint32_t>(stream.size());
+    std::vector<std::uint8_t> holder;
+    AppendLzmaItemHeader(holder, headers[0]);
+    holder.insert(holder.end(), stream.begin(), stream.end());
+    stream = std::vector<std::uint8_t>();
+    AppendItemTail(holder, tails[0]);
+    std::uint64_t back = holder.size();
+    packed.items.emplace_back(std::move(holder));
+    for (std::size_t k = 1; k < unit.size(); ++k) {
+      std::copy(std::begin(headers[0].props), std::end(headers[0].props), headers[k].props);
+      headers[k].back = back;
+      std::vector<std::uint8_t> member;
+      AppendLzmaItemHeader(member, headers[k]);
+      AppendItemTail(member, tails[k]);
+      back += member.size();
+      packed.items.emplace_back(std::move(member));
+    }
+  }
+
+  // Runs on a worker thread: reads only what the plan and the stub fixed before.
+  PackedSource PackUnit(std::size_t u) const {
     PackedSource packed;
     try {
-      ItemDeflater deflater(temporary_ + ".part" + std::to_string(index), heldItemLimit_,
-                            itemLimit_, options_.maxInstallerSize);
-      ItemTail tail;
-      // A COM server is looked into for the warning; a program image too large for that
-      // (no such server is) is not held in memory.
-      const auto n = NumberedKey(planned.zipKey, "Zip");
-      const bool warnable =
-          n && planned.section == "File" && WillBeOfferedForRegistration(project_, *n);
-      std::vector<std::uint8_t> image;
-      const bool read =
-          planned.zipKey == "UninstallZip"
-              ? PackUninstaller(planned, deflater, tail, packed)
-              : PackInPieces(planned, deflater, tail, packed, warnable ? &image : nullptr);
-      if (read && !image.empty()) {
-        packed.warning =
-            RegistrationWarning(project_, *n, Bytes(image.data(), image.size()),
-                                "[File] File" + std::to_string(*n) + "=" +
-                                    project_.GetString("File", "File" + std::to_string(*n)),
-                                planned.source);
-      }
-      if (read) {
-        deflater.Finish(tail, packed.item, packed.problem);
+      if (lzma_) {
+        PackLzma(units_[u], packed);
+      } else {
+        PackZlib(units_[u][0], packed);
       }
     } catch (const std::bad_alloc&) {
       // A message, and no half-written file.
-      packed.item = PackedItem();
+      packed.items.clear();
       packed.problem = "not enough memory to pack it";
     }
     return packed;
+  }
+
+  // What is packed together: with solid LZMA, the files in the installer's order of
+  // extraction (the last listed first) in blocks of at most kSolidBlockLimit bytes; every
+  // item that the installer may need out of that order on its own, after them.
+  void PlanUnits() {
+    units_.clear();
+    std::vector<bool> inBlock(items_.size(), false);
+    if (solid_) {
+      std::vector<long long> apart;
+      for (const std::string& name :
+           {project_.GetString("File", "Dll"), project_.GetString("Before", "File"),
+            ProgramPartOf(project_.GetString("After", "File"))}) {
+        if (!name.empty()) {
+          apart.push_back(InstalledFileIndex(project_, fileCount_, name, codePage_));
+        }
+      }
+      std::vector<std::size_t> block;
+      std::uint64_t blockBytes = 0;
+      for (std::size_t i = items_.size(); i-- > 0;) {
+        const auto n = NumberedKey(items_[i].zipKey, "Zip");
+        if (items_[i].section != "File" || !n ||
+            std::find(apart.begin(), apart.end(), *n) != apart.end()) {
+          continue;
+        }
+        const std::uint64_t size = SourceSize(items_[i].source);
+        if (!block.empty() && blockBytes + size > kSolidBlockLimit) {
+          units_.push_back(std::move(block));
+          block.clear();
+          blockBytes = 0;
+        }
+        block.push_back(i);
+        blockBytes += size;
+        inBlock[i] = true;
+      }
+      if (!block.empty()) {
+        units_.push_back(std::move(block));
+      }
+    }
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      if (!inBlock[i]) {
+        units_.push_back({i});
+      }
+    }
   }
 
   bool WriteAll(std::FILE* file, const std::vector<std::uint8_t>& bytes, const std::string& path) {
@@ -812,41 +954,50 @@ class Builder {
         progressTotal_ += SourceSize(planned.source);
       }
     }
-    const std::function<PackedSource(std::size_t)> pack = [this](std::size_t i) {
-      return PackSource(i);
+    PlanUnits();
+    const std::function<PackedSource(std::size_t)> pack = [this](std::size_t u) {
+      return PackUnit(u);
     };
-    const std::function<bool(std::size_t, PackedSource&)> write = [&](std::size_t i,
+    const std::function<bool(std::size_t, PackedSource&)> write = [&](std::size_t u,
                                                                       PackedSource& packed) {
-      const PlannedItem& planned = items_[i];
-      currentKey_ = planned.sourceKey;
-      currentSource_ = planned.source;
+      const std::vector<std::size_t>& unit = units_[u];
       if (!packed.problem.empty()) {
+        const PlannedItem& planned = items_[unit[std::min(packed.failed, unit.size() - 1)]];
+        currentKey_ = planned.sourceKey;
+        currentSource_ = planned.source;
         return Fail(packed.problemKey.empty() ? planned.sourceKey : packed.problemKey,
                     planned.source, packed.problem);
       }
-      if (!packed.warning.empty() && options_.warnings != nullptr) {
-        *options_.warnings << packed.warning << '\n';
+      if (options_.warnings != nullptr) {
+        for (const std::string& warning : packed.warnings) {
+          *options_.warnings << warning << '\n';
+        }
       }
-      const std::uint64_t length = packed.item.Length();
-      if (position + length > limit) {
-        return Fail(planned.sourceKey, planned.source, InstallerTooLarge(limit));
+      for (std::size_t k = 0; k < unit.size() && k < packed.items.size(); ++k) {
+        const PlannedItem& planned = items_[unit[k]];
+        currentKey_ = planned.sourceKey;
+        currentSource_ = planned.source;
+        const std::uint64_t length = packed.items[k].Length();
+        if (position + length > limit) {
+          return Fail(planned.sourceKey, planned.source, InstallerTooLarge(limit));
+        }
+        std::string problem;
+        if (!packed.items[k].WriteTo(file.get(), problem)) {
+          return Fail(outputKey_, output_ + " (as " + temporary + ")", problem);
+        }
+        packed.items[k] = PackedItem();  // its part file goes at once
+        try {
+          script.Set(planned.section, planned.zipKey, std::to_string(length));
+          script.Set(planned.section, planned.posKey, std::to_string(position));
+        } catch (const std::bad_alloc&) {
+          // Never past the ordered run: its threads must be joined first.
+          return Fail(planned.sourceKey, planned.source, "not enough memory to pack it");
+        }
+        position += length;
       }
-      std::string problem;
-      if (!packed.item.WriteTo(file.get(), problem)) {
-        return Fail(outputKey_, output_ + " (as " + temporary + ")", problem);
-      }
-      packed.item = PackedItem();  // its part file goes at once
-      try {
-        script.Set(planned.section, planned.zipKey, std::to_string(length));
-        script.Set(planned.section, planned.posKey, std::to_string(position));
-      } catch (const std::bad_alloc&) {
-        // Never past the ordered run: its threads must be joined first.
-        return Fail(planned.sourceKey, planned.source, "not enough memory to pack it");
-      }
-      position += length;
       return true;
     };
-    if (!ForEachInOrder(items_.size(), jobs, pack, write)) {
+    if (!ForEachInOrder(units_.size(), jobs, pack, write)) {
       return false;
     }
     SetProtectionKeys(script);
@@ -890,6 +1041,10 @@ class Builder {
   std::string output_, outputKey_;
   long long fileCount_ = 0;
   std::vector<PlannedItem> items_;
+  std::vector<std::vector<std::size_t>> units_;  // indices of items_ packed together
+  bool lzma_ = true;
+  bool solid_ = true;
+  std::uint32_t dictionaryLimit_ = kDefaultDictionaryMb << 20;
   std::optional<Protection> protection_;  // set when [Build] Password locks the installer
   std::string level_;                     // empty: the stub's and uninstaller's own level
   std::string sign_, signKey_;            // empty: not signed
@@ -942,21 +1097,50 @@ void WriteTail(std::ostream& out, const ItemTail& tail) {
       << ", written " << FileTimeText(tail.write) << "\n";
 }
 
-// "ok" when the item inflates to exactly the size its tail states.
-bool CheckItem(Bytes item, std::ostream& out) {
+// How an item is stored: its method, its LZMA block, and its size against its content's.
+void WriteMethod(Bytes package, Bytes item, const ItemTail& tail, std::ostream& out) {
+  const auto header = ReadLzmaItemHeader(item);
+  if (!header) {
+    out << "  method zlib";
+  } else if (header->kind == LzmaItemKind::kHolder) {
+    out << "  method lzma, dictionary " << ReadU32(header->props + 1) << ", holds its block's "
+        << header->streamLength << "-byte stream";
+  } else {
+    out << "  method lzma, in the block at position "
+        << static_cast<std::uint64_t>(item.data() - package.data()) - header->back
+        << " from content byte " << header->offset;
+  }
+  if (tail.size != 0) {
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.3f", static_cast<double>(item.size()) / tail.size);
+    out << ", ratio " << ratio;
+  }
+  out << "\n";
+}
+
+// "ok" when the item decodes to exactly the size its tail states.
+// `decoded`, when given, is what an earlier decoding of the item gave (its size, or nothing).
+bool CheckItem(Bytes package, Bytes item, LzmaBlockDecoder& blocks, std::ostream& out,
+               const std::optional<std::size_t>* decoded = nullptr) {
   const auto tail = ReadItemTailOf(item);
   if (!tail) {
     out << "  BAD: shorter than its tail\n";
     return false;
   }
   WriteTail(out, *tail);
-  const auto content = InflateItem(item);
-  if (!content) {
-    out << "  BAD: does not inflate\n";
+  WriteMethod(package, item, *tail, out);
+  std::optional<std::size_t> size;
+  if (decoded != nullptr) {
+    size = *decoded;
+  } else if (const auto content = DecodeItem(package, item, blocks)) {
+    size = content->size();
+  }
+  if (!size) {
+    out << "  BAD: does not decode\n";
     return false;
   }
-  if (content->size() != tail->size) {
-    out << "  BAD: inflates to " << content->size() << " bytes\n";
+  if (*size != tail->size) {
+    out << "  BAD: inflates to " << *size << " bytes\n";
     return false;
   }
   out << "  ok\n";
@@ -1013,7 +1197,8 @@ bool InspectInstallerBytes(const std::string& path, Bytes file, std::ostream& ou
   out << "execution level: " << (level ? *level : "not in the stub's manifest") << "\n";
   out << "code page: " << (HasUtf8CodePage(file) ? "UTF-8" : "the system's") << "\n";
   out << "script block: position " << scriptStart << ", length " << scriptBlock->size() << "\n";
-  bool sound = CheckItem(*scriptBlock, out);
+  LzmaBlockDecoder blocks;
+  bool sound = CheckItem(package, *scriptBlock, blocks, out);
   const auto scriptBytes = InflateItem(*scriptBlock);
   if (!scriptBytes) {
     error = path + ": the script block does not inflate";
@@ -1047,7 +1232,27 @@ bool InspectInstallerBytes(const std::string& path, Bytes file, std::ostream& ou
     out << "password: none\n";
   }
   int damaged = sound ? 0 : 1;
-  for (const NamedItem& named : NamedItems(script)) {
+  const std::vector<NamedItem> namedItems = NamedItems(script);
+  // Decoded first in the installer's order (the last file first), so that the files of a solid
+  // block are decoded in one pass; the report keeps the script's order.
+  std::vector<std::optional<std::size_t>> decodedSizes(namedItems.size());
+  for (std::size_t i = namedItems.size(); i-- > 0;) {
+    const NamedItem& named = namedItems[i];
+    const long long zip = script.GetInt(named.section, named.zipKey);
+    const long long pos = script.GetInt(named.section, named.posKey);
+    const auto item =
+        zip <= 0 || pos <= 0
+            ? std::nullopt
+            : SliceOf(package.first(static_cast<std::size_t>(*reserved)),
+                      static_cast<std::uint64_t>(pos), static_cast<std::uint64_t>(zip));
+    if (item && named.zipKey.rfind("Zip", 0) == 0) {
+      if (const auto content = DecodeItem(package, *item, blocks)) {
+        decodedSizes[i] = content->size();
+      }
+    }
+  }
+  for (std::size_t i = 0; i < namedItems.size(); ++i) {
+    const NamedItem& named = namedItems[i];
     const long long zip = script.GetInt(named.section, named.zipKey);
     const long long pos = script.GetInt(named.section, named.posKey);
     if (zip == 0 && pos == 0 && !named.required) {
@@ -1071,7 +1276,8 @@ bool InspectInstallerBytes(const std::string& path, Bytes file, std::ostream& ou
       ++damaged;
       continue;
     }
-    if (!CheckItem(*item, out)) {
+    if (!CheckItem(package, *item, blocks, out,
+                   named.zipKey.rfind("Zip", 0) == 0 ? &decodedSizes[i] : nullptr)) {
       ++damaged;
     }
   }

@@ -21,6 +21,8 @@ struct BuildOptions {
   std::string uninstaller;  // empty: [Build] Uninstaller, else the one beside the packer
   std::string sign;         // empty: [Build] Sign, else the installer is not signed
   unsigned jobs = 0;        // threads that compress items; 0: one per core
+  std::string compression;  // lzma or zlib; empty: [Build] Compression, else lzma
+  int solid = -1;           // 0 or 1; -1: [Build] Solid, else 1 with lzma
   std::string arch;         // empty: [Build] Arch, else x86_64; which default programs to pack
   // Check the project against the catalogue of keys first: an error fails the build, and so
   // does a warning when `strict` or [Build] Strict is set.

@@ -201,6 +201,12 @@ constexpr CatalogueKey kKeys[] = {
      "nonzero: warnings fail the build"},
     {kBuild, "Arch", false, "", false, Text, Builder, None, false,
      "x86_64 or i686: which programs are packed"},
+    {kBuild, "Compression", false, "", false, Text, Builder, None, false,
+     "lzma (the default) or zlib"},
+    {kBuild, "Solid", false, "", false, Integer, Builder, None, false,
+     "nonzero (the default with lzma): files share LZMA streams"},
+    {kBuild, "Dictionary", false, "", false, Integer, Builder, None, false,
+     "largest LZMA dictionary in MB (1 to 128)"},
 };
 
 constexpr std::string_view kMacros[] = {

@@ -190,6 +190,46 @@ TEST_F(Faults, ATemporaryDriveTooSmallForAFileHoldsNoCopyOfIt) {
 
 // 160 MB that compress well. The installer's peak working set is read from its own counters
 // while it shows its last message, before it ends.
+TEST_F(Faults, ADamagedLzmaItemGivesTheArchiveErrorAndKeepsNoPartOfTheFile) {
+  std::string words;
+  for (std::uint32_t i = 0; words.size() < 200000; i = i * 7919 + 13) {
+    words += std::to_string(i % 100003) + (i % 5 == 0 ? "\r\n" : " ");
+  }
+  Source("one.txt", words);
+  Source("two.txt", "two");
+  // One solid block: two.txt (extracted first) holds the stream, one.txt points back into it.
+  const std::string installer = Installer({"one.txt", "two.txt"}, true);
+  ASSERT_FALSE(installer.empty());
+  const std::vector<std::uint8_t> whole =
+      ReadFileBytes(installer).value_or(std::vector<std::uint8_t>{});
+  const auto scriptBytes = InflateItem(*LocateScriptBlock(PackageOf(whole)));
+  ASSERT_TRUE(scriptBytes);
+  const packer::IniText script =
+      packer::IniText::Parse(std::string(scriptBytes->begin(), scriptBytes->end()));
+  const auto pos1 = static_cast<std::size_t>(script.GetInt("File", "Pos1"));
+  const auto pos2 = static_cast<std::size_t>(script.GetInt("File", "Pos2"));
+  const auto zip2 = static_cast<std::size_t>(script.GetInt("File", "Zip2"));
+  ASSERT_EQ(script.GetInt("File", "Zip1"), 66);  // a member: header and tail only
+  const std::string dest = folder_.File("app") + "\\";
+  // The stream where one.txt's content lies, the member's checksum, and where it points.
+  for (const std::size_t at : {pos2 + zip2 * 2 / 3, pos1 + 10, pos1 + 14}) {
+    SCOPED_TRACE("damaged at " + std::to_string(at));
+    std::vector<std::uint8_t> damaged = whole;
+    damaged[at] ^= 0x55;
+    const std::string path = folder_.File("damaged-setup.exe");
+    ASSERT_TRUE(WriteFileBytes(path, damaged));
+    std::string record;
+    EXPECT_EQ(RunSilently(path, dest, &record), 2u);
+    EXPECT_TRUE(Contains(record, "File " + dest + "one.txt: failed")) << record;
+    EXPECT_TRUE(Contains(record, "Possibly corrupted archive")) << record;
+    // Whatever was written of it is taken back, as for a damaged zlib stream.
+    EXPECT_EQ(ReadTextFile(dest + "one.txt").value_or(""), "");
+    EXPECT_EQ(ReadTextFile(dest + "two.txt").value_or("<missing>"), "two");
+    EXPECT_EQ(FolderEntries(temp_), std::vector<std::string>{});
+    RemoveTree(dest);
+  }
+}
+
 TEST_F(Faults, AFileLargerThanTheMemoryBoundInstallsWholeInBoundedMemory) {
   std::vector<std::uint8_t> big(160u << 20, '.');
   for (std::size_t at = 0; at < big.size(); at += 4096) {  // a piece out of place shows
@@ -197,7 +237,8 @@ TEST_F(Faults, AFileLargerThanTheMemoryBoundInstallsWholeInBoundedMemory) {
     std::copy(mark.begin(), mark.end(), big.begin() + static_cast<std::ptrdiff_t>(at));
   }
   Source("big.bin", big);
-  const std::string installer = Installer({"big.bin"}, false);
+  // The zlib reader's bound; an LZMA item needs its dictionary besides.
+  const std::string installer = Installer({"big.bin"}, false, "[Build]\r\nCompression=zlib\r\n");
   ASSERT_FALSE(installer.empty());
   const std::string dest = folder_.File("app") + "\\";
   ChildProcess stub;
@@ -400,7 +441,8 @@ TEST_F(Faults, AnInstallerKilledHalfWayInstallsCleanlyTheSecondTime) {
     contents.push_back(NoiseBytes(2 * 1024 * 1024, static_cast<std::uint32_t>(i)));
     Source(names.back(), contents.back());
   }
-  const std::string installer = Installer(names, true);
+  // zlib: LZMA at its strongest takes long over 48 MB of noise, and the point here is the kill.
+  const std::string installer = Installer(names, true, "[Build]\r\nCompression=zlib\r\n");
   ASSERT_FALSE(installer.empty());
   const std::string dest = folder_.File("killed") + "\\";
 

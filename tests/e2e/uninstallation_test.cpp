@@ -13,9 +13,11 @@
 #include <algorithm>
 #include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "packer/packer.h"
 #include "script/directories.h"
 #include "script/path_macros.h"
 #include "support/many_files.h"
@@ -314,6 +316,58 @@ TEST_F(Uninstallation, TheUninstallEntryRemovesWhatTheInstallationMade) {
   }
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(SystemState(true), expected);
+}
+
+// The default packing: the files that the installer extracts one after the other share an
+// LZMA stream; the extension DLL and the Before document, also installed files, are stored on
+// their own; a file kept with No is decoded and dropped on the way to the next.
+TEST_F(Uninstallation, ASolidLzmaInstallerInstallsEveryFileWholeAndUninstalls) {
+  std::string data;
+  for (std::uint32_t i = 1; data.size() < 300000; i = i * 1103515245u + 12345u) {
+    data += static_cast<char>('a' + (i >> 28)) + std::to_string(i >> 20);
+  }
+  ASSERT_TRUE(WriteTextFile(sources_ + "data.bin", data));
+  const std::string project =
+      Head() + "[File]\r\nFile=5\r\nUninstall=1\r\nDll=ext.dll\r\n" +
+      FileKeys(1, AppFile(), "app.txt") + Line("File2", "ext.dll") +
+      Line("Source2", BesideTests("extension_fixture.dll")) + "Target2=[BID]bin\\\r\n" +
+      Line("File3", "viewer.exe") + Line("Source3", BesideTests("recording_uninstaller.exe")) +
+      "Target3=[BID]bin\\\r\n" + FileKeys(4, "notes.txt", "notes.txt", "Target4=[BID]docs\\\r\n") +
+      FileKeys(5, "data.bin", "data.bin", "Target5=[BID]data\\\r\n") +
+      "[Before]\r\nLoad=1\r\nFile=viewer.exe\r\nAdvanced=1\r\nFunction=RecordBefore\r\n";
+  const std::string dest = place_ + "Solid\\";
+  ::SHCreateDirectoryExA(nullptr, (dest + "docs").c_str(), nullptr);
+  ASSERT_TRUE(WriteTextFile(dest + "docs\\notes.txt", "older notes"));
+  Install(project, place_ + "Solid", {{"exists", IDNO}});
+  std::ostringstream report;
+  std::string error;
+  EXPECT_TRUE(packer::InspectInstaller(folder_.File("setup-setup.exe"), report, error)) << error;
+  const auto count = [text = report.str()](const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  // Files 5, 4 and 1 in one block; the others (and the uninstaller) each alone.
+  EXPECT_EQ(count("in the block at position"), 2) << report.str();
+  EXPECT_EQ(count("holds its block's"), 4) << report.str();
+
+  EXPECT_EQ(ReadTextFile(dest + AppFile()).value_or("<missing>"), "the program");
+  EXPECT_EQ(ReadTextFile(dest + "data\\data.bin").value_or("<missing>"), data);
+  EXPECT_EQ(ReadTextFile(dest + "docs\\notes.txt").value_or("<missing>"), "older notes");
+  EXPECT_EQ(ReadFileBytes(dest + "bin\\ext.dll"),
+            ReadFileBytes(BesideTests("extension_fixture.dll")));
+  EXPECT_EQ(ReadFileBytes(dest + "bin\\viewer.exe"),
+            ReadFileBytes(BesideTests("recording_uninstaller.exe")));
+  EXPECT_TRUE(FileExists(dest + "Uninstall.exe"));
+
+  UninstallThroughEntry(YesAndOk());
+  RemoveFinishingCopies();
+  for (const std::string& gone : {AppFile(), std::string("data\\data.bin"),
+                                  std::string("bin\\ext.dll"), std::string("Uninstall.exe")}) {
+    EXPECT_FALSE(FileExists(dest + gone)) << gone;
+  }
 }
 
 TEST_F(Uninstallation, TerminationDuringExtractionRollsBackWhatWasMade) {

@@ -144,10 +144,11 @@ TEST(PackCommand, ASourceLargerThanMemoryIsPackedInPieces) {
   { std::ofstream(dir / "huge.bin"); }
   std::filesystem::resize_file(dir / "huge.bin", 1ull << 30);
   // 256 MiB of address space for the packer alone (ulimit in its own shell).
-  const auto result = RunPack(dir,
-                              "build --jobs 2 '" + (dir / "p.vlp") + "' --stub '" +
-                                  (dir / "stub.exe") + "' -o '" + (dir / "p.exe") + "'",
-                              "ulimit -v 262144 && ");
+  const auto result =
+      RunPack(dir,
+              "build --compression zlib --jobs 2 '" + (dir / "p.vlp") + "' --stub '" +
+                  (dir / "stub.exe") + "' -o '" + (dir / "p.exe") + "'",
+              "ulimit -v 262144 && ");
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "package/format.h"
+#include "package/lzma_item.h"
 #include "package/signature_layout.h"
 #include "packer/execution_level.h"
 #include "packer/ini_text.h"
@@ -222,8 +223,11 @@ TEST_F(Signing, ExecutionLevelReachesTheStubAndTheUninstaller) {
     const auto ini = packer::IniText::Parse(AsText(*script));
     // Nothing moved: the first item still follows the stub.
     EXPECT_EQ(ini.GetInt("File", "Pos1"), static_cast<long long>(stubSize));
-    const auto uninstaller = InflateItem(
-        *SliceOf(bytes, ini.GetInt("File", "UninstallPos"), ini.GetInt("File", "UninstallZip")));
+    LzmaBlockDecoder blocks;
+    const auto uninstaller = DecodeItem(
+        bytes,
+        *SliceOf(bytes, ini.GetInt("File", "UninstallPos"), ini.GetInt("File", "UninstallZip")),
+        blocks);
     ASSERT_TRUE(uninstaller);
     EXPECT_EQ(uninstaller->size(), stubSize);
     EXPECT_EQ(packer::ExecutionLevelOf(*uninstaller), c.expected);

@@ -1,0 +1,271 @@
+#include "package/lzma_item.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+extern "C" {
+#include "LzmaDec.h"
+}
+
+namespace vorlatch {
+
+namespace {
+
+void* SdkAlloc(void*, size_t size) {
+  return size == 0 ? nullptr : std::malloc(size);
+}
+void SdkFree(void*, void* address) {
+  std::free(address);
+}
+ISzAlloc g_sdkAlloc = {SdkAlloc, SdkFree};
+
+}  // namespace
+
+struct LzmaBlockDecoder::State {
+  CLzmaDec dec{};
+  bool allocated = false;
+  std::uint8_t props[kLzmaPropsSize] = {};
+  // The block being decoded: its stream, how much of it is read and how much content it gave.
+  const std::uint8_t* stream = nullptr;
+  std::size_t streamLength = 0;
+  std::size_t inPos = 0;
+  std::uint64_t outPos = 0;
+
+  State() { LzmaDec_Construct(&dec); }
+  ~State() { Free(); }
+  void Free() {
+    if (allocated) {
+      LzmaDec_Free(&dec, &g_sdkAlloc);
+      LzmaDec_Construct(&dec);
+      allocated = false;
+    }
+    stream = nullptr;
+  }
+};
+
+LzmaBlockDecoder::LzmaBlockDecoder() : state_(new (std::nothrow) State) {}
+LzmaBlockDecoder::~LzmaBlockDecoder() = default;
+
+void LzmaBlockDecoder::Reset() {
+  if (state_) {
+    state_->Free();
+  }
+}
+
+bool IsLzmaItem(Bytes item) {
+  return item.size() >= sizeof kLzmaItemMagic &&
+         std::memcmp(item.data(), kLzmaItemMagic, sizeof kLzmaItemMagic) == 0;
+}
+
+std::optional<LzmaItemHeader> ReadLzmaItemHeader(Bytes item) {
+  if (item.size() < kLzmaHeaderSize || !IsLzmaItem(item)) {
+    return std::nullopt;
+  }
+  const std::uint8_t* p = item.data();
+  LzmaItemHeader header;
+  if (p[4] > static_cast<std::uint8_t>(LzmaItemKind::kMember)) {
+    return std::nullopt;
+  }
+  header.kind = static_cast<LzmaItemKind>(p[4]);
+  std::memcpy(header.props, p + 5, kLzmaPropsSize);
+  header.adler = ReadU32(p + 10);
+  header.back = ReadU64(p + 14);
+  header.offset = ReadU64(p + 22);
+  header.streamLength = ReadU32(p + 30);
+  return header;
+}
+
+void AppendLzmaItemHeader(std::vector<std::uint8_t>& out, const LzmaItemHeader& header) {
+  out.insert(out.end(), std::begin(kLzmaItemMagic), std::end(kLzmaItemMagic));
+  out.push_back(static_cast<std::uint8_t>(header.kind));
+  out.insert(out.end(), std::begin(header.props), std::end(header.props));
+  AppendU32(out, header.adler);
+  AppendU64(out, header.back);
+  AppendU64(out, header.offset);
+  AppendU32(out, header.streamLength);
+}
+
+ItemDecoder::ItemDecoder(Bytes package, Bytes item, LzmaBlockDecoder& blocks) : blocks_(blocks) {
+  const auto tail = ReadItemTailOf(item);
+  if (!tail) {
+    return;
+  }
+  statedSize_ = tail->size;
+  if (!IsLzmaItem(item)) {
+    zlib_.emplace(item.first(item.size() - kItemTailSize), tail->size);
+    state_ = zlib_->state();
+    return;
+  }
+  if (BeginLzma(package, item, *tail)) {
+    state_ = State::kMore;
+  }
+}
+
+bool ItemDecoder::BeginLzma(Bytes package, Bytes item, const ItemTail& tail) {
+  const auto header = ReadLzmaItemHeader(item);
+  LzmaBlockDecoder::State* block = blocks_.state_.get();
+  if (!header || tail.size == 0 || block == nullptr) {
+    return false;
+  }
+  expectedAdler_ = header->adler;
+  // The holder's header and stream: the item itself, or the holder that a member points back
+  // to, which must lie wholly inside the package.
+  Bytes holder = item;
+  if (header->kind == LzmaItemKind::kMember) {
+    if (item.size() != kLzmaHeaderSize + kItemTailSize || package.empty() ||
+        item.data() < package.data() || header->back == 0) {
+      return false;
+    }
+    const std::uint64_t position = static_cast<std::uint64_t>(item.data() - package.data());
+    if (position + item.size() > package.size() || header->back > position) {
+      return false;
+    }
+    const auto start = SliceOf(package, position - header->back, kLzmaHeaderSize);
+    const auto holderHeader = start ? ReadLzmaItemHeader(*start) : std::nullopt;
+    if (!holderHeader || holderHeader->kind != LzmaItemKind::kHolder) {
+      return false;
+    }
+    const auto whole =
+        SliceOf(package, position - header->back,
+                std::uint64_t{kLzmaHeaderSize} + holderHeader->streamLength + kItemTailSize);
+    if (!whole) {
+      return false;
+    }
+    holder = *whole;
+    offset_ = header->offset;
+  } else {
+    offset_ = 0;
+  }
+  const auto holderHeader = ReadLzmaItemHeader(holder);
+  if (!holderHeader || holderHeader->streamLength == 0 ||
+      holder.size() !=
+          kLzmaHeaderSize + std::uint64_t{holderHeader->streamLength} + kItemTailSize) {
+    return false;
+  }
+  const std::uint8_t* stream = holder.data() + kLzmaHeaderSize;
+  const bool sameProps =
+      block->allocated && std::memcmp(block->props, holderHeader->props, kLzmaPropsSize) == 0;
+  // A holder always starts its block afresh; a member goes on where the last item ended.
+  if (sameProps && offset_ > 0 && block->stream == stream &&
+      block->streamLength == holderHeader->streamLength && block->outPos <= offset_) {
+    return true;  // goes on in the block decoded last
+  }
+  if (!sameProps) {
+    block->Free();
+    CLzmaProps props;
+    if (LzmaProps_Decode(&props, holderHeader->props, kLzmaPropsSize) != SZ_OK ||
+        props.dicSize > kLzmaMaxDictionary ||
+        LzmaDec_Allocate(&block->dec, holderHeader->props, kLzmaPropsSize, &g_sdkAlloc) != SZ_OK) {
+      return false;
+    }
+    block->allocated = true;
+    std::memcpy(block->props, holderHeader->props, kLzmaPropsSize);
+  }
+  LzmaDec_Init(&block->dec);
+  block->stream = stream;
+  block->streamLength = holderHeader->streamLength;
+  block->inPos = 0;
+  block->outPos = 0;
+  return true;
+}
+
+std::size_t ItemDecoder::Next(std::span<std::uint8_t> out) {
+  if (zlib_) {
+    const std::size_t filled = zlib_->Next(out);
+    state_ = zlib_->state();
+    return filled;
+  }
+  if (state_ != State::kMore || out.empty()) {
+    return 0;
+  }
+  const std::size_t filled = NextLzma(out);
+  if (state_ == State::kFailed) {
+    blocks_.Reset();  // the block's state is no longer known
+  }
+  return filled;
+}
+
+std::size_t ItemDecoder::NextLzma(std::span<std::uint8_t> out) {
+  LzmaBlockDecoder::State& block = *blocks_.state_;
+  // Decodes up to `want` bytes into `dest`; false when the stream cannot give them.
+  const auto decode = [&block](std::uint8_t* dest, std::size_t want) {
+    while (want > 0) {
+      SizeT destLen = want;
+      SizeT srcLen = block.streamLength - block.inPos;
+      ELzmaStatus status;
+      if (LzmaDec_DecodeToBuf(&block.dec, dest, &destLen, block.stream + block.inPos, &srcLen,
+                              LZMA_FINISH_ANY, &status) != SZ_OK ||
+          (destLen == 0 && srcLen == 0)) {
+        return false;
+      }
+      block.inPos += srcLen;
+      block.outPos += destLen;
+      dest += destLen;
+      want -= destLen;
+    }
+    return true;
+  };
+  // The content of items before this one in the block (kept files) is decoded and dropped.
+  while (block.outPos < offset_) {
+    const std::size_t skip =
+        static_cast<std::size_t>(std::min<std::uint64_t>(offset_ - block.outPos, out.size()));
+    if (!decode(out.data(), skip)) {
+      state_ = State::kFailed;
+      return 0;
+    }
+  }
+  const std::size_t want =
+      static_cast<std::size_t>(std::min<std::uint64_t>(statedSize_ - produced_, out.size()));
+  if (!decode(out.data(), want)) {
+    state_ = State::kFailed;
+    return 0;
+  }
+  offset_ += want;
+  produced_ += want;
+  for (std::size_t done = 0; done < want;) {
+    const uInt step = static_cast<uInt>(std::min<std::size_t>(want - done, 1u << 30));
+    adler_ = static_cast<std::uint32_t>(adler32(adler_, out.data() + done, step));
+    done += step;
+  }
+  if (produced_ == statedSize_) {
+    state_ = adler_ == expectedAdler_ ? State::kDone : State::kFailed;
+    if (state_ == State::kFailed) {
+      return 0;
+    }
+  }
+  return want;
+}
+
+ItemDecoder::State ItemDecoder::state() const {
+  return state_;
+}
+
+std::uint64_t ItemDecoder::produced() const {
+  return zlib_ ? zlib_->produced() : produced_;
+}
+
+std::optional<std::vector<std::uint8_t>> DecodeItem(Bytes package, Bytes item,
+                                                    LzmaBlockDecoder& blocks) {
+  ItemDecoder decoder(package, item, blocks);
+  std::vector<std::uint8_t> content;
+  constexpr std::size_t kPiece = 1 << 16;
+  try {
+    while (decoder.state() == ItemDecoder::State::kMore) {
+      const std::size_t start = content.size();
+      content.resize(start + kPiece);
+      content.resize(start + decoder.Next(std::span(content).subspan(start)));
+    }
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+  if (decoder.state() != ItemDecoder::State::kDone) {
+    return std::nullopt;
+  }
+  return content;
+}
+
+}  // namespace vorlatch

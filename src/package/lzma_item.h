@@ -1,0 +1,94 @@
+#pragma once
+// LZMA items: a packed item whose content is an LZMA stream instead of a zlib one. Items that
+// the installer extracts one after the other may share one stream (a solid block): the first
+// of them holds the stream, each of the others holds only where its bytes begin in the
+// block's content. Every LZMA item carries the Adler-32 of its own content, so a damaged
+// stream is found as a damaged zlib stream is. Portable: no <windows.h> in this header.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "package/format.h"
+
+namespace vorlatch {
+
+// Its first byte has 6 in its low nibble where every zlib stream has 8 (its method).
+inline constexpr std::uint8_t kLzmaItemMagic[4] = {'V', 'L', 'Z', 'M'};
+inline constexpr std::size_t kLzmaHeaderSize = 34;
+inline constexpr std::size_t kLzmaPropsSize = 5;
+// No installer asks for a larger dictionary; a header that does is damaged.
+inline constexpr std::uint32_t kLzmaMaxDictionary = 1u << 30;
+
+enum class LzmaItemKind : std::uint8_t { kHolder = 0, kMember = 1 };
+
+// The header in front of an LZMA item's stream (all integers little-endian).
+struct LzmaItemHeader {
+  LzmaItemKind kind = LzmaItemKind::kHolder;
+  std::uint8_t props[kLzmaPropsSize] = {};  // lc/lp/pb byte and u32 dictionary size
+  std::uint32_t adler = 1;                  // Adler-32 of this item's content
+  std::uint64_t back = 0;                   // member: its position minus its holder's position
+  std::uint64_t offset = 0;        // member: where its content begins in the block's content
+  std::uint32_t streamLength = 0;  // holder: the stream's length after the header
+};
+
+// True when `item` begins with the LZMA item magic (and so is no zlib item).
+bool IsLzmaItem(Bytes item);
+std::optional<LzmaItemHeader> ReadLzmaItemHeader(Bytes item);
+void AppendLzmaItemHeader(std::vector<std::uint8_t>& out, const LzmaItemHeader& header);
+
+// The decoder of one block, kept between items: an item that follows in the block the one
+// decoded last goes on from there (the bytes between are decoded and dropped); any other is
+// decoded from its block's start. Memory: the block's dictionary and a few KB.
+class LzmaBlockDecoder {
+ public:
+  LzmaBlockDecoder();
+  ~LzmaBlockDecoder();
+  LzmaBlockDecoder(const LzmaBlockDecoder&) = delete;
+  LzmaBlockDecoder& operator=(const LzmaBlockDecoder&) = delete;
+  // Forgets the block (its package is about to go) and frees the dictionary.
+  void Reset();
+
+ private:
+  friend class ItemDecoder;
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Reads the content of any packed item piece by piece with the checks of ItemInflater: a zlib
+// item through zlib, an LZMA item through `blocks`. `package` is the bytes that `item` lies
+// in (a member item finds its holder there; empty: members fail).
+class ItemDecoder {
+ public:
+  using State = ItemInflater::State;
+
+  ItemDecoder(Bytes package, Bytes item, LzmaBlockDecoder& blocks);
+  ItemDecoder(const ItemDecoder&) = delete;
+  ItemDecoder& operator=(const ItemDecoder&) = delete;
+
+  std::size_t Next(std::span<std::uint8_t> out);
+  State state() const;
+  std::uint64_t produced() const;
+
+ private:
+  std::size_t NextLzma(std::span<std::uint8_t> out);
+  bool BeginLzma(Bytes package, Bytes item, const ItemTail& tail);
+
+  std::optional<ItemInflater> zlib_;
+  LzmaBlockDecoder& blocks_;
+  std::uint32_t statedSize_ = 0;
+  std::uint32_t adler_ = 1;
+  std::uint32_t expectedAdler_ = 0;
+  std::uint64_t offset_ = 0;  // where the item's content begins in its block
+  std::uint64_t produced_ = 0;
+  State state_ = State::kFailed;
+};
+
+// The whole content of a packed item in memory (zlib or LZMA), or nothing.
+std::optional<std::vector<std::uint8_t>> DecodeItem(Bytes package, Bytes item,
+                                                    LzmaBlockDecoder& blocks);
+
+}  // namespace vorlatch

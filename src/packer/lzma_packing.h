@@ -1,0 +1,35 @@
+#pragma once
+// Compressing a block of content into one LZMA stream for the installer's LZMA items.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/format.h"
+#include "package/lzma_item.h"
+#include "packer/packed_item.h"
+
+namespace vorlatch::packer {
+
+// The dictionary that fits `contentSize` bytes: the smallest power of two that holds them
+// (at least 64 KB), at most `limit`.
+std::uint32_t FittingDictionary(std::uint64_t contentSize, std::uint32_t limit);
+
+// Encodes `content` at the strongest settings with `dictionary`; `props` receives the five
+// property bytes the decoder needs. False with the reason in `problem`.
+bool EncodeLzmaBlock(Bytes content, std::uint32_t dictionary, std::uint8_t (&props)[kLzmaPropsSize],
+                     std::vector<std::uint8_t>& stream, std::string& problem);
+
+// The content of one LZMA block, source after source, with each source's start and Adler-32.
+class BlockContent final : public ContentSink {
+ public:
+  void StartSource();
+  bool Add(const std::uint8_t* data, std::size_t size, std::string& problem) override;
+  std::uint64_t SourceSize() const override { return bytes.size() - start; }
+
+  std::vector<std::uint8_t> bytes;
+  std::uint64_t start = 0;  // of the current source
+  std::uint32_t adler = 1;  // of the current source
+};
+
+}  // namespace vorlatch::packer
