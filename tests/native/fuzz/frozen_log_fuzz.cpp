@@ -143,9 +143,13 @@ const std::vector<std::uint8_t>& ProgramImage() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const vorlatch::MacroFolders folders{"C:\\windows\\", "C:\\windows\\system32\\",
-                                       "C:\\users\\me\\Temp\\", "C:\\Program Files\\App\\",
-                                       "C:\\Program Files\\"};
+  vorlatch::MacroFolders folders;
+  folders.windows = "C:\\windows\\";
+  folders.system = "C:\\windows\\system32\\";
+  folders.temp = "C:\\users\\me\\Temp\\";
+  folders.bid = "C:\\Program Files\\App\\";
+  folders.programFiles = "C:\\Program Files\\";
+  folders.named[0] = "C:\\users\\me\\AppData\\Local\\";
   ReadUninstaller(vorlatch::Bytes(data, size), folders);
   std::vector<std::uint8_t> frozen = ProgramImage();
   frozen.insert(frozen.end(), data, data + size);
