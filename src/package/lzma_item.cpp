@@ -7,23 +7,13 @@
 #include <cstring>
 #include <new>
 
+#include "package/lzma_alloc.h"
+
 extern "C" {
 #include "LzmaDec.h"
 }
 
 namespace vorlatch {
-
-namespace {
-
-void* SdkAlloc(void*, size_t size) {
-  return size == 0 ? nullptr : std::malloc(size);
-}
-void SdkFree(void*, void* address) {
-  std::free(address);
-}
-ISzAlloc g_sdkAlloc = {SdkAlloc, SdkFree};
-
-}  // namespace
 
 struct LzmaBlockDecoder::State {
   CLzmaDec dec{};
@@ -39,7 +29,7 @@ struct LzmaBlockDecoder::State {
   ~State() { Free(); }
   void Free() {
     if (allocated) {
-      LzmaDec_Free(&dec, &g_sdkAlloc);
+      LzmaDec_Free(&dec, &g_lzmaAlloc);
       LzmaDec_Construct(&dec);
       allocated = false;
     }
@@ -159,7 +149,7 @@ bool ItemDecoder::BeginLzma(Bytes package, Bytes item, const ItemTail& tail) {
     CLzmaProps props;
     if (LzmaProps_Decode(&props, holderHeader->props, kLzmaPropsSize) != SZ_OK ||
         props.dicSize > kLzmaMaxDictionary ||
-        LzmaDec_Allocate(&block->dec, holderHeader->props, kLzmaPropsSize, &g_sdkAlloc) != SZ_OK) {
+        LzmaDec_Allocate(&block->dec, holderHeader->props, kLzmaPropsSize, &g_lzmaAlloc) != SZ_OK) {
       return false;
     }
     block->allocated = true;

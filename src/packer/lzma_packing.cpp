@@ -7,6 +7,7 @@
 
 #include <zlib.h>
 
+#include "package/lzma_alloc.h"
 #include "packer/source_file.h"
 
 extern "C" {
@@ -16,14 +17,6 @@ extern "C" {
 namespace vorlatch::packer {
 
 namespace {
-
-void* SdkAlloc(void*, size_t size) {
-  return size == 0 ? nullptr : std::malloc(size);
-}
-void SdkFree(void*, void* address) {
-  std::free(address);
-}
-ISzAlloc g_sdkAlloc = {SdkAlloc, SdkFree};
 
 struct MemoryIn {
   ISeqInStream base;
@@ -60,10 +53,10 @@ size_t WriteVector(void* p, const void* buffer, size_t size) {
 
 // Frees the encoder however the encoding ends.
 struct EncoderHandle {
-  CLzmaEncHandle handle = LzmaEnc_Create(&g_sdkAlloc);
+  CLzmaEncHandle handle = LzmaEnc_Create(&vorlatch::g_lzmaAlloc);
   ~EncoderHandle() {
     if (handle != nullptr) {
-      LzmaEnc_Destroy(handle, &g_sdkAlloc, &g_sdkAlloc);
+      LzmaEnc_Destroy(handle, &vorlatch::g_lzmaAlloc, &vorlatch::g_lzmaAlloc);
     }
   }
 };
@@ -127,8 +120,8 @@ bool EncodeLzmaBlock(Bytes content, std::uint32_t dictionary, std::uint8_t (&pro
   }
   MemoryIn in{{ReadMemory}, content};
   VectorOut out{{WriteVector}, &stream};
-  const SRes result =
-      LzmaEnc_Encode(encoder.handle, &out.base, &in.base, nullptr, &g_sdkAlloc, &g_sdkAlloc);
+  const SRes result = LzmaEnc_Encode(encoder.handle, &out.base, &in.base, nullptr,
+                                     &vorlatch::g_lzmaAlloc, &vorlatch::g_lzmaAlloc);
   if (result != SZ_OK) {
     problem = result == SZ_ERROR_MEM || result == SZ_ERROR_WRITE ? "not enough memory to pack it"
                                                                  : "cannot be compressed";
