@@ -1,7 +1,10 @@
 #include "actions/file_extraction.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 #include <windows.h>
 
@@ -258,7 +261,90 @@ class ProgressFeed : public PieceObserver {
   bool startsLikeImage_ = true;
 };
 
-void OfferForRegistration(int n, const std::string& target, RegistrationOffer offer,
+// The folders that this extraction made and the names written into them since: any other
+// name cannot be there, which spares looking for it (under Wine a miss reads the whole folder).
+// Only plain names are vouched for; one that the file system could take for another (a short
+// name, a trailing dot or blank, a stream, a level up) is looked for on the disk.
+class FreshFolders {
+ public:
+  // Whether the target surely is not there: its folder is missing, or was made by this
+  // extraction and the name was not written since.
+  bool Vouches(const std::string& target) {
+    pending_.clear();
+    const std::string folder = DirectoryOf(target);
+    if (folder.empty() || !Plain(target)) {
+      return false;
+    }
+    if (Holds(folders_, folder)) {
+      return !Holds(written_, Capitals(target));
+    }
+    if (!Insert(checked_, folder) || IsDirectory(folder)) {
+      return false;
+    }
+    pending_ = folder;
+    return true;
+  }
+  // After the target of the last Vouches: a folder that was missing is fresh once the file
+  // went in (the extraction made it); otherwise it is looked at again next time.
+  void Written(const std::string& target, bool written) {
+    if (!pending_.empty()) {
+      if (written) {
+        Insert(folders_, pending_);
+      } else {
+        const auto place = std::lower_bound(checked_.begin(), checked_.end(), pending_);
+        if (place != checked_.end() && *place == pending_) {
+          checked_.erase(place);
+        }
+      }
+      pending_.clear();
+    }
+    Insert(written_, Capitals(target));
+  }
+  // Foreign code may have written anything.
+  void Forget() { folders_.clear(); }
+
+ private:
+  // Sorted lists: a few thousand names at most, and no hashing code in the program.
+  static bool Holds(const std::vector<std::string>& list, const std::string& text) {
+    return std::binary_search(list.begin(), list.end(), text);
+  }
+  // False when it was there already.
+  static bool Insert(std::vector<std::string>& list, std::string text) {
+    const auto place = std::lower_bound(list.begin(), list.end(), text);
+    if (place != list.end() && *place == text) {
+      return false;
+    }
+    list.insert(place, std::move(text));
+    return true;
+  }
+  static bool Plain(std::string_view path) {
+    for (std::size_t i = 0; i < path.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(path[i]);
+      const bool levelUp = c == '.' && (i + 1 == path.size() || path[i + 1] == '\\' ||
+                                        path[i + 1] == '.' || path[i + 1] == ' ');
+      if (c >= 0x80 || c == '~' || c == '/' || (c == ':' && i != 1) || levelUp ||
+          (c == ' ' && (i + 1 == path.size() || path[i + 1] == '\\'))) {
+        return false;
+      }
+    }
+    return true;
+  }
+  static std::string Capitals(std::string text) {
+    for (char& c : text) {
+      if (c >= 'a' && c <= 'z') {
+        c = static_cast<char>(c - 'a' + 'A');
+      }
+    }
+    return text;
+  }
+  std::string pending_;
+  std::vector<std::string> checked_;
+  std::vector<std::string> folders_;
+  std::vector<std::string> written_;
+};
+
+// Whether foreign code may have run.
+bool OfferForRegistration(int n, const std::string& target, RegistrationOffer offer,
                           bool startsLikeImage) {
   if (offer == RegistrationOffer::kSystemName) {
     RecordStep("File " + target + ": not registered (a file of that name is in the system folder)");
@@ -267,6 +353,7 @@ void OfferForRegistration(int n, const std::string& target, RegistrationOffer of
     RecordStep("File " + target + ": registered");
     RecordRegisteredTarget(n);
   }
+  return offer == RegistrationOffer::kOffered && startsLikeImage;
 }
 
 }  // namespace
@@ -293,6 +380,7 @@ int ExtractListedFiles() {
   progress.Start(files, count);
   const bool restartWhenHeld = ReplacesAtRestart(files);
   SystemFolderNames system;
+  FreshFolders fresh;
   for (int n = count; n >= 1; --n) {
     PumpMessagesNowAndThen();
     const std::string name = files.String(NumberedName(kFile, n), "");
@@ -311,7 +399,8 @@ int ExtractListedFiles() {
     g_state.currentOutputFile = target;
     // Cleared so that a read-only, hidden or system file can be replaced; a file that is
     // then kept gets them back.
-    const DWORD originalAttributes = ::GetFileAttributesA(target.c_str());
+    const DWORD originalAttributes =
+        fresh.Vouches(target) ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(target.c_str());
     const RegistrationOffer offer = ShouldOfferForRegistration(files, n, target, system);
     const bool exists = originalAttributes != INVALID_FILE_ATTRIBUTES;
     if (exists) {
@@ -336,11 +425,13 @@ int ExtractListedFiles() {
     if (outcome == Outcome::kWritten) {
       system.Written(target);
     }
+    fresh.Written(target, outcome == Outcome::kWritten);
     // Until the restart the target is still the old file. What was written is known; a kept
     // file is judged from the disk.
-    if (outcome != Outcome::kAtRestart) {
-      OfferForRegistration(n, target, offer,
-                           outcome != Outcome::kWritten || progress.StartsLikeImage());
+    if (outcome != Outcome::kAtRestart &&
+        OfferForRegistration(n, target, offer,
+                             outcome != Outcome::kWritten || progress.StartsLikeImage())) {
+      fresh.Forget();
     }
   }
   return 1;

@@ -142,6 +142,18 @@ TEST_F(Upgrade, EachRuleKeepsOrReplacesWithoutAQuestion) {
   }
 }
 
+TEST_F(Upgrade, AFileListedTwiceInAFolderItMadeIsFoundTheSecondTime) {
+  // Files go in from the last listed: the first one listed meets the second one's file.
+  EXPECT_EQ(InstallUnattended({{"made\\twice.txt", Text("first", "first")},
+                               {"made\\TWICE.txt", Text("second", "second")}},
+                              "Overwrite=never\r\n"),
+            0u);
+  EXPECT_EQ(Content(dest_ + "made\\twice.txt"), "second");
+  const std::string log = Content(log_);
+  EXPECT_TRUE(Contains(log, "File " + dest_ + "made\\twice.txt: kept as it was (Overwrite=never)"))
+      << log;
+}
+
 TEST_F(Upgrade, AFileInUseIsPutInPlaceAtTheNextRestart) {
   const std::string held = dest_ + "held.txt";
   const auto version = [&](const std::string& v) {
