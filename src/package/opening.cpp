@@ -23,22 +23,6 @@ namespace vorlatch {
 
 namespace {
 
-// The value of an environment variable; false when it is not set.
-bool ReadEnvironment(const char* name, std::string& value) {
-  const DWORD needed = ::GetEnvironmentVariableA(name, nullptr, 0);
-  if (needed == 0) {
-    return false;
-  }
-  std::string buffer(needed, '\0');
-  const DWORD length = ::GetEnvironmentVariableA(name, buffer.data(), needed);
-  if (length == 0 || length >= needed) {
-    return false;
-  }
-  buffer.resize(length);
-  value = buffer;
-  return true;
-}
-
 // The files were given the attributes stored in the package; a read-only one must still go.
 void DeleteTemporaryFile(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
@@ -57,31 +41,6 @@ Bytes PackageBytes() {
 }
 
 }  // namespace
-
-std::string TemporaryDirectory() {
-  std::string directory;
-  if (!ReadEnvironment("Tmp", directory) && !ReadEnvironment("Temp", directory)) {
-    return std::string();
-  }
-  return WithoutTrailingBackslash(directory) + '\\';
-}
-
-std::optional<std::wstring> WideTemporaryDirectory() {
-  std::optional<std::wstring> directory = WideEnvironment(L"Tmp");
-  return directory ? directory : WideEnvironment(L"Temp");
-}
-
-std::string TemporaryFilePath(const std::string& name) {
-  const std::string directory = TemporaryDirectory();
-  return (directory.empty() ? std::string(".\\") : directory) + name;
-}
-
-std::string ScriptPath() {
-  return TemporaryFilePath(kScriptFileName);
-}
-std::string UninstallLogTempPath() {
-  return TemporaryFilePath(kUninstallLogFileName);
-}
 
 bool OpenPackage() {
   return OpenPackageFile(PackagePathFromCommandLine(::GetCommandLineA()));

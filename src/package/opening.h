@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "package/temporary_folder.h"
+
 namespace vorlatch {
 
 // The texts of the archive error.
@@ -13,25 +15,6 @@ inline constexpr char kArchiveErrorCaption[] = "I/O Error";
 inline constexpr char kPossiblyCorruptedArchive[] = "Possibly corrupted archive";
 // Filled with the file being written and kPossiblyCorruptedArchive.
 inline constexpr char kWritingFailedFormat[] = "Writing\n\n%s\n\n%s or file locked.";
-
-// Fixed names of the temporary files.
-inline constexpr char kScriptFileName[] = "Vorlatch.ini";
-inline constexpr char kUninstallLogFileName[] = "Uninstall.ini";
-
-// `Tmp`, else `Temp`, with exactly one trailing backslash; empty when neither is set.
-// Computed anew on each call.
-std::string TemporaryDirectory();
-// The temporary directory's variable in its wide form (none when neither is set), to tell
-// whether its name fits the ANSI code page.
-std::optional<std::wstring> WideTemporaryDirectory();
-
-// A file in the temporary directory. With no temporary directory the name gets a ".\"
-// prefix: the profile functions would look for a bare name in the Windows directory, and
-// the file is meant to be in the current directory.
-std::string TemporaryFilePath(const std::string& name);
-
-std::string ScriptPath();
-std::string UninstallLogTempPath();
 
 // Maps the package file named by the command line into g_state (view, mapping, size).
 // False, with nothing held, when there is no path, the file cannot be mapped, it is empty,

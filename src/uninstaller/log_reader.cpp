@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "actions/uninstaller_tail.h"
-#include "package/opening.h"
+#include "package/temporary_folder.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/path_text.h"

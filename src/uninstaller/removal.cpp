@@ -14,7 +14,7 @@
 #include "actions/shortcuts.h"
 #include "actions/uninstall_log.h"
 #include "actions/uninstaller_interface.h"
-#include "package/opening.h"
+#include "package/temporary_folder.h"
 #include "script/install_scope.h"
 #include "script/keys.h"
 #include "script/path_macros.h"

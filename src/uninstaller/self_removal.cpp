@@ -9,7 +9,7 @@
 #include "uninstaller/log_reader.h"
 #include "uninstaller/removal.h"
 #include "uninstaller/uninstall_text.h"
-#include "package/opening.h"
+#include "package/temporary_folder.h"
 #include "script/path_text.h"
 #include "win/handles.h"
 #include "win/private_folder.h"

@@ -113,12 +113,15 @@ class Unattended : public ::testing::Test {
     DescribeKey(HKEY_LOCAL_MACHINE, kEntryKey, "entry", lines);
     for (std::string& line : lines) {
       line = Replaced(line, destination, "<dest>\\");
-      // The frozen log and the shortcuts name the destination: their sizes follow its length.
+      // The frozen log and the shortcuts name the destination: their sizes, and the size
+      // estimate that counts the log, follow its length.
       const std::size_t link = line.find(".lnk=");
       if (link != std::string::npos) {
         line.resize(link + 4);
       } else if (line.rfind("dest\\Uninstall.exe=", 0) == 0) {
         line = "dest\\Uninstall.exe";
+      } else if (line.rfind("entry:EstimatedSize=", 0) == 0) {
+        line = "entry:EstimatedSize";
       }
       // [Date] counts days with a fraction: runs a minute apart differ.
       if (line.rfind("HKCU\\Hello:Installed=", 0) == 0) {
