@@ -193,10 +193,6 @@ EarlierInstallation ReadEarlierInstallation(const std::string& uninstallerPath) 
   return earlier;
 }
 
-std::vector<std::string> FilesOfEarlierInstallation(const std::string& uninstallerPath) {
-  return ReadEarlierInstallation(uninstallerPath).FilePaths();
-}
-
 std::vector<std::string> MissingFolders(const std::string& folder) {
   std::vector<std::string> missing;
   std::string level = WithTrailingBackslash(folder);

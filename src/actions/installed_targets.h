@@ -55,11 +55,6 @@ struct EarlierInstallation {
 // Read from the log frozen into the uninstaller at `uninstallerPath`, before it is replaced.
 EarlierInstallation ReadEarlierInstallation(const std::string& uninstallerPath);
 
-// The files that an earlier installation of ours wrote, as the log frozen into the
-// uninstaller at `uninstallerPath` names them; empty when there is no such file or its log
-// cannot be trusted. Read before the uninstaller is replaced.
-std::vector<std::string> FilesOfEarlierInstallation(const std::string& uninstallerPath);
-
 // The folders of `folder` (a full path) that do not exist, from the deepest up.
 std::vector<std::string> MissingFolders(const std::string& folder);
 

@@ -6,6 +6,8 @@
 #include <climits>
 #include <new>
 
+#include "package/whole_item.h"
+
 namespace vorlatch {
 
 std::uint32_t ReadU32(const std::uint8_t* p) {
@@ -153,21 +155,7 @@ std::optional<std::vector<std::uint8_t>> InflateItem(Bytes item, std::size_t pie
     return std::nullopt;
   }
   ItemInflater inflater(item.first(item.size() - kItemTailSize), tail->size);
-  std::vector<std::uint8_t> content;
-  try {
-    // Grown a piece at a time: no more room than the stream really gives.
-    while (inflater.state() == ItemInflater::State::kMore) {
-      const std::size_t start = content.size();
-      content.resize(start + pieceSize);
-      content.resize(start + inflater.Next(std::span(content).subspan(start)));
-    }
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  }
-  if (inflater.state() != ItemInflater::State::kDone) {
-    return std::nullopt;
-  }
-  return content;
+  return ReadWhole(inflater, pieceSize);
 }
 
 void AppendItemTail(std::vector<std::uint8_t>& out, const ItemTail& tail) {

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "package/lzma_alloc.h"
+#include "package/whole_item.h"
 
 extern "C" {
 #include "LzmaDec.h"
@@ -241,21 +242,7 @@ std::uint64_t ItemDecoder::produced() const {
 std::optional<std::vector<std::uint8_t>> DecodeItem(Bytes package, Bytes item,
                                                     LzmaBlockDecoder& blocks) {
   ItemDecoder decoder(package, item, blocks);
-  std::vector<std::uint8_t> content;
-  constexpr std::size_t kPiece = 1 << 16;
-  try {
-    while (decoder.state() == ItemDecoder::State::kMore) {
-      const std::size_t start = content.size();
-      content.resize(start + kPiece);
-      content.resize(start + decoder.Next(std::span(content).subspan(start)));
-    }
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  }
-  if (decoder.state() != ItemDecoder::State::kDone) {
-    return std::nullopt;
-  }
-  return content;
+  return ReadWhole(decoder, std::size_t{1} << 16);
 }
 
 }  // namespace vorlatch

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -417,15 +418,31 @@ class Builder {
     return CheckProject() && ExpandShorthands();
   }
 
-  bool ReadCompression() {
-    std::string method = options_.compression;
-    std::string methodKey = "--compression";
-    if (method.empty()) {
-      method = project_.GetString("Build", "Compression", "lzma");
-      methodKey = "[Build] Compression";
+  // The command line's `given` word, else [Build] `key`'s, else the first of `words`; one of
+  // `words`, or a failure that names where the word came from.
+  bool ChooseWord(const std::string& given, const char* option, const char* key,
+                  std::initializer_list<const char*> words, const char* what, std::string& chosen) {
+    chosen = given;
+    std::string where = option;
+    if (chosen.empty()) {
+      chosen = project_.GetString("Build", key, *words.begin());
+      where = std::string("[Build] ") + key;
     }
-    if (method != "lzma" && method != "zlib") {
-      return Fail(methodKey, "", Quoted(method) + " is no compression method (lzma or zlib)");
+    std::string list;
+    for (const char* word : words) {
+      if (chosen == word) {
+        return true;
+      }
+      list += (list.empty() ? "" : " or ") + std::string(word);
+    }
+    return Fail(where, "", Quoted(chosen) + " is no " + what + " (" + list + ")");
+  }
+
+  bool ReadCompression() {
+    std::string method;
+    if (!ChooseWord(options_.compression, "--compression", "Compression", {"lzma", "zlib"},
+                    "compression method", method)) {
+      return false;
     }
     lzma_ = method == "lzma";
     const long long solid =
@@ -514,14 +531,9 @@ class Builder {
   // in a build tree, in the bin folder of the Windows preset beside the packer's own; else
   // the one beside the packer.
   bool FindDefaultStub() {
-    std::string arch = options_.arch;
-    std::string archKey = "--arch";
-    if (arch.empty()) {
-      arch = project_.GetString("Build", "Arch", "x86_64");
-      archKey = "[Build] Arch";
-    }
-    if (arch != "x86_64" && arch != "i686") {
-      return Fail(archKey, "", Quoted(arch) + " is no architecture (x86_64 or i686)");
+    std::string arch;
+    if (!ChooseWord(options_.arch, "--arch", "Arch", {"x86_64", "i686"}, "architecture", arch)) {
+      return false;
     }
     const std::string program = ProgramDirectory();
     const std::string preset = arch == "x86_64" ? "win64" : "win32";
