@@ -9,7 +9,6 @@
 #include "package/pe_image.h"
 #include "package/process_state.h"
 #include "package/unattended.h"
-#include "script/install_scope.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/path_text.h"
@@ -216,14 +215,15 @@ void SystemFolderNames::Written(const std::string& path) {
 }
 
 RegistrationOffer ShouldOfferForRegistration(const IniSection& files, int n,
-                                             const std::string& target, SystemFolderNames& system) {
+                                             const std::string& target, bool userScope,
+                                             SystemFolderNames& system) {
   // -1: the key is absent (an author's 0 or 1 is never negative).
   const int chosen = files.Int(NumberedName(kRegister, n), -1);
   if (chosen >= 0) {
     return chosen != 0 ? RegistrationOffer::kOffered : RegistrationOffer::kNotOffered;
   }
   // A COM server registers itself machine-wide, which a per-user installation may not do.
-  if (files.Int(kSelfRegister, 1) == 0 || UserScope()) {
+  if (files.Int(kSelfRegister, 1) == 0 || userScope) {
     return RegistrationOffer::kNotOffered;
   }
   return system.Holds(target) ? RegistrationOffer::kSystemName : RegistrationOffer::kOffered;

@@ -49,9 +49,11 @@ enum class RegistrationOffer { kOffered, kNotOffered, kSystemName };
 // does, except that a file named like a file of the system folder is not offered: it is a
 // redistributed copy of a system component, and registering it would re-point the system's
 // own registration at the copy. Asked before the file is written, so that a target in the
-// system folder is judged by what was there before.
+// system folder is judged by what was there before. `userScope`: UserScope(), read once by a
+// caller that asks for many files.
 RegistrationOffer ShouldOfferForRegistration(const IniSection& files, int n,
-                                             const std::string& target, SystemFolderNames& system);
+                                             const std::string& target, bool userScope,
+                                             SystemFolderNames& system);
 
 // Whether the system folder holds a file of the same name as `path` (compared without regard
 // to case, as the file system does).

@@ -21,6 +21,7 @@
 #include "package/unattended.h"
 #include "resources/resource.h"
 #include "script/directories.h"
+#include "script/install_scope.h"
 #include "script/keys.h"
 #include "script/path_macros.h"
 #include "script/path_text.h"
@@ -379,6 +380,8 @@ int ExtractListedFiles() {
   ProgressFeed progress;
   progress.Start(files, count);
   const bool restartWhenHeld = ReplacesAtRestart(files);
+  // Once for all files: each profile read opens the script again.
+  const bool userScope = UserScope();
   SystemFolderNames system;
   FreshFolders fresh;
   for (int n = count; n >= 1; --n) {
@@ -401,7 +404,7 @@ int ExtractListedFiles() {
     // then kept gets them back.
     const DWORD originalAttributes =
         fresh.Vouches(target) ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(target.c_str());
-    const RegistrationOffer offer = ShouldOfferForRegistration(files, n, target, system);
+    const RegistrationOffer offer = ShouldOfferForRegistration(files, n, target, userScope, system);
     const bool exists = originalAttributes != INVALID_FILE_ATTRIBUTES;
     if (exists) {
       ClearAttributes(target);

@@ -90,6 +90,7 @@ void LogFiles(const std::string& log, const EarlierInstallation& earlier,
   bool anyItem = false;
   std::vector<std::string> targets;
   std::string lastFolder;
+  bool folderMissing = false;
   for (int n = 1; n <= count; ++n) {
     const std::string name = files.String(NumberedName(kFile, n), "");
     if (name.empty()) {
@@ -102,20 +103,23 @@ void LogFiles(const std::string& log, const EarlierInstallation& earlier,
                IntToText(files.Int(NumberedName(kShortcut, n), 0)), "0");
     // The path the extraction will write; what is there now belongs to someone else.
     const std::string path = CollapseBackslashes(ExpandTargetValue(target) + name);
-    AddLogLine(lines, NumberedName(kExisted, n), ExistsAndIsNotOurs(path, earlierPaths) ? "1" : "0",
-               "0");
+    const std::size_t slash = ActiveCodePage().FindLast(path, '\\');
+    if (slash == std::string::npos) {
+      folderMissing = false;
+    } else if (path.compare(0, slash + 1, lastFolder) != 0) {
+      lastFolder = path.substr(0, slash + 1);
+      const std::string full = FullPathName(lastFolder);
+      const std::vector<std::string> missing = MissingFolders(full.empty() ? lastFolder : full);
+      folderMissing = !missing.empty();
+      madeFolders.insert(madeFolders.end(), missing.begin(), missing.end());
+    }
+    // No file lies in a folder that is not there; looking costs a scan of the parent under Wine.
+    const bool existed = !folderMissing && ExistsAndIsNotOurs(path, earlierPaths);
+    AddLogLine(lines, NumberedName(kExisted, n), existed ? "1" : "0", "0");
     AddLogLine(lines, NumberedName(kTime, n), LoggedTimeOfFile(files, n), "");
     if (!earlier.files.empty()) {
       const std::string full = FullPathName(path);
       targets.push_back(full.empty() ? path : full);
-    }
-    const std::size_t slash = ActiveCodePage().FindLast(path, '\\');
-    if (slash != std::string::npos && path.compare(0, slash + 1, lastFolder) != 0) {
-      lastFolder = path.substr(0, slash + 1);
-      const std::string full = FullPathName(lastFolder);
-      for (const std::string& folder : MissingFolders(full.empty() ? lastFolder : full)) {
-        madeFolders.push_back(folder);
-      }
     }
   }
   // The earlier installation's own files that this one does not write: still its own.

@@ -246,6 +246,17 @@ TEST_F(UninstallLogTest, LogRecordsRegistryFilesAndIniEntriesInOrder) {
   EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, registryKey_ + "\\Tool", "Path"), dest_);
 }
 
+// Only a file that is there counts as existing before, also between folders still to be made.
+TEST_F(UninstallLogTest, AFileThereBeforeIsMarkedAmongFoldersStillToBeMade) {
+  ASSERT_TRUE(test::WriteTextFile(folder_.Subfolder("dest\\old") + "b.txt", "before"));
+  Package({"a.txt", "b.txt", "c.txt"},
+          "Target1=[BID]new\r\nTarget2=[BID]old\r\nTarget3=[BID]new2\r\n", General());
+  EXPECT_EQ(WriteUninstallLog(), 1);
+  const std::string log = LogWithoutTimes();
+  EXPECT_NE(log.find(Line("Existed2", "1")), std::string::npos) << log;
+  EXPECT_EQ(log.find("Existed"), log.rfind("Existed")) << log;
+}
+
 TEST_F(UninstallLogTest, OlderLogIsReplacedAndProductFallsBackToPackage) {
   product_.clear();
   Package({"a.txt"}, "", "[General]\r\nPackage=D:\\Pkg\\Setup1\r\n[Ini]\r\nNumber=1\r\nFile1=\r\n");
