@@ -4,7 +4,6 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include <memory>
 #include <optional>
 
 #include "actions/shortcut_names.h"
@@ -29,11 +28,6 @@ constexpr int kIconLocationBufferSize = 520;
 // ExtractIconA's answer for a file that is no program, library or icon file.
 const HICON kNotAnIconFile = reinterpret_cast<HICON>(static_cast<INT_PTR>(1));
 
-struct ItemListDeleter {
-  void operator()(ITEMIDLIST* list) const { CoTaskMemFree(list); }
-};
-using UniqueItemList = std::unique_ptr<ITEMIDLIST, ItemListDeleter>;
-
 // A group folder counts as taken only when it is a plain directory, no other attribute set.
 bool IsTakenGroupFolder(const std::string& path) {
   return GetFileAttributesA(path.c_str()) == FILE_ATTRIBUTE_DIRECTORY;
@@ -42,21 +36,6 @@ bool IsTakenGroupFolder(const std::string& path) {
 bool AskYesNo(const std::string& text) {
   return AskUser(text, kShortcutQuestionCaption, MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL,
                  IDYES) != IDNO;
-}
-
-// The path of a shell folder through its item list; none when the shell does not know it.
-std::optional<std::string> ShellFolderPath(int folderId) {
-  ITEMIDLIST* rawList = nullptr;
-  if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, &rawList)) || rawList == nullptr) {
-    return std::nullopt;
-  }
-  const UniqueItemList list(rawList);
-  char buffer[MAX_PATH] = {};
-  if (SHGetPathFromIDListA(list.get(), buffer) == FALSE || buffer[0] == '\0') {
-    return std::nullopt;
-  }
-  buffer[MAX_PATH - 1] = '\0';
-  return std::string(buffer);
 }
 
 // The Desktop and Quick Launch steps: one named file, an optional question, one shortcut.
@@ -231,23 +210,6 @@ void CreateDesktopShortcut() {
 void CreateQuickLaunchShortcut() {
   CreatePlaceShortcut(kQuickLaunch, kAskQ, &QuickLaunchQuestion, kCsidlAppData,
                       kQuickLaunchSubfolder);
-}
-
-std::optional<std::string> ShortcutFilePath(int folderId, const std::string& subfolder,
-                                            const std::string& linkName,
-                                            const std::string& displayName) {
-  const std::optional<std::string> shellFolder = ShellFolderPath(folderId);
-  if (!shellFolder) {
-    return std::nullopt;
-  }
-  std::string path = *shellFolder;
-  if (!subfolder.empty()) {
-    if (subfolder.front() != '\\') {
-      path += '\\';
-    }
-    path += subfolder;
-  }
-  return WithoutTrailingBackslash(path) + '\\' + ShortcutFileName(linkName, displayName);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "actions/shortcut_location.h"
 #include "win/handles.h"
 
 namespace vorlatch {
@@ -59,12 +60,6 @@ std::string ExpandShortcutPath(const std::string& value);
 // otherwise. 1 on success, 0 on failure. COM must be initialised.
 int CreateShellLink(int folderId, const std::string& subfolder, const std::string& target,
                     const std::string& linkName, const ShortcutDetails& details = {});
-
-// The full path of the shortcut file that CreateShellLink saves for these arguments (the
-// uninstaller finds the shortcuts this way); none when the shell folder is unknown.
-std::optional<std::string> ShortcutFilePath(int folderId, const std::string& subfolder,
-                                            const std::string& linkName,
-                                            const std::string& displayName = "");
 
 // An icon of the file itself, else the icon of its file type; none when both fail.
 UniqueIcon GetFileIcon(const std::string& path);

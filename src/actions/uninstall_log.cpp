@@ -389,13 +389,6 @@ std::string UninstallDisplayName(const std::string& company, const std::string& 
   return name;
 }
 
-std::string CutToUninstallValue(const std::string& value) {
-  // Never half a character: the registry would not keep the lone lead byte, and the
-  // uninstaller could then not tell its own entry.
-  return value.substr(0,
-                      ActiveCodePage().WholeCharactersWithin(value, kUninstallValueBufferSize - 1));
-}
-
 int RegisterUninstaller() {
   const std::string product = ReadScriptString(kGeneral, kProduct, "");
   if (product.empty()) {

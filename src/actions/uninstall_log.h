@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "actions/installed_targets.h"
+#include "actions/uninstaller_interface.h"
 
 namespace vorlatch {
 
@@ -30,9 +31,6 @@ inline constexpr const char* kUninstallEntryValues[] = {
     kDisplayNameValue,    kUninstallStringValue, kQuietUninstallStringValue, kPublisherValue,
     kDisplayVersionValue, kInstallLocationValue, kDisplayIconValue,          kEstimatedSizeValue,
     kNoModifyValue,       kNoRepairValue};
-// Each value of the uninstall entry fits a buffer of this many bytes with its terminating
-// zero; longer values are cut.
-inline constexpr std::size_t kUninstallValueBufferSize = 260;
 
 // Extracts the packed uninstaller as Uninstall.exe into the destination directory, replacing
 // any file there (also a read-only one), never leaves it read-only, and stamps it with the
@@ -69,8 +67,5 @@ void RecordInstalledSize();
 // The display name of the uninstall entry: Company, a blank, Product; Product alone when
 // there is no company.
 std::string UninstallDisplayName(const std::string& company, const std::string& product);
-
-// A value as the uninstall entry stores it: at most kUninstallValueBufferSize - 1 characters.
-std::string CutToUninstallValue(const std::string& value);
 
 }  // namespace vorlatch

@@ -2,6 +2,7 @@
 
 #include "package/process_state.h"
 #include "script/path_text.h"
+#include "win/code_page.h"
 
 namespace vorlatch {
 
@@ -29,6 +30,13 @@ std::string RollbackCommandLine(const std::string& uninstallerPath) {
   std::string commandLine = "\"";
   commandLine.append(uninstallerPath).append("\" ").append(kRollbackSwitch);
   return commandLine;
+}
+
+std::string CutToUninstallValue(const std::string& value) {
+  // Never half a character: the registry would not keep the lone lead byte, and the
+  // uninstaller could then not tell its own entry.
+  return value.substr(0,
+                      ActiveCodePage().WholeCharactersWithin(value, kUninstallValueBufferSize - 1));
 }
 
 }  // namespace vorlatch

@@ -2,6 +2,7 @@
 // What the installer fixes about the uninstaller program it carries: where it is placed and
 // the two ways it is started.
 
+#include <cstddef>
 #include <string>
 
 namespace vorlatch {
@@ -27,5 +28,12 @@ std::string UnquotedUninstallCommandLine(const std::string& uninstallerPath);
 std::string QuietUninstallCommandLine(const std::string& uninstallerPath);
 // The rollback after termination: a double quote, the path, a double quote, a blank, /u.
 std::string RollbackCommandLine(const std::string& uninstallerPath);
+
+// Each value of the uninstall entry fits a buffer of this many bytes with its terminating
+// zero; longer values are cut.
+inline constexpr std::size_t kUninstallValueBufferSize = 260;
+// A value as the uninstall entry stores it: at most kUninstallValueBufferSize - 1 characters.
+// The uninstaller compares its own entry with it.
+std::string CutToUninstallValue(const std::string& value);
 
 }  // namespace vorlatch
