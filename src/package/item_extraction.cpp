@@ -143,7 +143,7 @@ class TargetWriter {
 // little per byte, small enough that memory stays flat whatever the size of a file.
 constexpr std::size_t kPieceSize = 128 * 1024;
 
-// LZMA streams are read through views of a few MB of the package: pages of the whole
+// LZMA streams are read through views of 1 MB of the package: pages of the whole
 // package's view, once touched, would stay in the working set until the end of the run.
 class PackageWindows final : public StreamWindows {
  public:
@@ -177,7 +177,7 @@ class PackageWindows final : public StreamWindows {
   void Release() { view_.reset(); }
 
  private:
-  static constexpr std::uint64_t kWindowSize = 4 << 20;
+  static constexpr std::uint64_t kWindowSize = 1 << 20;
   UniqueView view_;
   std::uint64_t start_ = 0;
   std::uint64_t size_ = 0;

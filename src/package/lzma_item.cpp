@@ -226,8 +226,9 @@ Bytes ItemDecoder::NextPiece(std::span<std::uint8_t> scratch) {
   if (zlib_) {
     return Bytes(scratch.data(), Next(scratch));
   }
-  // Large pieces: fewer writes per MB, and the decoder's loop runs longer at a time.
-  return state_ == State::kMore ? NextLzma(std::size_t{1} << 20) : Bytes();
+  // No larger than `scratch`: a piece that the processor's cache still holds is written faster
+  // than a larger one, which it no longer does.
+  return state_ == State::kMore && !scratch.empty() ? NextLzma(scratch.size()) : Bytes();
 }
 
 Bytes ItemDecoder::NextLzma(std::size_t most) {
