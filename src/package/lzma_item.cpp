@@ -33,16 +33,26 @@ struct LzmaBlockDecoder::State {
   // together; none when the stream cannot give them.
   Bytes DecodeInPlace(std::uint64_t most);
 
+  // The dictionary's memory, kept for the next block whose dictionary fits in it: no new
+  // pages to fault in and zero for each item stored on its own.
+  std::uint8_t* dictionary = nullptr;
+  std::size_t capacity = 0;
+
   State() { LzmaDec_Construct(&dec); }
   ~State() { Free(); }
   void Free() {
     if (allocated) {
-      LzmaDec_Free(&dec, &g_lzmaAlloc);
-      LzmaDec_Construct(&dec);
+      LzmaDec_FreeProbs(&dec, &g_lzmaAlloc);
       allocated = false;
     }
+    LzmaDec_Construct(&dec);  // the dictionary is not the decoder's to free
+    std::free(dictionary);
+    dictionary = nullptr;
+    capacity = 0;
     stream = nullptr;
   }
+  // The decoder for `props`, its dictionary in `dictionary`; false (all freed) on failure.
+  bool Allocate(const std::uint8_t (&props)[kLzmaPropsSize]);
 };
 
 LzmaBlockDecoder::LzmaBlockDecoder() : state_(new (std::nothrow) State) {}
@@ -52,6 +62,40 @@ void LzmaBlockDecoder::Reset() {
   if (state_) {
     state_->Free();
   }
+}
+
+bool LzmaBlockDecoder::State::Allocate(const std::uint8_t (&wanted)[kLzmaPropsSize]) {
+  CLzmaProps decoded;
+  if (LzmaProps_Decode(&decoded, wanted, kLzmaPropsSize) != SZ_OK ||
+      decoded.dicSize > kLzmaMaxDictionary) {
+    Free();
+    return false;
+  }
+  if (allocated) {
+    LzmaDec_FreeProbs(&dec, &g_lzmaAlloc);
+    allocated = false;
+  }
+  LzmaDec_Construct(&dec);
+  stream = nullptr;
+  if (capacity < decoded.dicSize) {
+    std::free(dictionary);
+    capacity = 0;
+    dictionary = static_cast<std::uint8_t*>(std::malloc(decoded.dicSize));
+    if (dictionary == nullptr) {
+      return false;
+    }
+    capacity = decoded.dicSize;
+  }
+  if (LzmaDec_AllocateProbs(&dec, wanted, kLzmaPropsSize, &g_lzmaAlloc) != SZ_OK) {
+    Free();
+    return false;
+  }
+  allocated = true;
+  // The ring's size is the stream's dictionary, whatever the memory kept.
+  dec.dic = dictionary;
+  dec.dicBufSize = decoded.dicSize;
+  std::memcpy(props, wanted, kLzmaPropsSize);
+  return true;
 }
 
 bool IsLzmaItem(Bytes item) {
@@ -152,16 +196,8 @@ bool ItemDecoder::BeginLzma(Bytes package, Bytes item, const ItemTail& tail) {
       block->streamLength == holderHeader->streamLength && block->outPos <= offset_) {
     return true;  // goes on in the block decoded last
   }
-  if (!sameProps) {
-    block->Free();
-    CLzmaProps props;
-    if (LzmaProps_Decode(&props, holderHeader->props, kLzmaPropsSize) != SZ_OK ||
-        props.dicSize > kLzmaMaxDictionary ||
-        LzmaDec_Allocate(&block->dec, holderHeader->props, kLzmaPropsSize, &g_lzmaAlloc) != SZ_OK) {
-      return false;
-    }
-    block->allocated = true;
-    std::memcpy(block->props, holderHeader->props, kLzmaPropsSize);
+  if (!sameProps && !block->Allocate(holderHeader->props)) {
+    return false;
   }
   LzmaDec_Init(&block->dec);
   block->stream = stream;
