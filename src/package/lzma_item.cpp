@@ -258,15 +258,6 @@ std::size_t ItemDecoder::Next(std::span<std::uint8_t> out) {
   return piece.size();
 }
 
-Bytes ItemDecoder::NextPiece(std::span<std::uint8_t> scratch) {
-  if (zlib_) {
-    return Bytes(scratch.data(), Next(scratch));
-  }
-  // No larger than `scratch`: a piece that the processor's cache still holds is written faster
-  // than a larger one, which it no longer does.
-  return state_ == State::kMore && !scratch.empty() ? NextLzma(scratch.size()) : Bytes();
-}
-
 Bytes ItemDecoder::NextLzma(std::size_t most) {
   LzmaBlockDecoder::State& block = *blocks_.state_;
   const auto fail = [this] {

@@ -86,10 +86,6 @@ class ItemDecoder {
   ItemDecoder& operator=(const ItemDecoder&) = delete;
 
   std::size_t Next(std::span<std::uint8_t> out);
-  // The next piece, at most as large as `scratch`, without a copy: a zlib item's in
-  // `scratch`, an LZMA item's straight from its block's dictionary. Valid until the next call;
-  // empty when there is nothing more or the item failed.
-  Bytes NextPiece(std::span<std::uint8_t> scratch);
   State state() const;
   std::uint64_t produced() const;
 
