@@ -55,7 +55,8 @@ class StreamWindows {
 
 // The decoder of one block, kept between items: an item that follows in the block the one
 // decoded last goes on from there (the bytes between are decoded and dropped); any other is
-// decoded from its block's start. Memory: the block's dictionary and a few KB.
+// decoded from its block's start. Memory: the largest dictionary of the blocks decoded since
+// the last Reset, and a few KB.
 class LzmaBlockDecoder {
  public:
   LzmaBlockDecoder();
