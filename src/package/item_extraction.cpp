@@ -143,9 +143,55 @@ class TargetWriter {
 // little per byte, small enough that memory stays flat whatever the size of a file.
 constexpr std::size_t kPieceSize = 128 * 1024;
 
+// LZMA streams are read through views of 1 MB of the package: pages of the whole
+// package's view, once touched, would stay in the working set until the end of the run.
+class PackageWindows final : public StreamWindows {
+ public:
+  Bytes Window(std::uint64_t position, std::size_t length) override {
+    const auto packageSize = static_cast<std::uint64_t>(g_state.packageSize);
+    if (g_state.packageView == nullptr || g_state.packageSize <= 0 || position >= packageSize) {
+      return {};
+    }
+    if (!view_ || position < start_ || position >= start_ + size_) {
+      view_.reset();
+      // Views begin on the system's allocation granularity, 64 KB everywhere.
+      const std::uint64_t start = position & ~std::uint64_t{0xFFFF};
+      const std::uint64_t size = std::min<std::uint64_t>(kWindowSize, packageSize - start);
+      view_.reset(::MapViewOfFile(g_state.packageMapping, FILE_MAP_READ,
+                                  static_cast<DWORD>(start >> 32), static_cast<DWORD>(start),
+                                  static_cast<SIZE_T>(size)));
+      if (!view_) {
+        // The whole package's view holds the same bytes.
+        return Bytes(
+            g_state.packageView + position,
+            static_cast<std::size_t>(std::min<std::uint64_t>(length, packageSize - position)));
+      }
+      start_ = start;
+      size_ = size;
+    }
+    const auto* base = static_cast<const std::uint8_t*>(view_.get());
+    return Bytes(base + (position - start_), static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                 length, start_ + size_ - position)));
+  }
+
+  void Release() { view_.reset(); }
+
+ private:
+  static constexpr std::uint64_t kWindowSize = 1 << 20;
+  UniqueView view_;
+  std::uint64_t start_ = 0;
+  std::uint64_t size_ = 0;
+};
+
+PackageWindows& Windows() {
+  static PackageWindows windows;
+  return windows;
+}
+
 // Kept between items, so that the items of a solid block are decoded in one pass.
 LzmaBlockDecoder& BlockDecoder() {
   static LzmaBlockDecoder decoder;
+  decoder.ReadStreamsThrough(&Windows());
   return decoder;
 }
 
@@ -164,6 +210,7 @@ Bytes PackageAround(Bytes item) {
 
 void ForgetDecodedBlock() {
   BlockDecoder().Reset();
+  Windows().Release();
 }
 
 bool WriteBlock(const std::string& path, const std::uint8_t* bytes, std::uint32_t length,
@@ -218,6 +265,8 @@ std::uint32_t InflateItemInto(Bytes item, const std::string& target, bool append
   TargetWriter writer(target, append);
   bool opened = false;
   while (inflater.state() == ItemDecoder::State::kMore) {
+    // LZMA pieces too are copied out of the dictionary: a write from this small buffer,
+    // which the cache still holds, costs the system less than one from the dictionary.
     const std::size_t filled = inflater.Next(std::span(piece.get(), kPieceSize));
     if (filled == 0) {
       continue;

@@ -25,17 +25,34 @@ struct LzmaBlockDecoder::State {
   std::size_t streamLength = 0;
   std::size_t inPos = 0;
   std::uint64_t outPos = 0;
+  // Where the stream begins in the package, when it lies there (read through windows).
+  std::uint64_t streamPosition = 0;
+  StreamWindows* windows = nullptr;
+
+  // Decodes up to `most` bytes of the block's content into the dictionary, where they lie
+  // together; none when the stream cannot give them.
+  Bytes DecodeInPlace(std::uint64_t most);
+
+  // The dictionary's memory, kept for the next block whose dictionary fits in it: no new
+  // pages to fault in and zero for each item stored on its own.
+  std::uint8_t* dictionary = nullptr;
+  std::size_t capacity = 0;
 
   State() { LzmaDec_Construct(&dec); }
   ~State() { Free(); }
   void Free() {
     if (allocated) {
-      LzmaDec_Free(&dec, &g_lzmaAlloc);
-      LzmaDec_Construct(&dec);
+      LzmaDec_FreeProbs(&dec, &g_lzmaAlloc);
       allocated = false;
     }
+    LzmaDec_Construct(&dec);  // the dictionary is not the decoder's to free
+    std::free(dictionary);
+    dictionary = nullptr;
+    capacity = 0;
     stream = nullptr;
   }
+  // The decoder for `props`, its dictionary in `dictionary`; false (all freed) on failure.
+  bool Allocate(const std::uint8_t (&props)[kLzmaPropsSize]);
 };
 
 LzmaBlockDecoder::LzmaBlockDecoder() : state_(new (std::nothrow) State) {}
@@ -45,6 +62,40 @@ void LzmaBlockDecoder::Reset() {
   if (state_) {
     state_->Free();
   }
+}
+
+bool LzmaBlockDecoder::State::Allocate(const std::uint8_t (&wanted)[kLzmaPropsSize]) {
+  CLzmaProps decoded;
+  if (LzmaProps_Decode(&decoded, wanted, kLzmaPropsSize) != SZ_OK ||
+      decoded.dicSize > kLzmaMaxDictionary) {
+    Free();
+    return false;
+  }
+  if (allocated) {
+    LzmaDec_FreeProbs(&dec, &g_lzmaAlloc);
+    allocated = false;
+  }
+  LzmaDec_Construct(&dec);
+  stream = nullptr;
+  if (capacity < decoded.dicSize) {
+    std::free(dictionary);
+    capacity = 0;
+    dictionary = static_cast<std::uint8_t*>(std::malloc(decoded.dicSize));
+    if (dictionary == nullptr) {
+      return false;
+    }
+    capacity = decoded.dicSize;
+  }
+  if (LzmaDec_AllocateProbs(&dec, wanted, kLzmaPropsSize, &g_lzmaAlloc) != SZ_OK) {
+    Free();
+    return false;
+  }
+  allocated = true;
+  // The ring's size is the stream's dictionary, whatever the memory kept.
+  dec.dic = dictionary;
+  dec.dicBufSize = decoded.dicSize;
+  std::memcpy(props, wanted, kLzmaPropsSize);
+  return true;
 }
 
 bool IsLzmaItem(Bytes item) {
@@ -145,23 +196,50 @@ bool ItemDecoder::BeginLzma(Bytes package, Bytes item, const ItemTail& tail) {
       block->streamLength == holderHeader->streamLength && block->outPos <= offset_) {
     return true;  // goes on in the block decoded last
   }
-  if (!sameProps) {
-    block->Free();
-    CLzmaProps props;
-    if (LzmaProps_Decode(&props, holderHeader->props, kLzmaPropsSize) != SZ_OK ||
-        props.dicSize > kLzmaMaxDictionary ||
-        LzmaDec_Allocate(&block->dec, holderHeader->props, kLzmaPropsSize, &g_lzmaAlloc) != SZ_OK) {
-      return false;
-    }
-    block->allocated = true;
-    std::memcpy(block->props, holderHeader->props, kLzmaPropsSize);
+  if (!sameProps && !block->Allocate(holderHeader->props)) {
+    return false;
   }
   LzmaDec_Init(&block->dec);
   block->stream = stream;
   block->streamLength = holderHeader->streamLength;
   block->inPos = 0;
   block->outPos = 0;
+  const bool inPackage = !package.empty() && stream >= package.data() &&
+                         stream + block->streamLength <= package.data() + package.size();
+  block->windows = inPackage ? blocks_.windows_ : nullptr;
+  block->streamPosition = inPackage ? static_cast<std::uint64_t>(stream - package.data()) : 0;
   return true;
+}
+
+Bytes LzmaBlockDecoder::State::DecodeInPlace(std::uint64_t most) {
+  if (dec.dicPos == dec.dicBufSize) {
+    dec.dicPos = 0;
+  }
+  const SizeT start = dec.dicPos;
+  const SizeT limit =
+      start + static_cast<SizeT>(std::min<std::uint64_t>(most, dec.dicBufSize - start));
+  static const std::uint8_t kNoInput = 0;
+  while (dec.dicPos < limit) {
+    const std::size_t left = streamLength - inPos;
+    Bytes input(stream + inPos, left);
+    if (windows != nullptr && left > 0) {
+      input = windows->Window(streamPosition + inPos, left);
+      if (input.empty() || input.size() > left) {
+        return {};
+      }
+    }
+    SizeT srcLen = input.size();
+    const SizeT before = dec.dicPos;
+    ELzmaStatus status;
+    if (LzmaDec_DecodeToDic(&dec, limit, input.empty() ? &kNoInput : input.data(), &srcLen,
+                            LZMA_FINISH_ANY, &status) != SZ_OK ||
+        (dec.dicPos == before && srcLen == 0)) {
+      return {};
+    }
+    inPos += srcLen;
+  }
+  outPos += limit - start;
+  return Bytes(dec.dic + start, limit - start);
 }
 
 std::size_t ItemDecoder::Next(std::span<std::uint8_t> out) {
@@ -173,62 +251,42 @@ std::size_t ItemDecoder::Next(std::span<std::uint8_t> out) {
   if (state_ != State::kMore || out.empty()) {
     return 0;
   }
-  const std::size_t filled = NextLzma(out);
-  if (state_ == State::kFailed) {
-    blocks_.Reset();  // the block's state is no longer known
+  const Bytes piece = NextLzma(out.size());
+  if (!piece.empty()) {
+    std::memcpy(out.data(), piece.data(), piece.size());
   }
-  return filled;
+  return piece.size();
 }
 
-std::size_t ItemDecoder::NextLzma(std::span<std::uint8_t> out) {
+Bytes ItemDecoder::NextLzma(std::size_t most) {
   LzmaBlockDecoder::State& block = *blocks_.state_;
-  // Decodes up to `want` bytes into `dest`; false when the stream cannot give them.
-  const auto decode = [&block](std::uint8_t* dest, std::size_t want) {
-    while (want > 0) {
-      SizeT destLen = want;
-      SizeT srcLen = block.streamLength - block.inPos;
-      ELzmaStatus status;
-      if (LzmaDec_DecodeToBuf(&block.dec, dest, &destLen, block.stream + block.inPos, &srcLen,
-                              LZMA_FINISH_ANY, &status) != SZ_OK ||
-          (destLen == 0 && srcLen == 0)) {
-        return false;
-      }
-      block.inPos += srcLen;
-      block.outPos += destLen;
-      dest += destLen;
-      want -= destLen;
-    }
-    return true;
+  const auto fail = [this] {
+    state_ = State::kFailed;
+    blocks_.Reset();  // the block's state is no longer known
+    return Bytes();
   };
   // The content of items before this one in the block (kept files) is decoded and dropped.
   while (block.outPos < offset_) {
-    const std::size_t skip =
-        static_cast<std::size_t>(std::min<std::uint64_t>(offset_ - block.outPos, out.size()));
-    if (!decode(out.data(), skip)) {
-      state_ = State::kFailed;
-      return 0;
+    if (block.DecodeInPlace(offset_ - block.outPos).empty()) {
+      return fail();
     }
   }
-  const std::size_t want =
-      static_cast<std::size_t>(std::min<std::uint64_t>(statedSize_ - produced_, out.size()));
-  if (!decode(out.data(), want)) {
-    state_ = State::kFailed;
-    return 0;
+  const Bytes piece = block.DecodeInPlace(std::min<std::uint64_t>(statedSize_ - produced_, most));
+  if (piece.empty()) {
+    return fail();
   }
-  offset_ += want;
-  produced_ += want;
-  for (std::size_t done = 0; done < want;) {
-    const uInt step = static_cast<uInt>(std::min<std::size_t>(want - done, 1u << 30));
-    adler_ = static_cast<std::uint32_t>(adler32(adler_, out.data() + done, step));
-    done += step;
-  }
+  offset_ += piece.size();
+  produced_ += piece.size();
+  // A piece never exceeds the dictionary, which is at most 1 GB: one call of adler32 covers it.
+  adler_ =
+      static_cast<std::uint32_t>(adler32(adler_, piece.data(), static_cast<uInt>(piece.size())));
   if (produced_ == statedSize_) {
-    state_ = adler_ == expectedAdler_ ? State::kDone : State::kFailed;
-    if (state_ == State::kFailed) {
-      return 0;
+    if (adler_ != expectedAdler_) {
+      return fail();
     }
+    state_ = State::kDone;
   }
-  return want;
+  return piece;
 }
 
 ItemDecoder::State ItemDecoder::state() const {

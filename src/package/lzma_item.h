@@ -40,9 +40,23 @@ bool IsLzmaItem(Bytes item);
 std::optional<LzmaItemHeader> ReadLzmaItemHeader(Bytes item);
 void AppendLzmaItemHeader(std::vector<std::uint8_t>& out, const LzmaItemHeader& header);
 
+// Where a block's stream is read from when it lies in the package: views of parts of the
+// package file, so that the pages of a stream already decoded leave memory. Without one, the
+// stream is read in place.
+class StreamWindows {
+ public:
+  // Bytes of the package from `position` on: at least one and at most `length`; none when
+  // they cannot be read.
+  virtual Bytes Window(std::uint64_t position, std::size_t length) = 0;
+
+ protected:
+  ~StreamWindows() = default;
+};
+
 // The decoder of one block, kept between items: an item that follows in the block the one
 // decoded last goes on from there (the bytes between are decoded and dropped); any other is
-// decoded from its block's start. Memory: the block's dictionary and a few KB.
+// decoded from its block's start. Memory: the largest dictionary of the blocks decoded since
+// the last Reset, and a few KB.
 class LzmaBlockDecoder {
  public:
   LzmaBlockDecoder();
@@ -51,11 +65,14 @@ class LzmaBlockDecoder {
   LzmaBlockDecoder& operator=(const LzmaBlockDecoder&) = delete;
   // Forgets the block (its package is about to go) and frees the dictionary.
   void Reset();
+  // Streams that lie in the package are read through `windows` from now on (null: in place).
+  void ReadStreamsThrough(StreamWindows* windows) { windows_ = windows; }
 
  private:
   friend class ItemDecoder;
   struct State;
   std::unique_ptr<State> state_;
+  StreamWindows* windows_ = nullptr;
 };
 
 // Reads the content of any packed item piece by piece with the checks of ItemInflater: a zlib
@@ -74,7 +91,7 @@ class ItemDecoder {
   std::uint64_t produced() const;
 
  private:
-  std::size_t NextLzma(std::span<std::uint8_t> out);
+  Bytes NextLzma(std::size_t most);
   bool BeginLzma(Bytes package, Bytes item, const ItemTail& tail);
 
   std::optional<ItemInflater> zlib_;
