@@ -51,6 +51,33 @@ size_t WriteVector(void* p, const void* buffer, size_t size) {
   return size;
 }
 
+bool SeekTo(std::FILE* file, std::uint64_t position, int origin) {
+#ifdef _WIN32
+  return _fseeki64(file, static_cast<__int64>(position), origin) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(position), origin) == 0;
+#endif
+}
+
+// Whether the `expected.size()` bytes of `file` from `position` are `expected`.
+bool SameBytesAt(std::FILE* file, std::uint64_t position, Bytes expected, bool& same) {
+  if (std::fflush(file) != 0 || !SeekTo(file, position, SEEK_SET)) {
+    return false;
+  }
+  std::vector<std::uint8_t> piece(std::min<std::size_t>(expected.size(), 1u << 16));
+  same = true;
+  for (std::size_t done = 0; same && done < expected.size();) {
+    const std::size_t want = std::min(piece.size(), expected.size() - done);
+    if (std::fread(piece.data(), 1, want, file) != want) {
+      return false;
+    }
+    same = std::memcmp(piece.data(), expected.data() + done, want) == 0;
+    done += want;
+  }
+  // Writing goes on at the end.
+  return SeekTo(file, 0, SEEK_END);
+}
+
 // Frees the encoder however the encoding ends.
 struct EncoderHandle {
   CLzmaEncHandle handle = LzmaEnc_Create(&vorlatch::g_lzmaAlloc);
@@ -127,6 +154,49 @@ bool EncodeLzmaBlock(Bytes content, std::uint32_t dictionary, std::uint8_t (&pro
                                                                  : "cannot be compressed";
     return false;
   }
+  return true;
+}
+
+bool RepeatedItems::Find(Bytes item, std::uint64_t position, std::FILE* file,
+                         std::vector<std::uint8_t>& member, std::string& problem) {
+  member.clear();
+  const auto header = ReadLzmaItemHeader(item);
+  const auto tail = ReadItemTailOf(item);
+  if (!header || !tail || header->kind != LzmaItemKind::kHolder ||
+      item.size() != kLzmaHeaderSize + std::uint64_t{header->streamLength} + kItemTailSize) {
+    return true;
+  }
+  // Header, stream and size fix the content: the same bytes decode to the same content.
+  const Bytes body = item.first(item.size() - kItemTailSize);
+  uLong crc = crc32(0, nullptr, 0);
+  for (std::size_t done = 0; done < body.size();) {
+    const uInt step = static_cast<uInt>(std::min<std::size_t>(body.size() - done, 1u << 30));
+    crc = crc32(crc, body.data() + done, step);
+    done += step;
+  }
+  const std::uint64_t key = (std::uint64_t{static_cast<std::uint32_t>(crc)} << 32) | tail->size;
+  const auto [first, last] = stored_.equal_range(key);
+  for (auto it = first; it != last; ++it) {
+    if (it->second.length != item.size()) {
+      continue;
+    }
+    bool same = false;
+    if (!SameBytesAt(file, it->second.position, body, same)) {
+      problem = "cannot be read back";
+      return false;
+    }
+    if (same) {
+      LzmaItemHeader pointer = *header;
+      pointer.kind = LzmaItemKind::kMember;
+      pointer.back = position - it->second.position;
+      pointer.offset = 0;
+      pointer.streamLength = 0;
+      AppendLzmaItemHeader(member, pointer);
+      member.insert(member.end(), item.end() - kItemTailSize, item.end());
+      return true;
+    }
+  }
+  stored_.emplace(key, Stored{position, item.size()});
   return true;
 }
 

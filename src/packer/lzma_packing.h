@@ -2,7 +2,9 @@
 // Compressing a block of content into one LZMA stream for the installer's LZMA items.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "package/format.h"
@@ -30,6 +32,28 @@ class BlockContent final : public ContentSink {
   std::vector<std::uint8_t> bytes;
   std::uint64_t start = 0;  // of the current source
   std::uint32_t adler = 1;  // of the current source
+};
+
+// Items stored on their own whose bytes an earlier such item of the installer already holds
+// (a file shipped twice): each is written as a member pointing back to the first, which the
+// installer decodes as it decodes the first.
+class RepeatedItems {
+ public:
+  // `item`, an LZMA item holding its own content alone, is to be written at `position` of
+  // `file`, which holds every item written before it and is open for reading. Gives in
+  // `member` the item that stands for it when one recorded earlier has the same header,
+  // stream and size, compared byte for byte; records it and leaves `member` empty otherwise.
+  // False with the reason in `problem` when `file` cannot be read back.
+  bool Find(Bytes item, std::uint64_t position, std::FILE* file, std::vector<std::uint8_t>& member,
+            std::string& problem);
+
+ private:
+  struct Stored {
+    std::uint64_t position;
+    std::uint64_t length;
+  };
+  // By the CRC-32 of the bytes before the tail and the content's size.
+  std::unordered_multimap<std::uint64_t, Stored> stored_;
 };
 
 }  // namespace vorlatch::packer
