@@ -17,10 +17,14 @@ namespace vorlatch::packer {
 // (at least 64 KB), at most `limit`.
 std::uint32_t FittingDictionary(std::uint64_t contentSize, std::uint32_t limit);
 
-// Encodes `content` at the strongest settings with `dictionary`; `props` receives the five
-// property bytes the decoder needs. False with the reason in `problem`.
-bool EncodeLzmaBlock(Bytes content, std::uint32_t dictionary, std::uint8_t (&props)[kLzmaPropsSize],
-                     std::vector<std::uint8_t>& stream, std::string& problem);
+// What most of a block's content is: each kind has the settings that pack it smallest.
+enum class LzmaContent { kPrograms, kOther };
+
+// Encodes `content` at the strongest settings for its kind with `dictionary`; `props`
+// receives the five property bytes the decoder needs. False with the reason in `problem`.
+bool EncodeLzmaBlock(Bytes content, LzmaContent kind, std::uint32_t dictionary,
+                     std::uint8_t (&props)[kLzmaPropsSize], std::vector<std::uint8_t>& stream,
+                     std::string& problem);
 
 // The content of one LZMA block, source after source, with each source's start and Adler-32.
 class BlockContent final : public ContentSink {
@@ -28,10 +32,17 @@ class BlockContent final : public ContentSink {
   void StartSource();
   bool Add(const std::uint8_t* data, std::size_t size, std::string& problem) override;
   std::uint64_t SourceSize() const override { return bytes.size() - start; }
+  // The kind of most of the bytes added: program images (sources that begin with `MZ`) or not.
+  LzmaContent Kind() const;
 
   std::vector<std::uint8_t> bytes;
   std::uint64_t start = 0;  // of the current source
   std::uint32_t adler = 1;  // of the current source
+
+ private:
+  std::uint64_t ProgramBytes() const;
+
+  std::uint64_t programBytes_ = 0;  // of the sources before the current one
 };
 
 // Items stored on their own whose bytes an earlier such item of the installer already holds

@@ -808,8 +808,8 @@ class Builder {
     }
     std::vector<std::uint8_t> stream;
     const std::uint32_t dictionary = FittingDictionary(content.bytes.size(), dictionaryLimit_);
-    if (!EncodeLzmaBlock(Bytes(content.bytes.data(), content.bytes.size()), dictionary,
-                         headers[0].props, stream, packed.problem)) {
+    if (!EncodeLzmaBlock(Bytes(content.bytes.data(), content.bytes.size()), content.Kind(),
+                         dictionary, headers[0].props, stream, packed.problem)) {
       return;
     }
     content.bytes = std::vector<std::uint8_t>();

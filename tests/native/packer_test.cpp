@@ -530,6 +530,15 @@ TEST_F(PackerTest, EveryNumberOfJobsAndEveryRunGivesTheSameBytes) {
     ASSERT_TRUE(built);
     EXPECT_EQ(built->script.GetInt("File", "Zip13") == kLzmaHeaderSize + kItemTailSize,
               std::string(compression) == "lzma" && solid == 0);
+    // A program image and data are compressed with settings of their own.
+    const auto headerOf = [&](const std::string& zip, const std::string& pos) {
+      const auto item = SliceOf(built->bytes, built->script.GetInt("File", pos),
+                                built->script.GetInt("File", zip));
+      return item ? ReadLzmaItemHeader(*item) : std::nullopt;
+    };
+    const auto program = headerOf("UninstallZip", "UninstallPos"), data = headerOf("Zip1", "Pos1");
+    EXPECT_EQ(program && data && program->props[0] != data->props[0],
+              std::string(compression) == "lzma");
     for (const int n : {13, 12, 7, 1}) {
       const std::string number = std::to_string(n);
       EXPECT_EQ(ItemOf(*built, "File", "Zip" + number, "Pos" + number),

@@ -70,7 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     content.assign(rest.begin(), rest.end());
     std::string problem;
     const std::uint32_t dictionary = vorlatch::packer::FittingDictionary(content.size(), 1u << 20);
-    if (!vorlatch::packer::EncodeLzmaBlock(rest, dictionary, props, stream, problem)) {
+    const auto kind =
+        mode & 2 ? vorlatch::packer::LzmaContent::kPrograms : vorlatch::packer::LzmaContent::kOther;
+    if (!vorlatch::packer::EncodeLzmaBlock(rest, kind, dictionary, props, stream, problem)) {
       __builtin_trap();
     }
   } else {
