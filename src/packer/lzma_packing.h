@@ -18,7 +18,11 @@ namespace vorlatch::packer {
 std::uint32_t FittingDictionary(std::uint64_t contentSize, std::uint32_t limit);
 
 // What most of a block's content is: each kind has the settings that pack it smallest.
-enum class LzmaContent { kPrograms, kOther };
+enum class LzmaContent {
+  kProgram,   // one program image
+  kPrograms,  // program images after one another
+  kOther,
+};
 
 // Encodes `content` at the strongest settings for its kind with `dictionary`; `props`
 // receives the five property bytes the decoder needs. False with the reason in `problem`.
@@ -32,7 +36,8 @@ class BlockContent final : public ContentSink {
   void StartSource();
   bool Add(const std::uint8_t* data, std::size_t size, std::string& problem) override;
   std::uint64_t SourceSize() const override { return bytes.size() - start; }
-  // The kind of most of the bytes added: program images (sources that begin with `MZ`) or not.
+  // The kind of most of the bytes added: program images (sources that begin with `MZ`), one
+  // or several, or not.
   LzmaContent Kind() const;
 
   std::vector<std::uint8_t> bytes;
