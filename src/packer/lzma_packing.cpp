@@ -177,6 +177,17 @@ bool EncodeLzmaBlock(Bytes content, LzmaContent kind, std::uint32_t dictionary,
 
 bool RepeatedItems::Find(Bytes item, std::uint64_t position, std::FILE* file,
                          std::vector<std::uint8_t>& member, std::string& problem) {
+  // It runs where the packing threads are not yet joined: no exception may leave it.
+  try {
+    return FindOrRecord(item, position, file, member, problem);
+  } catch (const std::bad_alloc&) {
+    problem = "not enough memory to pack it";
+    return false;
+  }
+}
+
+bool RepeatedItems::FindOrRecord(Bytes item, std::uint64_t position, std::FILE* file,
+                                 std::vector<std::uint8_t>& member, std::string& problem) {
   member.clear();
   const auto header = ReadLzmaItemHeader(item);
   const auto tail = ReadItemTailOf(item);

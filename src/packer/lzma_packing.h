@@ -64,6 +64,9 @@ class RepeatedItems {
             std::string& problem);
 
  private:
+  bool FindOrRecord(Bytes item, std::uint64_t position, std::FILE* file,
+                    std::vector<std::uint8_t>& member, std::string& problem);
+
   struct Stored {
     std::uint64_t position;
     std::uint64_t length;
