@@ -40,6 +40,8 @@ class PackedItem {
   ~PackedItem();
 
   std::uint64_t Length() const { return length_; }
+  // The item's bytes while it is held in memory; empty once it has a part file.
+  Bytes Held() const { return part_ == nullptr ? Bytes(bytes_.data(), bytes_.size()) : Bytes(); }
   // Appends the item's bytes to `out`; false with the reason in `problem` when its part file
   // cannot be read or `out` cannot be written.
   bool WriteTo(std::FILE* out, std::string& problem);

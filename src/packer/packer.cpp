@@ -808,8 +808,8 @@ class Builder {
     }
     std::vector<std::uint8_t> stream;
     const std::uint32_t dictionary = FittingDictionary(content.bytes.size(), dictionaryLimit_);
-    if (!EncodeLzmaBlock(Bytes(content.bytes.data(), content.bytes.size()), dictionary,
-                         headers[0].props, stream, packed.problem)) {
+    if (!EncodeLzmaBlock(Bytes(content.bytes.data(), content.bytes.size()), content.Kind(),
+                         dictionary, headers[0].props, stream, packed.problem)) {
       return;
     }
     content.bytes = std::vector<std::uint8_t>();
@@ -941,7 +941,8 @@ class Builder {
     if (utf8_ && !SetUtf8CodePage(content, problem)) {
       return Fail("[Build] CodePage", stub_, problem);
     }
-    UniqueFile file(std::fopen(temporary.c_str(), "wb"));
+    // Read back too: an item that repeats an earlier one is compared with it.
+    UniqueFile file(std::fopen(temporary.c_str(), "w+b"));
     if (!file) {
       return Fail(outputKey_, output_,
                   std::string("cannot create a file there: ") + std::strerror(errno));
@@ -967,6 +968,7 @@ class Builder {
       }
     }
     PlanUnits();
+    RepeatedItems repeated;
     const std::function<PackedSource(std::size_t)> pack = [this](std::size_t u) {
       return PackUnit(u);
     };
@@ -983,6 +985,16 @@ class Builder {
       if (options_.warnings != nullptr) {
         for (const std::string& warning : packed.warnings) {
           *options_.warnings << warning << '\n';
+        }
+      }
+      if (lzma_ && unit.size() == 1 && !packed.items.empty()) {
+        std::vector<std::uint8_t> member;
+        std::string problem;
+        if (!repeated.Find(packed.items[0].Held(), position, file.get(), member, problem)) {
+          return Fail(outputKey_, output_ + " (as " + temporary + ")", problem);
+        }
+        if (!member.empty()) {
+          packed.items[0] = PackedItem(std::move(member));
         }
       }
       for (std::size_t k = 0; k < unit.size() && k < packed.items.size(); ++k) {

@@ -249,6 +249,28 @@ TEST_F(Faults, ADamagedLzmaItemGivesTheArchiveErrorAndKeepsNoPartOfTheFile) {
   }
 }
 
+TEST_F(Faults, AFileShippedTwiceIsStoredOnceAndInstallsWholeTwice) {
+  std::string words;
+  for (std::uint32_t i = 0; words.size() < 100000; i = i * 7919 + 13) {
+    words += std::to_string(i % 100003) + " ";
+  }
+  Source("one.txt", words);
+  Source("copy.txt", words);
+  const std::string installer = Installer({"one.txt", "copy.txt"}, false, "[Build]\r\nSolid=0\r\n");
+  ASSERT_FALSE(installer.empty());
+  const std::vector<std::uint8_t> whole =
+      ReadFileBytes(installer).value_or(std::vector<std::uint8_t>{});
+  const auto scriptBytes = InflateItem(*LocateScriptBlock(PackageOf(whole)));
+  ASSERT_TRUE(scriptBytes);
+  const std::string script(scriptBytes->begin(), scriptBytes->end());
+  EXPECT_TRUE(Contains(script, "Zip2=66\r\n")) << script;  // points back to the first copy
+  const std::string dest = folder_.File("app") + "\\";
+  std::string record;
+  EXPECT_EQ(RunSilently(installer, dest, &record), 0u) << record;
+  EXPECT_EQ(ReadTextFile(dest + "one.txt").value_or("<missing>"), words);
+  EXPECT_EQ(ReadTextFile(dest + "copy.txt").value_or("<missing>"), words);
+}
+
 TEST_F(Faults, AFileLargerThanTheMemoryBoundInstallsWholeInBoundedMemory) {
   std::vector<std::uint8_t> big(160u << 20, '.');
   for (std::size_t at = 0; at < big.size(); at += 4096) {  // a piece out of place shows

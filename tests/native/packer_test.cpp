@@ -490,7 +490,7 @@ TEST_F(PackerTest, RefusesAnOutputThatIsAnInputAndAnUninstallerOfAnotherMachine)
 }
 
 TEST_F(PackerTest, EveryNumberOfJobsAndEveryRunGivesTheSameBytes) {
-  std::string project = "[General]\nProduct=Same\n[File]\nUninstall=1\nFile=12\n";
+  std::string project = "[General]\nProduct=Same\n[File]\nUninstall=1\nFile=13\n";
   for (int n = 1; n <= 12; ++n) {
     // Appended piece by piece: GCC 12 misreports "literal" + string as overlapping copies.
     std::string name = "f";
@@ -503,7 +503,9 @@ TEST_F(PackerTest, EveryNumberOfJobsAndEveryRunGivesTheSameBytes) {
     WriteFile(dir / name, content);
     project.append("File").append(std::to_string(n)).append("=").append(name).append("\n");
   }
-  WriteFile(dir / "app.vlp", project + "[Build]\nUninstaller=uninstall.exe\n");
+  // A file shipped twice: an LZMA item of its own points back to the first copy.
+  std::filesystem::copy_file(dir / "f5.bin", dir / "f13.bin");
+  WriteFile(dir / "app.vlp", project + "File13=f13.bin\n[Build]\nUninstaller=uninstall.exe\n");
   // LZMA takes its time on these repetitive sources: fewer runs of it.
   const std::vector<unsigned> every = {1u, 4u, 0u, 4u}, some = {1u, 4u};
   for (const auto& [compression, solid, jobsList] :
@@ -526,7 +528,18 @@ TEST_F(PackerTest, EveryNumberOfJobsAndEveryRunGivesTheSameBytes) {
     }
     const auto built = ReadInstaller(output);
     ASSERT_TRUE(built);
-    for (const int n : {12, 7, 1}) {
+    EXPECT_EQ(built->script.GetInt("File", "Zip13") == kLzmaHeaderSize + kItemTailSize,
+              std::string(compression) == "lzma" && solid == 0);
+    // A program image and data are compressed with settings of their own.
+    const auto headerOf = [&](const std::string& zip, const std::string& pos) {
+      const auto item = SliceOf(built->bytes, built->script.GetInt("File", pos),
+                                built->script.GetInt("File", zip));
+      return item ? ReadLzmaItemHeader(*item) : std::nullopt;
+    };
+    const auto program = headerOf("UninstallZip", "UninstallPos"), data = headerOf("Zip1", "Pos1");
+    EXPECT_EQ(program && data && program->props[0] != data->props[0],
+              std::string(compression) == "lzma");
+    for (const int n : {13, 12, 7, 1}) {
       const std::string number = std::to_string(n);
       EXPECT_EQ(ItemOf(*built, "File", "Zip" + number, "Pos" + number),
                 ReadBytes(dir / ("f" + number + ".bin")))

@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     content.assign(rest.begin(), rest.end());
     std::string problem;
     const std::uint32_t dictionary = vorlatch::packer::FittingDictionary(content.size(), 1u << 20);
-    if (!vorlatch::packer::EncodeLzmaBlock(rest, dictionary, props, stream, problem)) {
+    const auto kind = static_cast<vorlatch::packer::LzmaContent>(mode / 2 % 3);
+    if (!vorlatch::packer::EncodeLzmaBlock(rest, kind, dictionary, props, stream, problem)) {
       __builtin_trap();
     }
   } else {
