@@ -148,7 +148,7 @@ TEST_F(ItemExtractionTest, InflateItemIntoWritesContentAttributesAndTimes) {
   EXPECT_EQ(test::ReadTextFile(target), content);
   EXPECT_EQ(test::GetAttributes(target) & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN),
             static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN));
-  // Written again over itself, now hidden and longer than the new content: replaced whole.
+  // Written again over a longer file of its own: truncated to the new content.
   EXPECT_EQ(InflateItemInto(MakeItem("short", FILE_ATTRIBUTE_HIDDEN), target, false), 5u);
   EXPECT_EQ(test::ReadTextFile(target), "short");
 }
