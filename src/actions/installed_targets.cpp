@@ -47,26 +47,6 @@ class LogCopy {
 
 }  // namespace
 
-MacroFolders MacroFoldersOfSystem(const std::string& installationFolder) {
-  MacroFolders folders;
-  folders.windows = WindowsDirectory();
-  folders.system = SystemDirectory();
-  folders.temp = TemporaryDirectory();
-  folders.programFiles = ProgramFilesDirectory();
-  for (int i = 0; i < kNamedFolderMacroCount; ++i) {
-    folders.named[i] = NamedFolder(i);
-  }
-  const std::string bid = WithTrailingBackslash(installationFolder);
-  // Levels such as ".." are resolved the way the installer's file calls resolved them, and
-  // short names are made long, so that a system folder is known by any of its names.
-  if (IsAbsolutePath(bid)) {
-    const std::string full = FullPathName(bid);
-    const std::string longName = LongPathName(full);
-    folders.bid = WithTrailingBackslash(longName.empty() ? full : longName);
-  }
-  return folders;
-}
-
 namespace {
 
 bool IsFolder(const std::string& path) {
@@ -217,10 +197,6 @@ bool ExistsAndIsNotOurs(const std::string& target, const std::vector<std::string
   return std::none_of(ours.begin(), ours.end(), [&](const std::string& file) {
     return IsSamePath(full.empty() ? target : full, file);
   });
-}
-
-bool IsTargetOurs(bool existed, bool replaced) {
-  return !existed || replaced;
 }
 
 void RecordReplacedTarget(int n) {

@@ -11,14 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "actions/logged_targets.h"
 #include "actions/registry_entries.h"
 #include "uninstaller/uninstall_text.h"
 
 namespace vorlatch {
-
-// The folders of the path macros on this system, with `installationFolder` made absolute as
-// the file calls resolve it ("[BID]").
-MacroFolders MacroFoldersOfSystem(const std::string& installationFolder);
 
 // A file that an earlier installation of ours wrote, as its log names it.
 struct EarlierFile {
@@ -60,10 +57,6 @@ std::vector<std::string> MissingFolders(const std::string& folder);
 
 // Whether `target` is there and is not one of `ours`.
 bool ExistsAndIsNotOurs(const std::string& target, const std::vector<std::string>& ours);
-
-// Entry n of a log: the target is to be removed by the uninstaller. A pre-existing target
-// only when it was replaced.
-bool IsTargetOurs(bool existed, bool replaced);
 
 // After target n, which existed before, was written over: notes Replaced<n> for
 // SaveReplacedTargets. Nothing when the log was not frozen.

@@ -8,7 +8,7 @@
 #include <shobjidl.h>
 
 #include "actions/com_registration.h"
-#include "actions/installed_targets.h"
+#include "actions/logged_targets.h"
 #include "actions/registry_entries.h"
 #include "actions/shortcut_names.h"
 #include "actions/shortcuts.h"
