@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "actions/com_registration.h"
+#include "actions/logged_targets.h"
 #include "actions/uninstaller_interface.h"
 #include "actions/uninstaller_tail.h"
 #include "package/opening.h"

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "actions/logged_targets.h"
 #include "actions/registry_entries.h"
 #include "uninstaller/uninstall_text.h"
 

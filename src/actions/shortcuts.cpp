@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include "actions/shortcut_location.h"
 #include "actions/shortcut_names.h"
 #include "actions/uninstaller_interface.h"
 #include "package/item_extraction.h"

@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 
-#include "actions/shortcut_location.h"
 #include "win/handles.h"
 
 namespace vorlatch {

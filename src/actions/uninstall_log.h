@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "actions/installed_targets.h"
-#include "actions/uninstaller_interface.h"
 
 namespace vorlatch {
 

@@ -10,6 +10,7 @@
 #include "actions/com_registration.h"
 #include "actions/logged_targets.h"
 #include "actions/registry_entries.h"
+#include "actions/shortcut_location.h"
 #include "actions/shortcut_names.h"
 #include "actions/shortcuts.h"
 #include "actions/uninstall_log.h"
