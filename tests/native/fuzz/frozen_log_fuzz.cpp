@@ -54,9 +54,12 @@ void CheckPlace(const std::optional<vorlatch::LoggedPlace>& place,
   if (!place) {
     return;
   }
-  const bool knownBase = place->base == folders.windows || place->base == folders.system ||
-                         place->base == folders.temp || place->base == folders.bid ||
-                         place->base == folders.programFiles;
+  bool knownBase = place->base == folders.windows || place->base == folders.system ||
+                   place->base == folders.temp || place->base == folders.bid ||
+                   place->base == folders.programFiles;
+  for (const std::string& named : folders.named) {
+    knownBase = knownBase || (!named.empty() && place->base == named);
+  }
   if (!knownBase || place->path.compare(0, place->base.size(), place->base) != 0 ||
       !vorlatch::IsSameOrInside(place->path, place->base) ||
       !StaysBelow(std::string_view(place->path).substr(place->base.size()))) {
