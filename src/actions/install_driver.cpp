@@ -12,6 +12,7 @@
 #include "actions/shortcuts.h"
 #include "actions/uninstall_log.h"
 #include "actions/uninstaller_interface.h"
+#include "actions/uninstaller_tail.h"
 #include "package/item_extraction.h"
 #include "package/opening.h"
 #include "package/process_state.h"
@@ -58,6 +59,9 @@ void InstallUninstallerParts(const EarlierInstallation& earlier) {
 }  // namespace
 
 bool FreezeUninstallLog(const std::string& uninstaller, const std::string& log) {
+  // The shortcuts just made to the uninstaller may have the shell reading its icon. Should
+  // the wait not end, the writes below fail and say so.
+  AwaitWriteAccess(uninstaller);
   std::uint32_t size = SizeOfFile(log);
   if (size != 0 && !AppendFile(uninstaller, log)) {
     size = 0;

@@ -52,7 +52,26 @@ std::optional<std::string> WholeFileText(const std::string& path) {
   return text;
 }
 
+// 100 pauses of 0.1 s: far longer than a scan or an icon takes on a slow machine.
+constexpr int kWriteAccessAttempts = 100;
+constexpr DWORD kWriteAccessPauseMs = 100;
+
 }  // namespace
+
+bool AwaitWriteAccess(const std::string& path) {
+  for (int attempt = 1;; ++attempt) {
+    const UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
+      return true;
+    }
+    if (::GetLastError() != ERROR_SHARING_VIOLATION || attempt == kWriteAccessAttempts) {
+      return false;
+    }
+    ::Sleep(kWriteAccessPauseMs);
+  }
+}
 
 bool ReadFileAt(HANDLE file, std::uint64_t offset, void* buffer, std::uint32_t length) {
   LARGE_INTEGER position;
@@ -104,7 +123,7 @@ bool RefreezeUninstallLog(const std::string& uninstaller, const std::string& log
   TailProblem problem = TailProblem::kNone;
   const std::optional<std::string> old = ReadFrozenLogText(uninstaller, problem);
   const std::optional<std::string> text = WholeFileText(log);
-  if (!old || !text || !LooksLikeLogText(*text)) {
+  if (!old || !text || !LooksLikeLogText(*text) || !AwaitWriteAccess(uninstaller)) {
     return false;
   }
   UniqueHandle file(::CreateFileA(uninstaller.c_str(), GENERIC_READ | GENERIC_WRITE,

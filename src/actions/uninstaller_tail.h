@@ -23,6 +23,11 @@ std::optional<std::string> ReadFrozenLogText(const std::string& path, TailProble
 // old one is written back. True when the uninstaller carries the new log.
 bool RefreezeUninstallLog(const std::string& uninstaller, const std::string& log);
 
+// Waits, for a few seconds at most, while another program holds `path` so that it cannot be
+// written: a program file just written is opened for a moment by virus scanners and by the
+// shell taking the icon for a new shortcut. False when it still cannot be opened for writing.
+bool AwaitWriteAccess(const std::string& path);
+
 // Reads exactly `length` bytes at `offset` of an open file.
 bool ReadFileAt(HANDLE file, std::uint64_t offset, void* buffer, std::uint32_t length);
 

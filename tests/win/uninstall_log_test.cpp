@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -449,6 +451,26 @@ TEST_F(UninstallLogTest, TheTailNeverClaimsBytesThatAreNotTheLog) {
             (std::vector<std::uint8_t>{'M', 'Z', 0, 0, 0, 0, 0, 0, 0, 0}));
   // A log that can be read goes in whole.
   EXPECT_TRUE(FreezeUninstallLog(uninstaller, log));
+}
+
+TEST_F(UninstallLogTest, AnUninstallerHeldForAMomentStillGetsItsLog) {
+  const std::string uninstaller = folder_.File("program.exe");
+  const std::string log = folder_.File("log.ini");
+  ASSERT_TRUE(test::WriteTextFile(uninstaller, "MZ"));
+  ASSERT_TRUE(test::WriteTextFile(log, "[General]\r\n"));
+  // As the shell holds a program whose icon it reads: others may read it, not write it.
+  UniqueHandle held(::CreateFileA(uninstaller.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held);
+  auto frozen =
+      std::async(std::launch::async, [&] { return FreezeUninstallLog(uninstaller, log); });
+  // While the file is held the freeze waits rather than give up.
+  EXPECT_EQ(frozen.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);
+  held.reset();
+  EXPECT_TRUE(frozen.get());
+  std::string expected = "MZ[General]\r\n";
+  expected.append({11, 0, 0, 0});
+  EXPECT_EQ(test::ReadTextFile(uninstaller).value_or(""), expected);
 }
 
 }  // namespace
