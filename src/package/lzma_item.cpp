@@ -254,52 +254,50 @@ std::size_t ItemDecoder::Next(std::span<std::uint8_t> out) {
   if (state_ != State::kMore || out.empty()) {
     return 0;
   }
-  if (x86_ && spareAt_ == spareEnd_ && out.size() < sizeof spare_) {
-    spareAt_ = 0;
-    spareEnd_ = static_cast<std::uint8_t>(Fill(spare_));
-  }
   std::size_t given = 0;
+  if (spareAt_ == spareEnd_) {
+    // The content that follows, unfiltered; a piece too small to hold back a displacement's
+    // bytes in is made in `spare_`. One call of adler32 covers a piece.
+    const bool small = x86_ && out.size() < sizeof spare_;
+    const std::span<std::uint8_t> buffer =
+        small ? std::span<std::uint8_t>(spare_)
+              : out.first(std::min<std::size_t>(out.size(), std::size_t{1} << 30));
+    std::memcpy(buffer.data(), carry_, carried_);
+    std::size_t filled = carried_;
+    while (filled < buffer.size() && decoded_ < statedSize_) {
+      const Bytes piece = NextLzma(buffer.size() - filled);
+      if (piece.empty()) {
+        return 0;
+      }
+      std::memcpy(buffer.data() + filled, piece.data(), piece.size());
+      filled += piece.size();
+    }
+    std::size_t ready = x86_ ? unfilter_.Decode(buffer.first(filled)) : filled;
+    if (decoded_ == statedSize_) {
+      ready = filled;  // the last bytes held back stay as they are
+    }
+    carried_ = static_cast<std::uint8_t>(filled - ready);
+    std::memcpy(carry_, buffer.data() + ready, carried_);
+    adler_ = static_cast<std::uint32_t>(adler32(adler_, buffer.data(), static_cast<uInt>(ready)));
+    if (decoded_ == statedSize_ && adler_ != expectedAdler_) {
+      state_ = State::kFailed;
+      blocks_.Reset();
+      return 0;
+    }
+    given = small ? 0 : ready;
+    spareAt_ = 0;
+    spareEnd_ = static_cast<std::uint8_t>(small ? ready : 0);
+  }
   if (spareAt_ < spareEnd_) {
     given = std::min<std::size_t>(out.size(), spareEnd_ - spareAt_);
     std::memcpy(out.data(), spare_ + spareAt_, given);
     spareAt_ = static_cast<std::uint8_t>(spareAt_ + given);
-  } else if (state_ == State::kMore) {
-    // One call of adler32 covers a piece.
-    given = Fill(out.first(std::min<std::size_t>(out.size(), std::size_t{1} << 30)));
   }
   produced_ += given;
-  if (state_ == State::kMore && produced_ == statedSize_) {
+  if (produced_ == statedSize_) {
     state_ = State::kDone;
   }
   return given;
-}
-
-// Fills `out` with the content that follows, unfiltered, and returns how much of it is final;
-// 0 on failure.
-std::size_t ItemDecoder::Fill(std::span<std::uint8_t> out) {
-  std::memcpy(out.data(), carry_, carried_);
-  std::size_t filled = carried_;
-  while (filled < out.size() && decoded_ < statedSize_) {
-    const Bytes piece = NextLzma(out.size() - filled);
-    if (piece.empty()) {
-      return 0;
-    }
-    std::memcpy(out.data() + filled, piece.data(), piece.size());
-    filled += piece.size();
-  }
-  std::size_t ready = x86_ ? unfilter_.Decode(out.first(filled)) : filled;
-  if (decoded_ == statedSize_) {
-    ready = filled;  // the last bytes held back stay as they are
-  }
-  carried_ = static_cast<std::uint8_t>(filled - ready);
-  std::memcpy(carry_, out.data() + ready, carried_);
-  adler_ = static_cast<std::uint32_t>(adler32(adler_, out.data(), static_cast<uInt>(ready)));
-  if (decoded_ == statedSize_ && adler_ != expectedAdler_) {
-    state_ = State::kFailed;
-    blocks_.Reset();
-    return 0;
-  }
-  return ready;
 }
 
 Bytes ItemDecoder::NextLzma(std::size_t most) {

@@ -96,7 +96,6 @@ class ItemDecoder {
 
  private:
   Bytes NextLzma(std::size_t most);
-  std::size_t Fill(std::span<std::uint8_t> out);
   bool BeginLzma(Bytes package, Bytes item, const ItemTail& tail);
 
   std::optional<ItemInflater> zlib_;
