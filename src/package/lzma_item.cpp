@@ -109,10 +109,11 @@ std::optional<LzmaItemHeader> ReadLzmaItemHeader(Bytes item) {
   }
   const std::uint8_t* p = item.data();
   LzmaItemHeader header;
-  if (p[4] > static_cast<std::uint8_t>(LzmaItemKind::kMember)) {
+  if ((p[4] & ~kLzmaX86Filtered) > static_cast<std::uint8_t>(LzmaItemKind::kMember)) {
     return std::nullopt;
   }
-  header.kind = static_cast<LzmaItemKind>(p[4]);
+  header.kind = static_cast<LzmaItemKind>(p[4] & ~kLzmaX86Filtered);
+  header.x86 = (p[4] & kLzmaX86Filtered) != 0;
   std::memcpy(header.props, p + 5, kLzmaPropsSize);
   header.adler = ReadU32(p + 10);
   header.back = ReadU64(p + 14);
@@ -123,7 +124,8 @@ std::optional<LzmaItemHeader> ReadLzmaItemHeader(Bytes item) {
 
 void AppendLzmaItemHeader(std::vector<std::uint8_t>& out, const LzmaItemHeader& header) {
   out.insert(out.end(), std::begin(kLzmaItemMagic), std::end(kLzmaItemMagic));
-  out.push_back(static_cast<std::uint8_t>(header.kind));
+  out.push_back(static_cast<std::uint8_t>(static_cast<std::uint8_t>(header.kind) |
+                                          (header.x86 ? kLzmaX86Filtered : 0)));
   out.insert(out.end(), std::begin(header.props), std::end(header.props));
   AppendU32(out, header.adler);
   AppendU64(out, header.back);
@@ -154,6 +156,7 @@ bool ItemDecoder::BeginLzma(Bytes package, Bytes item, const ItemTail& tail) {
     return false;
   }
   expectedAdler_ = header->adler;
+  x86_ = header->x86;
   // The holder's header and stream: the item itself, or the holder that a member points back
   // to, which must lie wholly inside the package.
   Bytes holder = item;
@@ -251,11 +254,50 @@ std::size_t ItemDecoder::Next(std::span<std::uint8_t> out) {
   if (state_ != State::kMore || out.empty()) {
     return 0;
   }
-  const Bytes piece = NextLzma(out.size());
-  if (!piece.empty()) {
-    std::memcpy(out.data(), piece.data(), piece.size());
+  std::size_t given = 0;
+  if (spareAt_ == spareEnd_) {
+    // The content that follows, unfiltered; a piece too small to hold back a displacement's
+    // bytes in is made in `spare_`. One call of adler32 covers a piece.
+    const bool small = x86_ && out.size() < sizeof spare_;
+    const std::span<std::uint8_t> buffer =
+        small ? std::span<std::uint8_t>(spare_)
+              : out.first(std::min<std::size_t>(out.size(), std::size_t{1} << 30));
+    std::memcpy(buffer.data(), carry_, carried_);
+    std::size_t filled = carried_;
+    while (filled < buffer.size() && decoded_ < statedSize_) {
+      const Bytes piece = NextLzma(buffer.size() - filled);
+      if (piece.empty()) {
+        return 0;
+      }
+      std::memcpy(buffer.data() + filled, piece.data(), piece.size());
+      filled += piece.size();
+    }
+    std::size_t ready = x86_ ? unfilter_.Decode(buffer.first(filled)) : filled;
+    if (decoded_ == statedSize_) {
+      ready = filled;  // the last bytes held back stay as they are
+    }
+    carried_ = static_cast<std::uint8_t>(filled - ready);
+    std::memcpy(carry_, buffer.data() + ready, carried_);
+    adler_ = static_cast<std::uint32_t>(adler32(adler_, buffer.data(), static_cast<uInt>(ready)));
+    if (decoded_ == statedSize_ && adler_ != expectedAdler_) {
+      state_ = State::kFailed;
+      blocks_.Reset();
+      return 0;
+    }
+    given = small ? 0 : ready;
+    spareAt_ = 0;
+    spareEnd_ = static_cast<std::uint8_t>(small ? ready : 0);
   }
-  return piece.size();
+  if (spareAt_ < spareEnd_) {
+    given = std::min<std::size_t>(out.size(), spareEnd_ - spareAt_);
+    std::memcpy(out.data(), spare_ + spareAt_, given);
+    spareAt_ = static_cast<std::uint8_t>(spareAt_ + given);
+  }
+  produced_ += given;
+  if (produced_ == statedSize_) {
+    state_ = State::kDone;
+  }
+  return given;
 }
 
 Bytes ItemDecoder::NextLzma(std::size_t most) {
@@ -271,21 +313,12 @@ Bytes ItemDecoder::NextLzma(std::size_t most) {
       return fail();
     }
   }
-  const Bytes piece = block.DecodeInPlace(std::min<std::uint64_t>(statedSize_ - produced_, most));
+  const Bytes piece = block.DecodeInPlace(std::min<std::uint64_t>(statedSize_ - decoded_, most));
   if (piece.empty()) {
     return fail();
   }
   offset_ += piece.size();
-  produced_ += piece.size();
-  // A piece never exceeds the dictionary, which is at most 1 GB: one call of adler32 covers it.
-  adler_ =
-      static_cast<std::uint32_t>(adler32(adler_, piece.data(), static_cast<uInt>(piece.size())));
-  if (produced_ == statedSize_) {
-    if (adler_ != expectedAdler_) {
-      return fail();
-    }
-    state_ = State::kDone;
-  }
+  decoded_ += piece.size();
   return piece;
 }
 

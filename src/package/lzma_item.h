@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "package/branch_filter.h"
 #include "package/format.h"
 
 namespace vorlatch {
@@ -24,10 +25,13 @@ inline constexpr std::size_t kLzmaPropsSize = 5;
 inline constexpr std::uint32_t kLzmaMaxDictionary = 1u << 30;
 
 enum class LzmaItemKind : std::uint8_t { kHolder = 0, kMember = 1 };
+// Beside the kind in its byte: the item's content went through the x86 branch filter.
+inline constexpr std::uint8_t kLzmaX86Filtered = 2;
 
 // The header in front of an LZMA item's stream (all integers little-endian).
 struct LzmaItemHeader {
   LzmaItemKind kind = LzmaItemKind::kHolder;
+  bool x86 = false;                         // its content is to be unfiltered after decoding
   std::uint8_t props[kLzmaPropsSize] = {};  // lc/lp/pb byte and u32 dictionary size
   std::uint32_t adler = 1;                  // Adler-32 of this item's content
   std::uint64_t back = 0;                   // member: its position minus its holder's position
@@ -99,9 +103,19 @@ class ItemDecoder {
   std::uint32_t statedSize_ = 0;
   std::uint32_t adler_ = 1;
   std::uint32_t expectedAdler_ = 0;
-  std::uint64_t offset_ = 0;  // where the item's content begins in its block
+  std::uint64_t offset_ = 0;  // where the item's next content byte lies in its block
+  std::uint64_t decoded_ = 0;
   std::uint64_t produced_ = 0;
   State state_ = State::kFailed;
+  // Filtered content: the bytes that may still be a displacement wait for those after them,
+  // and a caller's piece too small to leave room for them is served from `spare_`.
+  bool x86_ = false;
+  X86BranchFilter unfilter_;
+  std::uint8_t carry_[4] = {};
+  std::uint8_t carried_ = 0;
+  std::uint8_t spare_[16] = {};
+  std::uint8_t spareAt_ = 0;
+  std::uint8_t spareEnd_ = 0;
 };
 
 // The whole content of a packed item in memory (zlib or LZMA), or nothing.

@@ -7,7 +7,9 @@
 
 #include <zlib.h>
 
+#include "package/branch_filter.h"
 #include "package/lzma_alloc.h"
+#include "package/pe_image.h"
 #include "packer/source_file.h"
 
 extern "C" {
@@ -107,6 +109,17 @@ bool BlockContent::Add(const std::uint8_t* data, std::size_t size, std::string& 
     adler = static_cast<std::uint32_t>(adler32(adler, data + done, step));
     done += step;
   }
+  return true;
+}
+
+bool BlockContent::FilterProgram() {
+  const std::span<std::uint8_t> source(bytes.data() + start, SourceSize());
+  const auto machine = PeMachineOf(source);
+  // Other machines' branches look otherwise: filtering them would only add noise.
+  if (!machine || (*machine != kMachineI386 && *machine != kMachineAmd64)) {
+    return false;
+  }
+  X86BranchFilter().Encode(source);
   return true;
 }
 

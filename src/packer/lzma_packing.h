@@ -36,6 +36,9 @@ class BlockContent final : public ContentSink {
   void StartSource();
   bool Add(const std::uint8_t* data, std::size_t size, std::string& problem) override;
   std::uint64_t SourceSize() const override { return bytes.size() - start; }
+  // Runs the x86 branch filter over the current source, whole, when it is an x86 or x64
+  // program image; true when it did.
+  bool FilterProgram();
   // The kind of most of the bytes added: program images (sources that begin with `MZ`), one
   // or several, or not.
   LzmaContent Kind() const;

@@ -802,6 +802,7 @@ class Builder {
         return;
       }
       tails[k].size = static_cast<std::uint32_t>(content.SourceSize());
+      headers[k].x86 = content.FilterProgram();
       headers[k].kind = k == 0 ? LzmaItemKind::kHolder : LzmaItemKind::kMember;
       headers[k].adler = content.adler;
       headers[k].offset = content.start;
@@ -1124,13 +1125,14 @@ void WriteTail(std::ostream& out, const ItemTail& tail) {
 // How an item is stored: its method, its LZMA block, and its size against its content's.
 void WriteMethod(Bytes package, Bytes item, const ItemTail& tail, std::ostream& out) {
   const auto header = ReadLzmaItemHeader(item);
+  const char* const method = header && header->x86 ? "lzma+x86" : "lzma";
   if (!header) {
     out << "  method zlib";
   } else if (header->kind == LzmaItemKind::kHolder) {
-    out << "  method lzma, dictionary " << ReadU32(header->props + 1) << ", holds its block's "
-        << header->streamLength << "-byte stream";
+    out << "  method " << method << ", dictionary " << ReadU32(header->props + 1)
+        << ", holds its block's " << header->streamLength << "-byte stream";
   } else {
-    out << "  method lzma, in the block at position "
+    out << "  method " << method << ", in the block at position "
         << static_cast<std::uint64_t>(item.data() - package.data()) - header->back
         << " from content byte " << header->offset;
   }

@@ -210,11 +210,9 @@ TEST_F(Faults, ATemporaryDriveTooSmallForAFileHoldsNoCopyOfIt) {
 // 160 MB that compress well. The installer's peak working set is read from its own counters
 // while it shows its last message, before it ends.
 TEST_F(Faults, ADamagedLzmaItemGivesTheArchiveErrorAndKeepsNoPartOfTheFile) {
-  std::string words;
-  for (std::uint32_t i = 0; words.size() < 200000; i = i * 7919 + 13) {
-    words += std::to_string(i % 100003) + (i % 5 == 0 ? "\r\n" : " ");
-  }
-  Source("one.txt", words);
+  // A program image: its content goes through the x86 branch filter.
+  Source("one.txt",
+         ReadFileBytes(BesideTests("extension_fixture.dll")).value_or(std::vector<std::uint8_t>{}));
   Source("two.txt", "two");
   // One solid block: two.txt (extracted first) holds the stream, one.txt points back into it.
   const std::string installer = Installer({"one.txt", "two.txt"}, true);

@@ -328,12 +328,13 @@ TEST_F(Uninstallation, ASolidLzmaInstallerInstallsEveryFileWholeAndUninstalls) {
   }
   ASSERT_TRUE(WriteTextFile(sources_ + "data.bin", data));
   const std::string project =
-      Head() + "[File]\r\nFile=5\r\nUninstall=1\r\nDll=ext.dll\r\n" +
+      Head() + "[File]\r\nFile=6\r\nUninstall=1\r\nDll=ext.dll\r\n" +
       FileKeys(1, AppFile(), "app.txt") + Line("File2", "ext.dll") +
       Line("Source2", BesideTests("extension_fixture.dll")) + "Target2=[BID]bin\\\r\n" +
       Line("File3", "viewer.exe") + Line("Source3", BesideTests("recording_uninstaller.exe")) +
       "Target3=[BID]bin\\\r\n" + FileKeys(4, "notes.txt", "notes.txt", "Target4=[BID]docs\\\r\n") +
-      FileKeys(5, "data.bin", "data.bin", "Target5=[BID]data\\\r\n") +
+      Line("File5", "lib.dll") + Line("Source5", BesideTests("versioned_1.dll")) +
+      FileKeys(6, "data.bin", "data.bin", "Target6=[BID]data\\\r\n") +
       "[Before]\r\nLoad=1\r\nFile=viewer.exe\r\nAdvanced=1\r\nFunction=RecordBefore\r\n";
   const std::string dest = place_ + "Solid\\";
   ::SHCreateDirectoryExA(nullptr, (dest + "docs").c_str(), nullptr);
@@ -349,15 +350,17 @@ TEST_F(Uninstallation, ASolidLzmaInstallerInstallsEveryFileWholeAndUninstalls) {
     }
     return n;
   };
-  // Files 5, 4 and 1 in one block; the others (and the uninstaller) each alone.
-  EXPECT_EQ(count("in the block at position"), 2) << report.str();
+  // Files 6, 5, 4 and 1 in one block; the others (and the uninstaller) each alone.
+  EXPECT_EQ(count("in the block at position"), 3) << report.str();
   EXPECT_EQ(count("holds its block's"), 4) << report.str();
+  EXPECT_EQ(count("lzma+x86"), 4) << report.str();
 
   EXPECT_EQ(ReadTextFile(dest + AppFile()).value_or("<missing>"), "the program");
   EXPECT_EQ(ReadTextFile(dest + "data\\data.bin").value_or("<missing>"), data);
   EXPECT_EQ(ReadTextFile(dest + "docs\\notes.txt").value_or("<missing>"), "older notes");
   EXPECT_EQ(ReadFileBytes(dest + "bin\\ext.dll"),
             ReadFileBytes(BesideTests("extension_fixture.dll")));
+  EXPECT_EQ(ReadFileBytes(dest + "lib.dll"), ReadFileBytes(BesideTests("versioned_1.dll")));
   EXPECT_EQ(ReadFileBytes(dest + "bin\\viewer.exe"),
             ReadFileBytes(BesideTests("recording_uninstaller.exe")));
   EXPECT_TRUE(FileExists(dest + "Uninstall.exe"));

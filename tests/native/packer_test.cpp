@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <lzma.h>
+
 #include <algorithm>
 #include <optional>
 #include <sstream>
@@ -13,9 +15,11 @@
 #include "aligned_end.h"
 #include "package/format.h"
 #include "package/lzma_item.h"
+#include "package/whole_item.h"
 #include "packer/ini_text.h"
 #include "packer/packer.h"
 #include "packer/source_file.h"
+#include "pe_fixture.h"
 #include "temp_folder.h"
 
 namespace vorlatch {
@@ -559,6 +563,42 @@ TEST_F(PackerTest, EveryNumberOfJobsAndEveryRunGivesTheSameBytes) {
   EXPECT_NE(error.find("f7.bin"), std::string::npos) << error;
   EXPECT_FALSE(std::filesystem::exists(dir / "out/other.exe"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "out"), {}), 1);
+}
+
+TEST_F(PackerTest, X86ProgramImagesAreFilteredAsAnotherImplementationFiltersThem) {
+  // Real machine code (this x86-64 test program's own) behind the headers of a PE image.
+  std::vector<std::uint8_t> program = testing::FixtureImage("");
+  const std::vector<std::uint8_t> self = ReadBytes("/proc/self/exe");
+  program.insert(program.end(), self.begin(), self.begin() + (1 << 19));
+  WriteFile(dir / "x64.dll", std::string(program.begin(), program.end()));
+  WriteFile(dir / "app.vlp", "[File]\nFile=1\nFile1=x64.dll\n");
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  auto built = ReadInstaller(output);
+  const Bytes item = *SliceOf(built->bytes, kStub.size(), built->script.GetInt("File", "Zip1"));
+  const auto header = ReadLzmaItemHeader(item);
+  ASSERT_TRUE(header && header->x86);
+
+  // liblzma decodes the stream through its own filter, told the size (there is no end marker).
+  lzma_filter chain[3] = {
+      {LZMA_FILTER_X86, nullptr}, {LZMA_FILTER_LZMA1EXT, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+  ASSERT_EQ(lzma_properties_decode(&chain[1], nullptr, header->props, kLzmaPropsSize), LZMA_OK);
+  static_cast<lzma_options_lzma*>(chain[1].options)->ext_size_low = program.size();
+  std::vector<std::uint8_t> theirs(program.size());
+  std::size_t in = 0, made = 0;
+  lzma_raw_buffer_decode(chain, nullptr, item.data() + kLzmaHeaderSize, &in, header->streamLength,
+                         theirs.data(), &made, theirs.size());
+  std::free(chain[1].options);
+  EXPECT_TRUE(theirs == program);
+
+  // The installer's reader gives the same in pieces of any size; unfiltered, the checksum fails.
+  LzmaBlockDecoder blocks;
+  for (const std::size_t piece : {1, 3, 4, 5, 15, 16, 17, 4099, 1 << 16}) {
+    ItemDecoder decoder(built->bytes, item, blocks);
+    EXPECT_TRUE(ReadWhole(decoder, piece) == program) << piece;
+  }
+  built->bytes[kStub.size() + 4] &= ~kLzmaX86Filtered;
+  EXPECT_FALSE(DecodeItem(built->bytes, item, blocks));
 }
 
 TEST_F(PackerTest, LargeSourceIsPackedInPiecesToTheBytesOfOneCall) {

@@ -3,7 +3,8 @@
 // split into a holder and members as the packer lays them out, the package then damaged at one
 // byte or not. The items are read in an order that the input chooses, with one decoder kept
 // between them, and every item that decodes is compared with what xz's liblzma decodes from
-// the same stream; an undamaged encoded block must give back every item's content.
+// the same stream; an undamaged encoded block must give back every item's content. A raw
+// stream's holder alone may say that its content went through the x86 branch filter.
 
 #include <lzma.h>
 #include <zlib.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "package/branch_filter.h"
 #include "package/format.h"
 #include "package/lzma_item.h"
 #include "packer/lzma_packing.h"
@@ -23,15 +25,22 @@ namespace {
 using vorlatch::Bytes;
 
 // liblzma's output for the raw LZMA1 stream, up to `most` bytes; stops at an error or the end.
+// With `x86`, through its x86 branch filter, the stream's content being `most` bytes.
 std::vector<std::uint8_t> ReferenceContent(const std::uint8_t* props, Bytes stream,
-                                           std::size_t most, bool& usable) {
-  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+                                           std::size_t most, bool& usable, bool x86 = false) {
+  lzma_filter chain[3] = {{LZMA_FILTER_X86, nullptr},
+                          {x86 ? LZMA_FILTER_LZMA1EXT : LZMA_FILTER_LZMA1, nullptr},
+                          {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_filter* const filters = chain + 1;
   usable = lzma_properties_decode(&filters[0], nullptr, props, vorlatch::kLzmaPropsSize) == LZMA_OK;
+  if (usable) {
+    static_cast<lzma_options_lzma*>(filters[0].options)->ext_size_low = static_cast<uint32_t>(most);
+  }
   std::vector<std::uint8_t> content(most);
   std::size_t made = 0;
   if (usable) {
     lzma_stream z = LZMA_STREAM_INIT;
-    if (lzma_raw_decoder(&z, filters) == LZMA_OK) {
+    if (lzma_raw_decoder(&z, x86 ? chain : filters) == LZMA_OK) {
       z.next_in = stream.data();
       z.avail_in = stream.size();
       z.next_out = content.data();
@@ -63,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> stream;
   std::vector<std::uint8_t> content;
   const bool encoded = mode % 2 == 0;
+  const bool x86 = (data[1] & 4) != 0 && items == 1 && !encoded;
   if (encoded) {
     if (rest.empty()) {
       return 0;
@@ -90,6 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (content.empty()) {
       content.assign(stream.size() + 1, 'x');
     }
+    vorlatch::X86BranchFilter().Decode(std::span(content).first(x86 ? content.size() : 0));
   }
   // The items' content: the block cut into `items` parts of at least one byte.
   std::vector<std::size_t> starts;
@@ -103,6 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
     vorlatch::LzmaItemHeader header;
     header.kind = k == 0 ? vorlatch::LzmaItemKind::kHolder : vorlatch::LzmaItemKind::kMember;
+    header.x86 = x86;
     std::copy(std::begin(props), std::end(props), header.props);
     header.adler = static_cast<std::uint32_t>(
         adler32(1, content.data() + starts[k], static_cast<uInt>(starts[k + 1] - starts[k])));
@@ -132,11 +144,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   bool usable = false;
+  // A holder alone that says it is filtered is decoded through liblzma's filter, whole.
+  const bool referenceX86 = holder && holder->x86 && positions.size() == 2;
   std::vector<std::uint8_t> reference;
   if (holder && holder->streamLength == stream.size()) {
     reference = ReferenceContent(
         holder->props, view.subspan(positions[0] + vorlatch::kLzmaHeaderSize, stream.size()),
-        std::min<std::size_t>(content.size() + 64, 1u << 22), usable);
+        referenceX86 ? content.size() : std::min<std::size_t>(content.size() + 64, 1u << 22),
+        usable, referenceX86);
   }
   vorlatch::LzmaBlockDecoder blocks;
   const std::size_t count = positions.size() - 1;
