@@ -14,17 +14,6 @@ std::uint64_t ReadU64(const std::uint8_t* p) {
          (static_cast<std::uint64_t>(ReadU32(p + 4)) << 32);
 }
 
-void AppendU32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) {
-    out.push_back(static_cast<std::uint8_t>((value >> shift) & 0xFF));
-  }
-}
-
-void AppendU64(std::vector<std::uint8_t>& out, std::uint64_t value) {
-  AppendU32(out, static_cast<std::uint32_t>(value & 0xFFFFFFFFu));
-  AppendU32(out, static_cast<std::uint32_t>(value >> 32));
-}
-
 std::optional<Bytes> SliceOf(Bytes package, std::uint64_t position, std::uint64_t length) {
   const std::uint64_t size = package.size();
   // Written so that no sum can wrap: position + length <= size.
@@ -83,14 +72,6 @@ std::optional<ItemTail> ReadItemTailOf(Bytes item) {
   result.write = ReadU64(tail + 20);
   result.size = ReadU32(tail + 28);
   return result;
-}
-
-void AppendItemTail(std::vector<std::uint8_t>& out, const ItemTail& tail) {
-  AppendU32(out, tail.attributes);
-  AppendU64(out, tail.creation);
-  AppendU64(out, tail.access);
-  AppendU64(out, tail.write);
-  AppendU32(out, tail.size);
 }
 
 }  // namespace vorlatch

@@ -5,11 +5,42 @@
 #include <new>
 
 #include "package/format.h"
+#include "package/lzma_item.h"
 
 // The package writer's side of the format, apart from the reader so that the programs that
 // only read packages (the stub, the uninstaller) carry no compressor.
 
 namespace vorlatch {
+
+void AppendU32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    out.push_back(static_cast<std::uint8_t>((value >> shift) & 0xFF));
+  }
+}
+
+void AppendU64(std::vector<std::uint8_t>& out, std::uint64_t value) {
+  AppendU32(out, static_cast<std::uint32_t>(value & 0xFFFFFFFFu));
+  AppendU32(out, static_cast<std::uint32_t>(value >> 32));
+}
+
+void AppendItemTail(std::vector<std::uint8_t>& out, const ItemTail& tail) {
+  AppendU32(out, tail.attributes);
+  AppendU64(out, tail.creation);
+  AppendU64(out, tail.access);
+  AppendU64(out, tail.write);
+  AppendU32(out, tail.size);
+}
+
+void AppendLzmaItemHeader(std::vector<std::uint8_t>& out, const LzmaItemHeader& header) {
+  out.insert(out.end(), std::begin(kLzmaItemMagic), std::end(kLzmaItemMagic));
+  out.push_back(static_cast<std::uint8_t>(static_cast<std::uint8_t>(header.kind) |
+                                          (header.x86 ? kLzmaX86Filtered : 0)));
+  out.insert(out.end(), std::begin(header.props), std::end(header.props));
+  AppendU32(out, header.adler);
+  AppendU64(out, header.back);
+  AppendU64(out, header.offset);
+  AppendU32(out, header.streamLength);
+}
 
 std::uint32_t AppendPackedItem(std::vector<std::uint8_t>& out, Bytes content, ItemTail tail) {
   const std::uint64_t sourceSize = content.size();

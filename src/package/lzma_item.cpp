@@ -122,17 +122,6 @@ std::optional<LzmaItemHeader> ReadLzmaItemHeader(Bytes item) {
   return header;
 }
 
-void AppendLzmaItemHeader(std::vector<std::uint8_t>& out, const LzmaItemHeader& header) {
-  out.insert(out.end(), std::begin(kLzmaItemMagic), std::end(kLzmaItemMagic));
-  out.push_back(static_cast<std::uint8_t>(static_cast<std::uint8_t>(header.kind) |
-                                          (header.x86 ? kLzmaX86Filtered : 0)));
-  out.insert(out.end(), std::begin(header.props), std::end(header.props));
-  AppendU32(out, header.adler);
-  AppendU64(out, header.back);
-  AppendU64(out, header.offset);
-  AppendU32(out, header.streamLength);
-}
-
 ItemDecoder::ItemDecoder(Bytes package, Bytes item, LzmaBlockDecoder& blocks) : blocks_(blocks) {
   const auto tail = ReadItemTailOf(item);
   if (!tail) {
