@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "package/decoding_thread.h"
 #include "package/format.h"
 #include "package/lzma_item.h"
 #include "package/process_state.h"
@@ -201,10 +202,14 @@ PackageWindows& Windows() {
   return windows;
 }
 
-// Kept between items, so that the items of a solid block are decoded in one pass.
+// Kept between items, so that the items of a solid block are decoded in one pass; a long
+// block is decoded on a second thread while this one writes its files. The thread is made
+// first so that it outlives the decoder that uses it.
 LzmaBlockDecoder& BlockDecoder() {
+  static SystemDecodingThread thread;
   static LzmaBlockDecoder decoder;
   decoder.ReadStreamsThrough(&Windows());
+  decoder.DecodeAheadOn(&thread);
   return decoder;
 }
 
@@ -268,7 +273,7 @@ std::uint32_t InflateItemInto(Bytes item, const std::string& target, bool append
   if (target.empty() || !tail) {
     return 0;
   }
-  // One piece at a time on the stub's one thread, so one buffer serves every item. Taken
+  // One piece at a time on the stub's main thread, so one buffer serves every item. Taken
   // from the heap: a static array would be stored in the program file.
   static const std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[kPieceSize]);
   if (!piece) {

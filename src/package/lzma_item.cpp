@@ -15,6 +15,13 @@ extern "C" {
 }
 
 namespace vorlatch {
+namespace {
+
+// Blocks whose stream is at least this long are decoded ahead, in pieces of kAheadPiece.
+constexpr std::uint32_t kAheadFrom = 1u << 20;
+constexpr std::uint64_t kAheadPiece = 256 * 1024;
+
+}  // namespace
 
 struct LzmaBlockDecoder::State {
   CLzmaDec dec{};
@@ -24,14 +31,26 @@ struct LzmaBlockDecoder::State {
   const std::uint8_t* stream = nullptr;
   std::size_t streamLength = 0;
   std::size_t inPos = 0;
-  std::uint64_t outPos = 0;
   // Where the stream begins in the package, when it lies there (read through windows).
   std::uint64_t streamPosition = 0;
   StreamWindows* windows = nullptr;
 
   // Decodes up to `most` bytes of the block's content into the dictionary, where they lie
-  // together; none when the stream cannot give them.
+  // together: fewer where the stream ends, none when it gives no more or is damaged.
   Bytes DecodeInPlace(std::uint64_t most);
+
+  // Block positions: the bytes from `consumed` to `produced` are decoded and not yet copied
+  // out (the ring never holds more of them than it has room for); an item that begins before
+  // `consumed` starts the block afresh. Decoded as the caller asks, or ahead on `ahead`, which
+  // then owns the decoder and the stream's reading until it is stopped; the rest is shared
+  // under its lock.
+  std::uint64_t produced = 0;
+  std::uint64_t consumed = 0;
+  bool ended = false;  // the stream gives no more
+  DecodingThread* ahead = nullptr;
+  bool stop = false;
+  void StopAhead();
+  static void Produce(void* self);  // the thread's work
 
   // The dictionary's memory, kept for the next block whose dictionary fits in it: no new
   // pages to fault in and zero for each item stored on its own.
@@ -41,6 +60,7 @@ struct LzmaBlockDecoder::State {
   State() { LzmaDec_Construct(&dec); }
   ~State() { Free(); }
   void Free() {
+    StopAhead();
     if (allocated) {
       LzmaDec_FreeProbs(&dec, &g_lzmaAlloc);
       allocated = false;
@@ -185,9 +205,10 @@ bool ItemDecoder::BeginLzma(Bytes package, Bytes item, const ItemTail& tail) {
       block->allocated && std::memcmp(block->props, holderHeader->props, kLzmaPropsSize) == 0;
   // A holder always starts its block afresh; a member goes on where the last item ended.
   if (sameProps && offset_ > 0 && block->stream == stream &&
-      block->streamLength == holderHeader->streamLength && block->outPos <= offset_) {
+      block->streamLength == holderHeader->streamLength && block->consumed <= offset_) {
     return true;  // goes on in the block decoded last
   }
+  block->StopAhead();
   if (!sameProps && !block->Allocate(holderHeader->props)) {
     return false;
   }
@@ -195,12 +216,60 @@ bool ItemDecoder::BeginLzma(Bytes package, Bytes item, const ItemTail& tail) {
   block->stream = stream;
   block->streamLength = holderHeader->streamLength;
   block->inPos = 0;
-  block->outPos = 0;
+  block->produced = block->consumed = 0;
+  block->ended = false;
   const bool inPackage = !package.empty() && stream >= package.data() &&
                          stream + block->streamLength <= package.data() + package.size();
   block->windows = inPackage ? blocks_.windows_ : nullptr;
   block->streamPosition = inPackage ? static_cast<std::uint64_t>(stream - package.data()) : 0;
+  // A thread's start costs as much as decoding a few KB: short streams are decoded as asked.
+  if (blocks_.thread_ != nullptr && block->streamLength >= kAheadFrom) {
+    block->stop = false;
+    block->ahead = blocks_.thread_;
+    if (!block->ahead->Start(&LzmaBlockDecoder::State::Produce, block)) {
+      block->ahead = nullptr;
+    }
+  }
   return true;
+}
+
+void LzmaBlockDecoder::State::StopAhead() {
+  if (ahead == nullptr) {
+    return;
+  }
+  ahead->Lock();
+  stop = true;
+  ahead->Wake();
+  ahead->Unlock();
+  ahead->Join();
+  ahead = nullptr;
+}
+
+void LzmaBlockDecoder::State::Produce(void* self) {
+  State& block = *static_cast<State*>(self);
+  DecodingThread& thread = *block.ahead;
+  thread.Lock();
+  for (;;) {
+    // A full ring waits for the caller; a caller that has ended takes nothing any more.
+    while (!block.stop && block.produced - block.consumed >= block.dec.dicBufSize) {
+      block.stop = !thread.Wait();
+    }
+    if (block.stop) {
+      break;
+    }
+    const std::uint64_t room = block.dec.dicBufSize - (block.produced - block.consumed);
+    thread.Unlock();
+    const Bytes piece = block.DecodeInPlace(std::min<std::uint64_t>(room, kAheadPiece));
+    thread.Lock();
+    block.produced += piece.size();
+    thread.Wake();
+    if (piece.empty()) {
+      break;  // the stream's end, or damage: the caller fails when it needs more
+    }
+  }
+  block.ended = true;
+  thread.Wake();
+  thread.Unlock();
 }
 
 Bytes LzmaBlockDecoder::State::DecodeInPlace(std::uint64_t most) {
@@ -224,14 +293,15 @@ Bytes LzmaBlockDecoder::State::DecodeInPlace(std::uint64_t most) {
     const SizeT before = dec.dicPos;
     ELzmaStatus status;
     if (LzmaDec_DecodeToDic(&dec, limit, input.empty() ? &kNoInput : input.data(), &srcLen,
-                            LZMA_FINISH_ANY, &status) != SZ_OK ||
-        (dec.dicPos == before && srcLen == 0)) {
+                            LZMA_FINISH_ANY, &status) != SZ_OK) {
       return {};
     }
     inPos += srcLen;
+    if (dec.dicPos == before && srcLen == 0) {
+      break;  // the stream gives no more
+    }
   }
-  outPos += limit - start;
-  return Bytes(dec.dic + start, limit - start);
+  return Bytes(dec.dic + start, dec.dicPos - start);
 }
 
 std::size_t ItemDecoder::Next(std::span<std::uint8_t> out) {
@@ -254,12 +324,13 @@ std::size_t ItemDecoder::Next(std::span<std::uint8_t> out) {
     std::memcpy(buffer.data(), carry_, carried_);
     std::size_t filled = carried_;
     while (filled < buffer.size() && decoded_ < statedSize_) {
-      const Bytes piece = NextLzma(buffer.size() - filled);
-      if (piece.empty()) {
+      const std::size_t copied = NextLzma(buffer.data() + filled, buffer.size() - filled);
+      if (copied == 0) {
+        state_ = State::kFailed;
+        blocks_.Reset();  // the block's state is no longer known
         return 0;
       }
-      std::memcpy(buffer.data() + filled, piece.data(), piece.size());
-      filled += piece.size();
+      filled += copied;
     }
     std::size_t ready = x86_ ? unfilter_.Decode(buffer.first(filled)) : filled;
     if (decoded_ == statedSize_) {
@@ -289,30 +360,56 @@ std::size_t ItemDecoder::Next(std::span<std::uint8_t> out) {
   return given;
 }
 
-Bytes ItemDecoder::NextLzma(std::size_t most) {
+std::size_t ItemDecoder::NextLzma(std::uint8_t* out, std::size_t most) {
   LzmaBlockDecoder::State& block = *blocks_.state_;
-  const auto fail = [this] {
-    state_ = State::kFailed;
-    blocks_.Reset();  // the block's state is no longer known
-    return Bytes();
-  };
-  // The content of items before this one in the block (kept files) is decoded and dropped.
-  while (block.outPos < offset_) {
-    if (block.DecodeInPlace(offset_ - block.outPos).empty()) {
-      return fail();
+  DecodingThread* const thread = block.ahead;
+  const std::uint64_t wanted = std::min<std::uint64_t>(statedSize_ - decoded_, most);
+  if (thread != nullptr) {
+    thread->Lock();
+  }
+  for (;;) {
+    // The content of items before this one (kept files) is dropped as it comes.
+    if (block.consumed < offset_) {
+      block.consumed = std::min(block.produced, offset_);
+      if (thread != nullptr) {
+        thread->Wake();
+      }
     }
+    if (block.produced > offset_ || block.ended) {
+      break;
+    }
+    if (thread != nullptr) {
+      thread->Wait();
+      continue;
+    }
+    // Without a thread, decoded here: up to the item, or the piece asked for.
+    const Bytes piece =
+        block.DecodeInPlace(block.produced < offset_ ? offset_ - block.produced : wanted);
+    block.produced += piece.size();
+    block.ended = piece.empty();
   }
-  const Bytes piece = block.DecodeInPlace(std::min<std::uint64_t>(statedSize_ - decoded_, most));
-  if (piece.empty()) {
-    return fail();
+  const std::size_t at = static_cast<std::size_t>(offset_ % block.dec.dicBufSize);
+  const std::uint64_t ready = block.produced > offset_ ? block.produced - offset_ : 0;
+  const auto copied =
+      static_cast<std::size_t>(std::min({wanted, ready, std::uint64_t{block.dec.dicBufSize - at}}));
+  if (thread != nullptr) {
+    thread->Unlock();
   }
-  offset_ += piece.size();
-  decoded_ += piece.size();
-  return piece;
-}
-
-ItemDecoder::State ItemDecoder::state() const {
-  return state_;
+  if (copied == 0) {
+    return 0;  // the stream ended, or is damaged, before the item's bytes
+  }
+  std::memcpy(out, block.dec.dic + at, copied);
+  if (thread != nullptr) {
+    thread->Lock();
+  }
+  block.consumed = offset_ + copied;
+  if (thread != nullptr) {
+    thread->Wake();
+    thread->Unlock();
+  }
+  offset_ += copied;
+  decoded_ += copied;
+  return copied;
 }
 
 std::uint64_t ItemDecoder::produced() const {

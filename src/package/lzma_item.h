@@ -57,6 +57,27 @@ class StreamWindows {
   ~StreamWindows() = default;
 };
 
+// A second thread on which a block is decoded ahead while the caller writes out the bytes
+// before (the installer's, on the system's threads). One piece of work at a time.
+class DecodingThread {
+ public:
+  // Runs work(context) on a new thread; false when none can start (the block is then
+  // decoded as its bytes are asked for).
+  virtual bool Start(void (*work)(void*), void* context) = 0;
+  // Waits until the work has returned.
+  virtual void Join() = 0;
+  // One lock over what both threads share. Wait releases it until a Wake or a short while
+  // has passed, so a waiter checks again what it waits for; false once the thread that called
+  // Start has ended (nobody will take the bytes any more).
+  virtual void Lock() = 0;
+  virtual void Unlock() = 0;
+  virtual bool Wait() = 0;
+  virtual void Wake() = 0;
+
+ protected:
+  ~DecodingThread() = default;
+};
+
 // The decoder of one block, kept between items: an item that follows in the block the one
 // decoded last goes on from there (the bytes between are decoded and dropped); any other is
 // decoded from its block's start. Memory: the largest dictionary of the blocks decoded since
@@ -71,12 +92,16 @@ class LzmaBlockDecoder {
   void Reset();
   // Streams that lie in the package are read through `windows` from now on (null: in place).
   void ReadStreamsThrough(StreamWindows* windows) { windows_ = windows; }
+  // Blocks whose stream is long enough are decoded ahead on `thread` from now on (null: as
+  // their bytes are asked for). The memory stays the dictionary's.
+  void DecodeAheadOn(DecodingThread* thread) { thread_ = thread; }
 
  private:
   friend class ItemDecoder;
   struct State;
   std::unique_ptr<State> state_;
   StreamWindows* windows_ = nullptr;
+  DecodingThread* thread_ = nullptr;
 };
 
 // Reads the content of any packed item piece by piece with the checks of ItemInflater: a zlib
@@ -91,11 +116,12 @@ class ItemDecoder {
   ItemDecoder& operator=(const ItemDecoder&) = delete;
 
   std::size_t Next(std::span<std::uint8_t> out);
-  State state() const;
+  State state() const { return state_; }
   std::uint64_t produced() const;
 
  private:
-  Bytes NextLzma(std::size_t most);
+  // Copies the item's next bytes (at most `most`) out of the block; 0 when it cannot.
+  std::size_t NextLzma(std::uint8_t* out, std::size_t most);
   bool BeginLzma(Bytes package, Bytes item, const ItemTail& tail);
 
   std::optional<ItemInflater> zlib_;

@@ -320,12 +320,10 @@ TEST_F(Uninstallation, TheUninstallEntryRemovesWhatTheInstallationMade) {
 
 // The default packing: the files that the installer extracts one after the other share an
 // LZMA stream; the extension DLL and the Before document, also installed files, are stored on
-// their own; a file kept with No is decoded and dropped on the way to the next.
+// their own; a file kept with No is decoded and dropped on the way to the next. The block is
+// long enough to be decoded ahead, through a dictionary shorter than it.
 TEST_F(Uninstallation, ASolidLzmaInstallerInstallsEveryFileWholeAndUninstalls) {
-  std::string data;
-  for (std::uint32_t i = 1; data.size() < 300000; i = i * 1103515245u + 12345u) {
-    data += static_cast<char>('a' + (i >> 28)) + std::to_string(i >> 20);
-  }
+  const std::string data = Noise(1500000);
   ASSERT_TRUE(WriteTextFile(sources_ + "data.bin", data));
   const std::string project =
       Head() + "[File]\r\nFile=6\r\nUninstall=1\r\nDll=ext.dll\r\n" +
@@ -335,7 +333,8 @@ TEST_F(Uninstallation, ASolidLzmaInstallerInstallsEveryFileWholeAndUninstalls) {
       "Target3=[BID]bin\\\r\n" + FileKeys(4, "notes.txt", "notes.txt", "Target4=[BID]docs\\\r\n") +
       Line("File5", "lib.dll") + Line("Source5", BesideTests("versioned_1.dll")) +
       FileKeys(6, "data.bin", "data.bin", "Target6=[BID]data\\\r\n") +
-      "[Before]\r\nLoad=1\r\nFile=viewer.exe\r\nAdvanced=1\r\nFunction=RecordBefore\r\n";
+      "[Before]\r\nLoad=1\r\nFile=viewer.exe\r\nAdvanced=1\r\nFunction=RecordBefore\r\n"
+      "[Build]\r\nDictionary=1\r\n";
   const std::string dest = place_ + "Solid\\";
   ::SHCreateDirectoryExA(nullptr, (dest + "docs").c_str(), nullptr);
   ASSERT_TRUE(WriteTextFile(dest + "docs\\notes.txt", "older notes"));
@@ -375,7 +374,10 @@ TEST_F(Uninstallation, ASolidLzmaInstallerInstallsEveryFileWholeAndUninstalls) {
 
 TEST_F(Uninstallation, TerminationDuringExtractionRollsBackWhatWasMade) {
   // The destination holds a file of the user's that the package would replace last, and a
-  // file where the second file's folder should be, so that its extraction fails.
+  // file where the second file's folder should be, so that its extraction fails. The last
+  // file is long: at the question, the block is being decoded ahead on a second thread, which
+  // must not keep the process alive once the run has ended.
+  ASSERT_TRUE(WriteTextFile(sources_ + "long.bin", Noise(3000000)));
   const std::string dest = place_ + "Half\\";
   ASSERT_TRUE(::CreateDirectoryA(dest.c_str(), nullptr));
   ASSERT_TRUE(WriteTextFile(dest + "first.txt", "the user's own"));
@@ -384,7 +386,7 @@ TEST_F(Uninstallation, TerminationDuringExtractionRollsBackWhatWasMade) {
   const std::vector<std::string> before = SystemState();
 
   const std::string project =
-      Head() + "[File]\r\nFile=3\r\n" + FileKeys(1, "first.txt", "notes.txt") +
+      Head() + "[File]\r\nFile=3\r\n" + FileKeys(1, "first.txt", "long.bin") +
       FileKeys(2, "notes.txt", "notes.txt", "Target2=[BID]blocked\\\r\n") +
       FileKeys(
           3, AppFile(), "app.txt",
@@ -394,7 +396,7 @@ TEST_F(Uninstallation, TerminationDuringExtractionRollsBackWhatWasMade) {
       "[Key1]\r\nNumber=1\r\nName1=InstallDir\r\nValue1=[BID]\r\n"
       "[Ini]\r\nNumber=1\r\nFile1=shared.ini\r\nTarget1=[TEMP]\r\n"
       "[Section1]\r\nNumber=1\r\nSection1=Options\r\n"
-      "[Section1_1]\r\nNumber=1\r\nKey1=Color\r\nValue1=red\r\n";
+      "[Section1_1]\r\nNumber=1\r\nKey1=Color\r\nValue1=red\r\n[Build]\r\nDictionary=1\r\n";
   // While the installer waits at its question, the uninstaller, the shortcuts, the registry
   // entries and the third file are there.
   std::vector<std::string> halfway;

@@ -8,8 +8,11 @@
 #include <lzma.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "aligned_end.h"
@@ -599,6 +602,107 @@ TEST_F(PackerTest, X86ProgramImagesAreFilteredAsAnotherImplementationFiltersThem
   }
   built->bytes[kStub.size() + 4] &= ~kLzmaX86Filtered;
   EXPECT_FALSE(DecodeItem(built->bytes, item, blocks));
+}
+
+// The installer's second thread, made of the standard library's parts.
+class StdDecodingThread final : public DecodingThread {
+ public:
+  bool Start(void (*work)(void*), void* context) override {
+    stalled_ = false;
+    thread_ = std::thread([=, this] {
+      work(context);
+      const std::lock_guard lock(mutex_);
+      stalled_ = true;
+      changed_.notify_all();
+    });
+    return true;
+  }
+  void Join() override { thread_.join(); }
+  void Lock() override { mutex_.lock(); }
+  void Unlock() override { mutex_.unlock(); }
+  bool Wait() override {
+    stalled_ = stalled_ || std::this_thread::get_id() == thread_.get_id();
+    changed_.notify_all();
+    changed_.wait_for(mutex_, std::chrono::milliseconds(100));
+    return true;
+  }
+  void Wake() override { changed_.notify_all(); }
+  // Until the work waits (for room in the ring) or has returned.
+  void AwaitStall() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return stalled_; });
+  }
+
+ private:
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable_any changed_;
+  bool stalled_ = false;
+};
+
+TEST_F(PackerTest, ABlockDecodedAheadGivesEachItemsBytesInAnyOrder) {
+  // 1.6 MB that do not compress, through a ring of 1 MB: the thread waits for room.
+  std::vector<std::string> contents = {"small", std::string(900000, 0), std::string(700000, 0)};
+  std::uint32_t random = 1;
+  for (std::string* content : {&contents[1], &contents[2]}) {
+    for (char& c : *content) {
+      random = random * 1103515245u + 12345u;
+      c = static_cast<char>(random >> 24);
+    }
+  }
+  std::string project = "[File]\nFile=3\n";
+  for (int n = 1; n <= 3; ++n) {
+    WriteFile(dir / ("f" + std::to_string(n)), contents[n - 1]);
+    project.append("File" + std::to_string(n) + "=f" + std::to_string(n) + "\n");
+  }
+  WriteFile(dir / "app.vlp", project + "[Build]\nDictionary=1\n");
+  std::string error;
+  ASSERT_TRUE(Build(error)) << error;
+  auto built = ReadInstaller(output);
+  ASSERT_TRUE(built);
+  const auto read = [&](LzmaBlockDecoder& blocks, int n) {
+    const auto item = SliceOf(built->bytes, built->script.GetInt("File", "Pos" + std::to_string(n)),
+                              built->script.GetInt("File", "Zip" + std::to_string(n)));
+    return item ? DecodeItem(built->bytes, *item, blocks) : std::nullopt;
+  };
+  // In the installer's order, with a kept file skipped, and against it (each from the start).
+  for (const std::vector<int>& order : {std::vector<int>{3, 2, 1}, {3, 1}, {1, 2, 3}, {2, 2}}) {
+    StdDecodingThread thread;
+    LzmaBlockDecoder blocks;
+    blocks.DecodeAheadOn(&thread);
+    for (const int n : order) {
+      const auto bytes = read(blocks, n);
+      EXPECT_TRUE(bytes && std::string(bytes->begin(), bytes->end()) == contents[n - 1]) << n;
+    }
+  }
+  // A reader that stops after one byte while the thread fills the ring still gets its bytes.
+  {
+    StdDecodingThread thread;
+    LzmaBlockDecoder blocks;
+    blocks.DecodeAheadOn(&thread);
+    const auto item = SliceOf(built->bytes, built->script.GetInt("File", "Pos3"),
+                              built->script.GetInt("File", "Zip3"));
+    ItemDecoder decoder(built->bytes, *item, blocks);
+    std::vector<std::uint8_t> bytes(1);
+    ASSERT_EQ(decoder.Next(bytes), 1u);
+    thread.AwaitStall();
+    const auto rest = ReadWhole(decoder, 1 << 16);
+    EXPECT_TRUE(rest && std::string(1, static_cast<char>(bytes[0])) +
+                                std::string(rest->begin(), rest->end()) ==
+                            contents[2]);
+  }
+  // Damage late in the stream: what decodes is right, the rest fails.
+  built->bytes[built->script.GetInt("File", "Pos3") + 1200000] ^= 0x40;
+  StdDecodingThread thread;
+  LzmaBlockDecoder blocks;
+  blocks.DecodeAheadOn(&thread);
+  int whole = 0;
+  for (const int n : {3, 2, 1}) {
+    const auto bytes = read(blocks, n);
+    EXPECT_TRUE(!bytes || std::string(bytes->begin(), bytes->end()) == contents[n - 1]) << n;
+    whole += bytes ? 1 : 0;
+  }
+  EXPECT_LT(whole, 3);
 }
 
 TEST_F(PackerTest, LargeSourceIsPackedInPiecesToTheBytesOfOneCall) {

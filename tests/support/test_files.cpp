@@ -112,6 +112,16 @@ bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
                            written == bytes.size());
 }
 
+std::string Noise(std::size_t size) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = 1;
+  for (char& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
 bool WriteTextFile(const std::string& path, const std::string& text) {
   return WriteFileBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
 }

@@ -54,6 +54,8 @@ void RemoveTree(const std::string& folder);
 
 bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 bool WriteTextFile(const std::string& path, const std::string& text);
+// `size` bytes that no compressor shrinks (the same for every run).
+std::string Noise(std::size_t size);
 std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path);
 std::optional<std::string> ReadTextFile(const std::string& path);
 bool FileExists(const std::string& path);
