@@ -320,8 +320,7 @@ TEST_F(Uninstallation, TheUninstallEntryRemovesWhatTheInstallationMade) {
 
 // The default packing: the files that the installer extracts one after the other share an
 // LZMA stream; the extension DLL and the Before document, also installed files, are stored on
-// their own; a file kept with No is decoded and dropped on the way to the next. The block is
-// long enough to be decoded ahead, through a dictionary shorter than it.
+// their own; a file kept with No is decoded (ahead, through a shorter ring) and then dropped.
 TEST_F(Uninstallation, ASolidLzmaInstallerInstallsEveryFileWholeAndUninstalls) {
   const std::string data = Noise(1500000);
   ASSERT_TRUE(WriteTextFile(sources_ + "data.bin", data));
@@ -333,8 +332,8 @@ TEST_F(Uninstallation, ASolidLzmaInstallerInstallsEveryFileWholeAndUninstalls) {
       "Target3=[BID]bin\\\r\n" + FileKeys(4, "notes.txt", "notes.txt", "Target4=[BID]docs\\\r\n") +
       Line("File5", "lib.dll") + Line("Source5", BesideTests("versioned_1.dll")) +
       FileKeys(6, "data.bin", "data.bin", "Target6=[BID]data\\\r\n") +
-      "[Before]\r\nLoad=1\r\nFile=viewer.exe\r\nAdvanced=1\r\nFunction=RecordBefore\r\n"
-      "[Build]\r\nDictionary=1\r\n";
+      "[Before]\r\nLoad=1\r\nFile=viewer.exe\r\nAdvanced=1\r\nFunction=RecordBefore\r\n[Build]"
+      "\r\nDictionary=1\r\n";
   const std::string dest = place_ + "Solid\\";
   ::SHCreateDirectoryExA(nullptr, (dest + "docs").c_str(), nullptr);
   ASSERT_TRUE(WriteTextFile(dest + "docs\\notes.txt", "older notes"));
@@ -374,9 +373,8 @@ TEST_F(Uninstallation, ASolidLzmaInstallerInstallsEveryFileWholeAndUninstalls) {
 
 TEST_F(Uninstallation, TerminationDuringExtractionRollsBackWhatWasMade) {
   // The destination holds a file of the user's that the package would replace last, and a
-  // file where the second file's folder should be, so that its extraction fails. The last
-  // file is long: at the question, the block is being decoded ahead on a second thread, which
-  // must not keep the process alive once the run has ended.
+  // file where the second file's folder should be, so that its extraction fails.
+  // The thread that decodes ahead must not keep the ended run alive.
   ASSERT_TRUE(WriteTextFile(sources_ + "long.bin", Noise(3000000)));
   const std::string dest = place_ + "Half\\";
   ASSERT_TRUE(::CreateDirectoryA(dest.c_str(), nullptr));

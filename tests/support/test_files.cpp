@@ -114,11 +114,9 @@ bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 
 std::string Noise(std::size_t size) {
   std::string bytes(size, '\0');
-  std::uint32_t state = 1;
-  for (char& byte : bytes) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<char>(state >> 24);
-  }
+  std::generate(bytes.begin(), bytes.end(), [state = 1u]() mutable {
+    return char((state = state * 1103515245u + 12345u) >> 24);
+  });
   return bytes;
 }
 
